@@ -1,0 +1,106 @@
+// Owners for Win32 resources: one small type per handle family, each knowing its invalid value.
+#pragma once
+
+#include <windows.h>
+#include <winsvc.h>
+
+#include <utility>
+
+namespace vexlo {
+
+template <typename Traits>
+class unique_resource {
+public:
+    using pointer = typename Traits::type;
+
+    unique_resource() noexcept : value_(Traits::invalid()) {}
+    explicit unique_resource(pointer value) noexcept : value_(value) {}
+    unique_resource(const unique_resource&) = delete;
+    unique_resource& operator=(const unique_resource&) = delete;
+    unique_resource(unique_resource&& other) noexcept : value_(other.release()) {}
+    unique_resource& operator=(unique_resource&& other) noexcept {
+        if (this != &other) reset(other.release());
+        return *this;
+    }
+    ~unique_resource() { reset(); }
+
+    pointer get() const noexcept { return value_; }
+    bool valid() const noexcept { return Traits::isValid(value_); }
+    explicit operator bool() const noexcept { return valid(); }
+
+    pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    void reset(pointer value = Traits::invalid()) noexcept {
+        pointer old = std::exchange(value_, value);
+        if (Traits::isValid(old)) Traits::close(old);
+    }
+    // Releases the current value and hands out the address for an out-parameter.
+    pointer* put() noexcept {
+        reset();
+        return &value_;
+    }
+
+private:
+    pointer value_;
+};
+
+struct HandleTraits {
+    using type = HANDLE;
+    static HANDLE invalid() noexcept { return nullptr; }
+    static bool isValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { CloseHandle(h); }
+};
+
+struct FileTraits : HandleTraits {
+    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+};
+
+struct FindTraits {
+    using type = HANDLE;
+    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool isValid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) noexcept { FindClose(h); }
+};
+
+struct HkeyTraits {
+    using type = HKEY;
+    static HKEY invalid() noexcept { return nullptr; }
+    // Predefined roots are never closed.
+    static bool isValid(HKEY k) noexcept {
+        return k != nullptr && !(reinterpret_cast<ULONG_PTR>(k) >= 0x80000000u &&
+                                 reinterpret_cast<ULONG_PTR>(k) <= 0x800000FFu);
+    }
+    static void close(HKEY k) noexcept { RegCloseKey(k); }
+};
+
+struct ScHandleTraits {
+    using type = SC_HANDLE;
+    static SC_HANDLE invalid() noexcept { return nullptr; }
+    static bool isValid(SC_HANDLE h) noexcept { return h != nullptr; }
+    static void close(SC_HANDLE h) noexcept { CloseServiceHandle(h); }
+};
+
+struct ModuleTraits {
+    using type = HMODULE;
+    static HMODULE invalid() noexcept { return nullptr; }
+    static bool isValid(HMODULE h) noexcept { return h != nullptr; }
+    static void close(HMODULE h) noexcept { FreeLibrary(h); }
+};
+
+template <typename T>
+struct LocalTraits {
+    using type = T*;
+    static T* invalid() noexcept { return nullptr; }
+    static bool isValid(T* p) noexcept { return p != nullptr; }
+    static void close(T* p) noexcept { LocalFree(reinterpret_cast<HLOCAL>(p)); }
+};
+
+using unique_handle = unique_resource<HandleTraits>;
+using unique_file = unique_resource<FileTraits>;
+using unique_find = unique_resource<FindTraits>;
+using unique_hkey = unique_resource<HkeyTraits>;
+using unique_sc_handle = unique_resource<ScHandleTraits>;
+using unique_module = unique_resource<ModuleTraits>;  // never used for the JVM library, which stays loaded
+template <typename T>
+using local_ptr = unique_resource<LocalTraits<T>>;
+
+}  // namespace vexlo

@@ -1,0 +1,133 @@
+#include "log/Log.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <share.h>
+
+#include "common/Format.h"
+#include "paths/TempDirectories.h"
+
+namespace vexlo {
+namespace {
+
+struct LogState {
+    CRITICAL_SECTION lock;
+    bool lockReady = false;
+    bool initialised = false;
+    std::wstring path;
+    FILE* stream = nullptr;
+    long long startMillis = 0;
+};
+
+LogState& state() {
+    static LogState s;
+    return s;
+}
+
+long long nowMillis() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    return static_cast<long long>(v.QuadPart / 10000);
+}
+
+bool envEqualsYes(const char* name) {
+    char value[6000];
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n > 0 && n < sizeof value && std::string(value) == "yes";
+}
+
+// A drive root always exists; otherwise a directory search must find an entry.
+bool logPathExists(const std::wstring& path) {
+    if (path.size() <= 3 && path.size() >= 2 && path[1] == L':') return true;
+    WIN32_FIND_DATAW data;
+    HANDLE h = FindFirstFileW(path.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FindClose(h);
+    return true;
+}
+
+void activate(LogState& s) {
+    s.initialised = true;
+    if (!envEqualsYes("VEXLO_LOG") && !envEqualsYes("QUANDREL_LOG")) return;
+
+    std::wstring dir = getTempDirectoryWide(false);
+    if (dir.empty()) {
+        dir = L"c:\\";
+    } else if (dir.back() != L'\\' && dir.back() != L'/') {
+        dir += L'\\';
+    }
+    for (int i = 1; i <= 1000; ++i) {
+        s.path = formatWide(L"%sqdr_nlog_%d.log", dir.c_str(), i);
+        if (i == 1000 || !logPathExists(s.path)) break;
+    }
+    s.stream = _wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO);
+    if (!s.stream) {
+        s.path = L"c:\\qdr_nlog";
+        s.stream = _wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO);
+        if (!s.stream) return;
+    }
+    wchar_t exe[6000];
+    DWORD n = GetModuleFileNameW(nullptr, exe, 6000);
+    if (n >= 6000) n = 5999;
+    exe[n] = L'\0';
+    time_t now = time(nullptr);
+    const char* when = ctime(&now);
+    fwprintf(s.stream, L"Started executable %s at %S\n", exe, when ? when : "\n");
+    fflush(s.stream);
+    s.startMillis = nowMillis();
+}
+
+void writeLine(bool isError, const wchar_t* format, va_list args) {
+    DWORD savedError = GetLastError();  // a log line must not change the error a caller reports next
+    LogState& s = state();
+    if (!s.lockReady) {
+        InitializeCriticalSection(&s.lock);
+        s.lockReady = true;
+    }
+    EnterCriticalSection(&s.lock);
+    if (!s.path.empty() && !s.stream) s.stream = _wfsopen(s.path.c_str(), L"a,ccs=UTF-8", _SH_DENYNO);
+    if (!s.initialised) activate(s);
+    if (s.stream) {
+        int elapsed = static_cast<int>(nowMillis()) - static_cast<int>(s.startMillis);
+        std::wstring text = formatWideV(format, args);
+        fwprintf(s.stream, L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
+                 text.c_str());
+        fclose(s.stream);
+        s.stream = nullptr;
+    }
+    LeaveCriticalSection(&s.lock);
+    SetLastError(savedError);
+}
+
+}  // namespace
+
+void logMessage(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeLine(false, format, args);
+    va_end(args);
+}
+
+void logError(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    writeLine(true, format, args);
+    va_end(args);
+}
+
+std::wstring getLogPath() {
+    LogState& s = state();
+    if (!s.lockReady) return std::wstring();
+    EnterCriticalSection(&s.lock);
+    std::wstring path = s.path;
+    LeaveCriticalSection(&s.lock);
+    return path;
+}
+
+}  // namespace vexlo
