@@ -1,15 +1,37 @@
-// The executable's own path in its long wide and best-expressible 8-bit forms, and path helpers.
+// The executable's own path in its long wide and best-expressible 8-bit forms, its directory, and the
+// conversion of wide text to the file-API code page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vexlo {
 
-// 8-bit text in the file-API code page, without best-fit mapping; `substituted` reports a "?" stand-in.
+// Every Windows path call gets a buffer of this many units; a path that does not fit is that call's failure.
+inline constexpr unsigned kPathCapacity = 6000;
+
+// CP_ACP when the file APIs are in ANSI mode, otherwise CP_OEMCP.
+unsigned fileApiCodePage();
+
+// 8-bit text in the file-API code page, without best-fit mapping; `substituted` reports a "?" stand-in
+// (or a failed conversion, which yields an empty string). A code page that takes no flags converts plainly
+// and reports no substitution.
 std::string wideToAnsi(std::wstring_view text, bool* substituted = nullptr);
 
+// The cached executable paths, computed together on the first call of either: the long wide form and the
+// best 8-bit form (long name, short name, the command interpreter, the 8-bit module name shortened).
 const std::string& executablePathAnsi();
 const std::wstring& executablePathLong();
+
+// The executable's directory (trailing backslash included): 8-bit, the 8-bit form widened byte by byte,
+// and the long wide form. Each accessor fills the cache on first use.
+void initExecutableDirectories();
+const std::string& exeDirAnsi();
+const std::wstring& exeDirAnsiWide();
+const std::wstring& exeDirLong();
+
+// Asks the command interpreter for the short form of a long path; none when it cannot give one.
+std::optional<std::string> shortPathViaShell(const std::wstring& longPath);
 
 }  // namespace vexlo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexlo {
@@ -9,10 +10,39 @@ namespace vexlo {
 // The launcher temporary directory (8-bit path), empty while none was created.
 extern std::string launcherTempDir;
 
+// The chosen temporary directory (searched once on first use). The 8-bit form ends the launcher with
+// message 1015 when nothing is usable; the wide form does so only when `required`, otherwise it gives "".
 std::string getTempDirectory();
 std::wstring getTempDirectoryWide(bool required);
 
+// The search over the fixed candidate list; true when a directory was chosen (both forms set).
+bool findTempDirectory();
+
+// A path has a bang when it contains "!\" or ends in "!"; such a directory is never used.
+bool hasBang(std::string_view path);
+bool hasBang(std::wstring_view path);
+
+// Candidate tests. The 8-bit test may replace `path` by its long form when `preferLong`.
+bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool preferLong, bool& bang);
+bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bool& bang);
+
+// A new unique file name in the temporary directory (the file is created when the system can do so).
+std::string createTempFileName();
+
+// Creates the private launcher temporary directory and sets launcherTempDir; ends the launcher after ten
+// failed attempts.
+void createLauncherTempDirectory();
+
+// The access list given to the launcher temporary directory, as SDDL.
+inline constexpr char kLauncherTempDirSddl[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)";
+
+// Deletes the files of `directory` and removes its subdirectories, emptying those first while `depth` > 0.
+// A relative path (beginning with ".") or an empty one is never touched. Names that could not be removed
+// are appended to the lists when given.
 void removeDirectoryContents(const std::string& directory, std::vector<std::string>* filesLeft,
                              std::vector<std::string>* directoriesLeft, int depth);
+
+// Tests only: forgets the chosen temporary directory so that the next request searches again.
+void resetTempDirectoryForTests();
 
 }  // namespace vexlo
