@@ -1,0 +1,153 @@
+#include "launcher/Launcher.h"
+
+#include <windows.h>
+
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "launch/JvmArguments.h"
+#include "launch/NativeLibraryPath.h"
+#include "launcher/CommandLine.h"
+#include "launcher/Errors.h"
+#include "launcher/ProcessSettings.h"
+#include "log/Log.h"
+#include "paths/TempDirectories.h"
+#include "service/ServiceControl.h"
+#include "service/ServiceRuntime.h"
+
+namespace vexlo {
+
+bool serviceFlag = false;
+bool noRedirectFlag = false;
+char launcherKind = 0;
+std::wstring serviceName;
+std::vector<std::wstring> argumentList;
+
+namespace {
+
+void initialiseLauncher() {
+    launcherTempDir.clear();
+    readConfigSecondPass(nullptr);
+    char kind[2];
+    getConfigString(ids::kLauncherKind, kind, sizeof kind);
+    launcherKind = kind[0];
+    reducePath();
+    if (getConfigInt(ids::kIgnoreJavaOptionsEnv) != 0) {
+        logMessage(L"ignoring java options environment variables");
+        removeJavaOptionVariables();
+    }
+    applyWorkingDirectory();
+}
+
+int runServiceDispatcher() {
+    // The dispatcher keeps a pointer to the name for the life of the service.
+    static std::wstring nameBuffer;
+    nameBuffer = serviceName;
+    nameBuffer.reserve(serviceName.size() + 10);
+    SERVICE_TABLE_ENTRYW table[] = {{nameBuffer.data(), serviceMain}, {nullptr, nullptr}};
+    logMessage(L"calling StartServiceCtrlDispatcher");
+    if (!StartServiceCtrlDispatcherW(table))
+        logMessage(L"StartServiceCtrlDispatcher failed with error %d", static_cast<int>(GetLastError()));
+    logMessage(L"StartServiceCtrlDispatcher returned");
+    return 0;
+}
+
+BOOL WINAPI consoleControlHandler(DWORD) {
+    logMessage(L"ConsoleCtrlHandler event");
+    return TRUE;
+}
+
+// Steps whose subsystems this build does not have yet end the launch visibly instead of pretending to run.
+[[noreturn]] void unavailable(const wchar_t* what) {
+    logError(L"%s is not available in this build", what);
+    exitLauncher(1);
+}
+
+unsigned installStartType() {
+    return getConfigInt(ids::kExecutableType) == ids::kExeTypeAutoStartService ? SERVICE_AUTO_START
+                                                                                 : SERVICE_DEMAND_START;
+}
+
+int dispatchCommand(std::wstring word, std::wstring programPath) {
+    word.erase(0, 1);
+    if (!word.empty() && word[0] == L'-') word.erase(0, 1);
+    argumentList.erase(argumentList.begin());
+    if (!argumentList.empty()) serviceName = argumentList.front();
+
+    if (word == L"?" || word == L"help") return printUsage();
+    if (word == L"install") return installService(installStartType());
+    if (word == L"install-and-start") {
+        installService(installStartType());
+        return startService(argumentList);
+    }
+    if (word == L"install-auto") return installService(SERVICE_AUTO_START);
+    if (word == L"install-demand") return installService(SERVICE_DEMAND_START);
+    if (word == L"uninstall") return uninstallService(true);
+    if (word == L"stop") return stopService(true);
+    if (word == L"start") return startService(argumentList);
+    if (word == L"restart") {
+        stopService(false);
+        return startService(argumentList);
+    }
+    if (word == L"status") return serviceStatus();
+    if (word == L"run" || word == L"run-redirect") {
+        if (word == L"run") {
+            logMessage(L"running service");
+            noRedirectFlag = true;
+        } else {
+            logMessage(L"running service with redirection");
+        }
+        serviceFlag = false;
+        argumentList.insert(argumentList.begin(), programPath);
+        launchSequence(argumentList, false);
+        return 0;
+    }
+    return runServiceDispatcher();
+}
+
+}  // namespace
+
+int launcherMain() {
+    readConfigFirstPass();
+    serviceFlag = true;
+    initialiseLauncher();
+    serviceName = getConfigWide(ids::kServiceName);
+
+    const wchar_t* commandLine = GetCommandLineW();
+    logMessage(L"command line %s", commandLine);
+    argumentList.clear();
+    splitCommandLine(commandLine, argumentList);
+    std::wstring programPath;
+    if (!argumentList.empty()) {
+        programPath = argumentList.front();
+        argumentList.erase(argumentList.begin());
+    }
+
+    if (!argumentList.empty() && argumentList.back() == kRestartMarker) {
+        argumentList.pop_back();
+        launchSequence(argumentList, true);
+        return 0;
+    }
+    if (argumentList.empty() || (argumentList.front()[0] != L'/' && argumentList.front()[0] != L'-'))
+        return runServiceDispatcher();
+    return dispatchCommand(argumentList.front(), programPath);
+}
+
+void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
+    (void)arguments;
+    if (getConfigInt(ids::kIncludedFileCount) > 0) unavailable(L"included-file extraction");
+    unavailable(L"the native library path, JVM search and JVM creation");
+    if (restarted) {
+        logMessage(L"registering ConsoleCtrlHandler");
+        SetConsoleCtrlHandler(consoleControlHandler, TRUE);
+    }
+}
+
+void exitLauncher(int exitCode) {
+    if (!launcherTempDir.empty()) {
+        removeDirectoryContents(launcherTempDir, nullptr, nullptr, 1);
+        RemoveDirectoryA(launcherTempDir.c_str());
+    }
+    ExitProcess(static_cast<UINT>(exitCode));
+}
+
+}  // namespace vexlo
