@@ -1,0 +1,21 @@
+// Runtimes shipped with packed class archives: before a runtime home is examined, every "<name>.jar.pack"
+// in its lib and lib\ext directories whose archive is missing is restored with the runtime's own
+// bin\unpack200.exe, and the packed file is removed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vexlo {
+
+// Unpacks lib, then lib\ext, of the home (canonical, no trailing backslash); announces the work once.
+void preparePackedRuntime(std::string_view home);
+
+// Unpacks every packed archive of home\subdirectory whose archive is missing; `announced` is shared
+// between the calls of one preparation.
+void unpackDirectory(std::string_view home, std::string_view subdirectory, bool& announced);
+
+// Runs the unpacking tool for one packed file and deletes it; ends the launcher when the tool cannot start.
+void unpackArchive(std::string_view home, const std::string& packedPath);
+
+}  // namespace vexlo
