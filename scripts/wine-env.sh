@@ -15,14 +15,5 @@ if ! grep -q '"Version"="win10"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1 || true
   wineserver -w
 fi
-inner() {
-  wineserver -p
-  set +e
-  "$@"
-  rc=$?
-  wineserver -k 2>/dev/null
-  wineserver -w 2>/dev/null
-  exit $rc
-}
-export -f inner
-exec xvfb-run -a bash -c 'inner "$@"' inner "$@"
+# The runner is spelt out inline: xvfb-run goes through /bin/sh (dash), which drops exported bash functions.
+exec xvfb-run -a bash -c 'wineserver -p; "$@"; rc=$?; wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; exit $rc' inner "$@"
