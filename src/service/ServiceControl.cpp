@@ -1,0 +1,274 @@
+#include "service/ServiceControl.h"
+
+#include <windows.h>
+#include <winsvc.h>
+
+#include <cstdarg>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/Format.h"
+#include "common/Handles.h"
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "launcher/Launcher.h"
+#include "paths/ExecutablePath.h"
+
+namespace vexlo {
+
+namespace {
+
+constexpr int kDependenciesCapacity = 6000;
+constexpr DWORD kServiceConfigBufferSize = 6000;
+constexpr DWORD kStopPollMilliseconds = 500;
+
+// The executable has no console of its own: the text only shows where the parent gave us a pipe, a file or
+// its console. A console gets the wide text; anything else gets 8-bit text with CR LF line ends, the bytes
+// the C runtime's text-mode output would write.
+void writeStandardOutput(const std::wstring& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes;
+    for (char c : wideToAnsi(text)) {
+        if (c == '\n') bytes.push_back('\r');
+        bytes.push_back(c);
+    }
+    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void printOut(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::wstring text = formatWideV(format, args);
+    va_end(args);
+    writeStandardOutput(text);
+}
+
+// An empty name is no service: never let the manager act on (or create) a service without a name.
+SC_HANDLE openNamedService(SC_HANDLE manager, DWORD access) {
+    if (serviceName.empty()) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    return OpenServiceW(manager, serviceName.c_str(), access);
+}
+
+// Id 149 as a multi-string: names split at ",", empty pieces dropped, each name and the list terminated.
+std::wstring buildDependencies() {
+    wchar_t value[kDependenciesCapacity];
+    value[0] = L'\0';
+    getConfigWide(ids::kServiceDependencies, value, kDependenciesCapacity);
+    std::wstring list;
+    std::wstring text(value);
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(L',', start);
+        if (comma == std::wstring::npos) comma = text.size();
+        if (comma > start) {
+            list.append(text, start, comma - start);
+            list.push_back(L'\0');
+        }
+        start = comma + 1;
+    }
+    if (!list.empty()) list.push_back(L'\0');
+    return list;
+}
+
+// The description setter is looked up at run time; a missing entry point or a failed call is not an error.
+void setDescription(SC_HANDLE service, const std::wstring& description) {
+    using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    if (!advapi) return;
+    auto change = reinterpret_cast<ChangeConfig2>(GetProcAddress(advapi, "ChangeServiceConfig2W"));
+    if (!change) return;
+    std::wstring text = description;
+    SERVICE_DESCRIPTIONW info{};
+    info.lpDescription = text.data();
+    change(service, SERVICE_CONFIG_DESCRIPTION, &info);
+}
+
+// Follows a stop request until the service has stopped or stops advancing its check point for longer than
+// its wait hint. Returns whether the last state seen is stopped.
+bool waitForStop(SC_HANDLE service) {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(service, &status)) return false;
+    ULONGLONG lastProgress = GetTickCount64();
+    DWORD checkPoint = status.dwCheckPoint;
+    while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+        Sleep(kStopPollMilliseconds);
+        if (!QueryServiceStatus(service, &status)) return false;
+        if (status.dwCheckPoint > checkPoint) {
+            checkPoint = status.dwCheckPoint;
+            lastProgress = GetTickCount64();
+        } else if (GetTickCount64() - lastProgress > status.dwWaitHint) {
+            break;
+        }
+    }
+    return status.dwCurrentState == SERVICE_STOPPED;
+}
+
+}  // namespace
+
+int printUsage() {
+    wchar_t module[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, module, static_cast<DWORD>(std::size(module)));
+    std::wstring name(module, length < std::size(module) ? length : 0);
+    size_t slash = name.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) name.erase(0, slash + 1);
+    size_t dot = name.rfind(L'.');
+    if (dot != std::wstring::npos) name.erase(dot);
+    printOut(L"Usage: %s.exe /install | /uninstall | /stop | /start | /status | /run | /run-redirect\n", name.c_str());
+    return 0;
+}
+
+int installService(unsigned startType) {
+    // Whatever was registered under this name goes first; the outcome does not matter.
+    uninstallService(false);
+
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    std::wstring commandLine = L"\"" + executablePathLong() + L"\"";
+    std::wstring dependencies = buildDependencies();
+
+    unique_sc_handle service;
+    if (!serviceName.empty()) {
+        service.reset(CreateServiceW(manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, commandLine.c_str(),
+                                     nullptr, nullptr, dependencies.empty() ? nullptr : dependencies.c_str(), nullptr,
+                                     nullptr));
+    }
+    if (!service) {
+        printOut(L"Could not create service.\n");
+        return 1;
+    }
+    std::wstring description = getMessageText(ids::kServiceDescription);
+    if (!description.empty()) setDescription(service.get(), description);
+
+    service.reset();
+    manager.reset();
+    printOut(L"Installed service '%s'.\n", serviceName.c_str());
+    return 0;
+}
+
+int uninstallService(bool verbose) {
+    stopService(false);
+
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        if (verbose) printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    unique_sc_handle service(openNamedService(manager.get(), DELETE));
+    if (!service || !DeleteService(service.get())) {
+        if (verbose) printOut(L"Could not delete service.\n");
+        return 1;
+    }
+    service.reset();
+    manager.reset();
+    if (verbose) printOut(L"Uninstalled service '%s'.\n", serviceName.c_str());
+    return 0;
+}
+
+int startService(const std::vector<std::wstring>& arguments) {
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    // The first argument named the service; the rest are handed to it.
+    std::vector<const wchar_t*> startArguments;
+    if (arguments.size() >= 2) {
+        for (size_t i = 1; i < arguments.size(); ++i) startArguments.push_back(arguments[i].c_str());
+    }
+    unique_sc_handle service(openNamedService(manager.get(), SERVICE_START));
+    BOOL started = FALSE;
+    DWORD error = 0;
+    if (service) {
+        started = StartServiceW(service.get(), static_cast<DWORD>(startArguments.size()),
+                                startArguments.empty() ? nullptr : startArguments.data());
+    }
+    if (!started) error = GetLastError();
+    service.reset();
+    manager.reset();
+
+    if (started) {
+        printOut(L"Starting service '%s'.\n", serviceName.c_str());
+        return 0;
+    }
+    if (error == ERROR_SERVICE_ALREADY_RUNNING) {
+        printOut(L"Service is already running.\n");
+        return 0;
+    }
+    printOut(L"Could not start service. Error code: %d\n", static_cast<int>(error));
+    return 1;
+}
+
+int stopService(bool verbose) {
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        if (verbose) printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    unique_sc_handle service(openNamedService(manager.get(), SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) {
+        if (verbose) printOut(L"Could not stop service.\n");
+        return 1;
+    }
+    // Progress is printed even by the quiet stop that install and uninstall run first.
+    SERVICE_STATUS status{};
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        printOut(L"Stopping service '%s'.\n", serviceName.c_str());
+        if (waitForStop(service.get())) {
+            printOut(L"Service stopped\n");
+        } else {
+            printOut(L"Error while stopping service\n");
+        }
+        return 0;
+    }
+    if (GetLastError() == ERROR_SERVICE_NOT_ACTIVE) {
+        printOut(L"Service is already stopped.\n");
+        return 0;
+    }
+    if (verbose) printOut(L"Could not stop service.\n");
+    return 1;
+}
+
+int serviceStatus() {
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    unique_sc_handle service(openNamedService(manager.get(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    SERVICE_STATUS status{};
+    if (!service || !QueryServiceStatus(service.get(), &status)) {
+        printOut(L"Could not get status.\n");
+        return 1;
+    }
+    bool running = status.dwCurrentState == SERVICE_RUNNING;
+    printOut(running ? L"Running.\n" : L"Not running.\n");
+
+    // QUERY_SERVICE_CONFIGA holds pointers: keep the buffer pointer-aligned.
+    alignas(QUERY_SERVICE_CONFIGA) unsigned char buffer[kServiceConfigBufferSize];
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    DWORD needed = 0;
+    if (!QueryServiceConfigA(service.get(), config, kServiceConfigBufferSize, &needed)) {
+        DWORD error = GetLastError();
+        printOut(L"Could not get config (%d, %d).\n", static_cast<int>(error), static_cast<int>(needed));
+        return 1;
+    }
+    if (config->dwStartType == SERVICE_AUTO_START) printOut(L"%s.\n", L"Auto-start");
+    return running ? 0 : 3;
+}
+
+}  // namespace vexlo
