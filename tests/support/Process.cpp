@@ -1,0 +1,268 @@
+// Starting a child process with arguments, environment and working directory, capturing its output and
+// answering its message boxes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <set>
+
+#include "TestSupport.h"
+#include "common/Handles.h"
+
+namespace vexlo::test {
+namespace {
+
+bool sameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The current environment with the changes applied, as a block for CreateProcessW.
+std::vector<wchar_t> environmentBlock(const std::map<std::wstring, std::optional<std::wstring>>& changes) {
+    std::vector<std::pair<std::wstring, std::wstring>> vars;
+    if (wchar_t* env = GetEnvironmentStringsW()) {
+        for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
+            std::wstring entry(p);
+            // Entries such as "=C:=C:\dir" have a name that starts with '='.
+            size_t eq = entry.find(L'=', 1);
+            if (eq == std::wstring::npos) continue;
+            vars.emplace_back(entry.substr(0, eq), entry.substr(eq + 1));
+        }
+        FreeEnvironmentStringsW(env);
+    }
+    for (const auto& [name, value] : changes) {
+        std::erase_if(vars, [&](const auto& v) { return sameName(v.first, name); });
+        if (value) vars.emplace_back(name, *value);
+    }
+    std::sort(vars.begin(), vars.end(), [](const auto& a, const auto& b) {
+        return CompareStringOrdinal(a.first.c_str(), -1, b.first.c_str(), -1, TRUE) == CSTR_LESS_THAN;
+    });
+    std::vector<wchar_t> block;
+    for (const auto& [name, value] : vars) {
+        std::wstring entry = name + L"=" + value;
+        block.insert(block.end(), entry.begin(), entry.end());
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    if (block.size() == 1) block.push_back(L'\0');
+    return block;
+}
+
+// Drains one pipe on its own thread so that a child writing much to both streams never blocks.
+struct PipeReader {
+    unique_handle pipe;
+    std::string data;
+    unique_handle thread;
+
+    static DWORD WINAPI run(void* self) {
+        auto* reader = static_cast<PipeReader*>(self);
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(reader->pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+            reader->data.append(buffer, got);
+        return 0;
+    }
+    void start() { thread.reset(CreateThread(nullptr, 0, &PipeReader::run, this, 0, nullptr)); }
+};
+
+struct PipeWriter {
+    unique_handle pipe;
+    std::string data;
+    unique_handle thread;
+
+    static DWORD WINAPI run(void* self) {
+        auto* writer = static_cast<PipeWriter*>(self);
+        size_t done = 0;
+        DWORD put = 0;
+        while (done < writer->data.size() &&
+               WriteFile(writer->pipe.get(), writer->data.data() + done,
+                         static_cast<DWORD>(std::min<size_t>(writer->data.size() - done, 65536)), &put, nullptr))
+            done += put;
+        writer->pipe.reset();
+        return 0;
+    }
+    void start() { thread.reset(CreateThread(nullptr, 0, &PipeWriter::run, this, 0, nullptr)); }
+};
+
+// A pipe whose child end is inheritable and whose parent end is not.
+bool makePipe(unique_handle& parentEnd, unique_handle& childEnd, bool childReads) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return false;
+    unique_handle r(readEnd), w(writeEnd);
+    parentEnd = childReads ? std::move(w) : std::move(r);
+    childEnd = childReads ? std::move(r) : std::move(w);
+    SetHandleInformation(parentEnd.get(), HANDLE_FLAG_INHERIT, 0);
+    return true;
+}
+
+// Children started at the same time from several threads would inherit each other's pipe ends.
+std::mutex& creationLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+struct EnumState {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectBoxes(HWND window, LPARAM param) {
+    auto* state = reinterpret_cast<EnumState*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != state->processId || !IsWindowVisible(window)) return TRUE;
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (wcscmp(cls, L"#32770") == 0) state->found.push_back(window);
+    return TRUE;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t buffer[8192] = {};
+    int n = InternalGetWindowText(window, buffer, 8192);
+    if (n > 0) return std::wstring(buffer, static_cast<size_t>(n));
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, &length))
+        return {};
+    return std::wstring(buffer, std::min<size_t>(length, 8191));
+}
+
+}  // namespace
+
+std::wstring quoteArgument(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+    std::wstring quoted = L"\"";
+    for (wchar_t c : arg) {
+        quoted += c;
+        if (c == L'"') quoted += L'"';
+    }
+    return quoted + L"\"";
+}
+
+std::map<std::wstring, std::optional<std::wstring>> isolatedEnvironment(const std::wstring& tempDir, bool logOn) {
+    std::map<std::wstring, std::optional<std::wstring>> env;
+    env[L"TEMP"] = tempDir;
+    env[L"TMP"] = tempDir;
+    env[L"VEXLO_LOG"] = logOn ? std::optional<std::wstring>(L"yes") : std::nullopt;
+    env[L"QUANDREL_LOG"] = std::nullopt;
+    return env;
+}
+
+std::vector<HWND> findMessageBoxes(DWORD processId) {
+    EnumState state{processId, {}};
+    EnumWindows(&collectBoxes, reinterpret_cast<LPARAM>(&state));
+    return state.found;
+}
+
+MessageBoxInfo readMessageBox(HWND box) {
+    MessageBoxInfo info;
+    info.title = windowText(box);
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[64] = {};
+        GetClassNameW(child, cls, 64);
+        if (_wcsicmp(cls, L"Static") != 0) continue;
+        std::wstring text = windowText(child);
+        if (text.empty()) continue;  // the icon
+        if (!info.text.empty()) info.text += L"\n";
+        info.text += text;
+    }
+    return info;
+}
+
+void closeMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
+
+RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
+    RunResult result;
+    std::wstring commandLine;
+    if (options.commandLine) {
+        commandLine = *options.commandLine;
+    } else {
+        commandLine = quoteArgument(exe);
+        for (const auto& arg : options.args) commandLine += L" " + quoteArgument(arg);
+    }
+    std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
+    commandBuffer.push_back(L'\0');
+    std::vector<wchar_t> env = environmentBlock(options.env);
+
+    // Shared with the reader threads, which may outlive this call when a grandchild keeps a pipe open.
+    auto out = std::make_shared<PipeReader>();
+    auto err = std::make_shared<PipeReader>();
+    auto in = std::make_shared<PipeWriter>();
+    PROCESS_INFORMATION pi{};
+    {
+        std::lock_guard<std::mutex> guard(creationLock());
+        unique_handle childIn, childOut, childErr;
+        if (!makePipe(in->pipe, childIn, true) || !makePipe(out->pipe, childOut, false) ||
+            !makePipe(err->pipe, childErr, false)) {
+            result.startError = GetLastError();
+            return result;
+        }
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = childIn.get();
+        si.hStdOutput = childOut.get();
+        si.hStdError = childErr.get();
+        if (!CreateProcessW(exe.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                            env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+                            &si, &pi)) {
+            result.startError = GetLastError();
+            return result;
+        }
+    }
+    result.started = true;
+    unique_handle process(pi.hProcess), thread(pi.hThread);
+    in->data = options.stdinData;
+    in->start();
+    out->start();
+    err->start();
+
+    std::set<HWND> seen;
+    ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+    for (;;) {
+        ULONGLONG now = GetTickCount64();
+        DWORD slice = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        if (options.closeMessageBoxes) slice = std::min<DWORD>(slice, 20);
+        if (WaitForSingleObject(process.get(), slice) == WAIT_OBJECT_0) break;
+        if (GetTickCount64() >= deadline) {
+            result.timedOut = true;
+            TerminateProcess(process.get(), 0xDEAD);
+            WaitForSingleObject(process.get(), 5000);
+            break;
+        }
+        if (options.closeMessageBoxes) {
+            for (HWND box : findMessageBoxes(pi.dwProcessId)) {
+                if (seen.insert(box).second) result.boxes.push_back(readMessageBox(box));
+                closeMessageBox(box);
+            }
+        }
+    }
+    GetExitCodeProcess(process.get(), &result.exitCode);
+
+    // Output still buffered in the pipes arrives once every writer has closed its end; a grandchild that keeps
+    // one open is given a few seconds, then the read is cancelled.
+    for (auto* reader : {out.get(), err.get()}) {
+        if (reader->thread && WaitForSingleObject(reader->thread.get(), 5000) != WAIT_OBJECT_0) {
+            CancelSynchronousIo(reader->thread.get());
+            WaitForSingleObject(reader->thread.get(), 1000);
+        }
+    }
+    if (in->thread && WaitForSingleObject(in->thread.get(), 1000) != WAIT_OBJECT_0) CancelSynchronousIo(in->thread.get());
+    bool readersDone = true;
+    for (auto* t : {out->thread.get(), err->thread.get(), in->thread.get()})
+        if (t && WaitForSingleObject(t, 0) != WAIT_OBJECT_0) readersDone = false;
+    if (!readersDone) {
+        // Keep the readers' state alive rather than free it under a running thread.
+        static std::vector<std::shared_ptr<void>> stillRunning;
+        stillRunning.insert(stillRunning.end(), {out, err, in});
+        ADD_FAILURE() << "output pipes of the child stayed open";
+        return result;
+    }
+    result.out = out->data;
+    result.err = err->data;
+    return result;
+}
+
+}  // namespace vexlo::test
