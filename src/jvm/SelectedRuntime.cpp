@@ -1,0 +1,19 @@
+#include "jvm/SelectedRuntime.h"
+
+namespace vexlo {
+
+namespace {
+std::string javaHome;
+std::string javaVersion;
+std::string binDirectory;
+}  // namespace
+
+const std::string& selectedJavaHome() { return javaHome; }
+const std::string& selectedJavaVersion() { return javaVersion; }
+const std::string& runtimeBinDirectory() { return binDirectory; }
+
+void setSelectedJavaHome(const std::string& home) { javaHome = home; }
+void setSelectedJavaVersion(const std::string& version) { javaVersion = version; }
+void setRuntimeBinDirectory(const std::string& directory) { binDirectory = directory; }
+
+}  // namespace vexlo
