@@ -18,6 +18,8 @@ unsigned fileApiCodePage();
 // (or a failed conversion, which yields an empty string). A code page that takes no flags converts plainly
 // and reports no substitution.
 std::string wideToAnsi(std::wstring_view text, bool* substituted = nullptr);
+// The same conversion in a given code page.
+std::string wideToAnsiInCodePage(unsigned codePage, std::wstring_view text, bool* substituted = nullptr);
 
 // The cached executable paths, computed together on the first call of either: the long wide form and the
 // best 8-bit form (long name, short name, the command interpreter, the 8-bit module name shortened).

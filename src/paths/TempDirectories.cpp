@@ -1,22 +1,467 @@
 #include "paths/TempDirectories.h"
 
 #include <windows.h>
+#include <sddl.h>
+#include <shlobj.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "common/Format.h"
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "launcher/Errors.h"
+#include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/PathForms.h"
 
 namespace vexlo {
 
 std::string launcherTempDir;
 
-std::wstring getTempDirectoryWide(bool /*required*/) {
-    wchar_t buffer[MAX_PATH + 1];
-    DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
-    if (n == 0 || n > MAX_PATH) return std::wstring();
-    return std::wstring(buffer, n);
+namespace {
+
+struct TempDirectoryState {
+    bool chosen = false;
+    std::string ansi;
+    std::wstring wide;
+};
+
+TempDirectoryState& tempState() {
+    static TempDirectoryState s;
+    return s;
 }
 
-std::string getTempDirectory() { return wideToAnsi(getTempDirectoryWide(true)); }
+using FolderPathA = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+using FolderPathW = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
 
-void removeDirectoryContents(const std::string&, std::vector<std::string>*, std::vector<std::string>*, int) {}
+struct FolderFunctions {
+    FolderPathA ansi = nullptr;
+    FolderPathW wide = nullptr;
+};
+
+// Looked up by name once: either may be missing, and then the folder candidates are skipped.
+const FolderFunctions& folderFunctions() {
+    static const FolderFunctions functions = [] {
+        FolderFunctions f;
+        HMODULE shell = LoadLibraryA("shell32.dll");  // stays loaded for the process
+        if (shell) {
+            f.ansi = reinterpret_cast<FolderPathA>(GetProcAddress(shell, "SHGetFolderPathA"));
+            f.wide = reinterpret_cast<FolderPathW>(GetProcAddress(shell, "SHGetFolderPathW"));
+        }
+        return f;
+    }();
+    return functions;
+}
+
+bool fits(DWORD n) { return n > 0 && n < kPathCapacity; }
+
+template <typename Char>
+bool containsBang(std::basic_string_view<Char> path) {
+    if (!path.empty() && path.back() == Char('!')) return true;
+    for (size_t i = 0; i + 1 < path.size(); ++i) {
+        if (path[i] == Char('!') && path[i + 1] == Char('\\')) return true;
+    }
+    return false;
+}
+
+void seedProbeRandom() {
+    srand(static_cast<unsigned>(static_cast<unsigned long long>(time(nullptr)) * GetCurrentProcessId()));
+}
+
+// A directory is usable when a fresh subdirectory can be created in it and then found.
+bool writeProbeAnsi(const std::string& dir) {
+    seedProbeRandom();
+    std::string probe = narrowAscii(formatWide(L"%d%d", static_cast<int>(GetCurrentProcessId()), rand()));
+    probe = dir + "\\vxltw" + probe;
+    RemoveDirectoryA(probe.c_str());
+    if (!CreateDirectoryA(probe.c_str(), nullptr)) return false;
+    bool usable = pathExists(probe);
+    RemoveDirectoryA(probe.c_str());
+    return usable;
+}
+
+bool writeProbeWide(const std::wstring& dir) {
+    seedProbeRandom();
+    std::wstring probe =
+        formatWide(L"%s\\vxltw%d%d", dir.c_str(), static_cast<int>(GetCurrentProcessId()), rand());
+    RemoveDirectoryW(probe.c_str());
+    if (!CreateDirectoryW(probe.c_str(), nullptr)) return false;
+    bool usable = pathExistsWide(probe);
+    RemoveDirectoryW(probe.c_str());
+    return usable;
+}
+
+// Precomposition must leave the length unchanged, or the 8-bit and wide forms may name different things.
+bool foldsCleanly(const std::wstring& path, std::wstring& folded) {
+    std::vector<wchar_t> buffer(kPathCapacity - 1);
+    int n = FoldStringW(MAP_PRECOMPOSED, path.c_str(), -1, buffer.data(), static_cast<int>(buffer.size()));
+    folded = n > 0 ? std::wstring(buffer.data()) : std::wstring();
+    return n > 0 && folded.size() == path.size();
+}
+
+enum class Candidate {
+    LocalAppData,
+    TempPath,
+    UserProfile,
+    HomeDrivePath,
+    CommonAppData,
+    WindowsTemp,
+    CTemp,
+    CTmp,
+    WindowsDir,
+};
+
+std::optional<std::string> environmentAnsi(const char* name, DWORD capacity) {
+    if (capacity == 0) return std::nullopt;
+    std::vector<char> buffer(capacity);
+    DWORD n = GetEnvironmentVariableA(name, buffer.data(), capacity);
+    if (n == 0 || n >= capacity) return std::nullopt;
+    return std::string(buffer.data(), n);
+}
+
+std::optional<std::wstring> environmentWide(const wchar_t* name, DWORD capacity) {
+    if (capacity == 0) return std::nullopt;
+    std::vector<wchar_t> buffer(capacity);
+    DWORD n = GetEnvironmentVariableW(name, buffer.data(), capacity);
+    if (n == 0 || n >= capacity) return std::nullopt;
+    return std::wstring(buffer.data(), n);
+}
+
+std::optional<std::string> windowsDirectoryAnsi() {
+    std::vector<char> buffer(kPathCapacity);
+    UINT n = GetWindowsDirectoryA(buffer.data(), kPathCapacity);
+    if (!fits(n)) return std::nullopt;
+    return std::string(buffer.data(), n);
+}
+
+std::optional<std::wstring> windowsDirectoryWide() {
+    std::vector<wchar_t> buffer(kPathCapacity);
+    UINT n = GetWindowsDirectoryW(buffer.data(), kPathCapacity);
+    if (!fits(n)) return std::nullopt;
+    return std::wstring(buffer.data(), n);
+}
+
+// A folder candidate: the shell folder, its "quandrel" subdirectory (created), then the last component.
+std::optional<std::string> folderAnsi(int folder, const char* leaf) {
+    const FolderFunctions& f = folderFunctions();
+    if (!f.ansi || !f.wide) return std::nullopt;
+    char buffer[MAX_PATH + 1] = {};
+    if (f.ansi(nullptr, folder, nullptr, 0, buffer) != 0 || buffer[0] == '\0') return std::nullopt;
+    std::string path = std::string(buffer) + "\\quandrel";
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path + leaf;
+}
+
+std::optional<std::wstring> folderWide(int folder, const wchar_t* leaf) {
+    const FolderFunctions& f = folderFunctions();
+    if (!f.ansi || !f.wide) return std::nullopt;
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (f.wide(nullptr, folder, nullptr, 0, buffer) != 0 || buffer[0] == L'\0') return std::nullopt;
+    std::wstring path = std::wstring(buffer) + L"\\quandrel";
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path + leaf;
+}
+
+std::optional<std::string> candidateAnsi(Candidate c) {
+    switch (c) {
+        case Candidate::LocalAppData: return folderAnsi(CSIDL_LOCAL_APPDATA, "\\t");
+        case Candidate::TempPath: {
+            std::vector<char> buffer(kPathCapacity);
+            DWORD n = GetTempPathA(kPathCapacity, buffer.data());
+            if (!fits(n)) return std::nullopt;
+            return std::string(buffer.data(), n);
+        }
+        case Candidate::UserProfile: {
+            auto profile = environmentAnsi("USERPROFILE", kPathCapacity);
+            if (!profile) return std::nullopt;
+            return *profile + "\\AppData\\Local\\Temp";
+        }
+        case Candidate::HomeDrivePath: {
+            auto drive = environmentAnsi("HOMEDRIVE", kPathCapacity);
+            if (!drive) return std::nullopt;
+            auto path = environmentAnsi("HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
+            if (!path) return std::nullopt;
+            return *drive + *path;
+        }
+        case Candidate::CommonAppData: return folderAnsi(CSIDL_COMMON_APPDATA, "\\temp");
+        case Candidate::WindowsTemp: {
+            auto windows = windowsDirectoryAnsi();
+            if (!windows) return std::nullopt;
+            return *windows + "\\temp";
+        }
+        case Candidate::CTemp: return std::string("c:\\temp");
+        case Candidate::CTmp: return std::string("c:\\tmp");
+        case Candidate::WindowsDir: return windowsDirectoryAnsi();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> candidateWide(Candidate c) {
+    switch (c) {
+        case Candidate::LocalAppData: return folderWide(CSIDL_LOCAL_APPDATA, L"\\t");
+        case Candidate::TempPath: {
+            std::vector<wchar_t> buffer(kPathCapacity);
+            DWORD n = GetTempPathW(kPathCapacity, buffer.data());
+            if (!fits(n)) return std::nullopt;
+            return std::wstring(buffer.data(), n);
+        }
+        case Candidate::UserProfile: {
+            auto profile = environmentWide(L"USERPROFILE", kPathCapacity);
+            if (!profile) return std::nullopt;
+            return *profile + L"\\AppData\\Local\\Temp";
+        }
+        case Candidate::HomeDrivePath: {
+            auto drive = environmentWide(L"HOMEDRIVE", kPathCapacity);
+            if (!drive) return std::nullopt;
+            auto path = environmentWide(L"HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
+            if (!path) return std::nullopt;
+            return *drive + *path;
+        }
+        case Candidate::CommonAppData: return folderWide(CSIDL_COMMON_APPDATA, L"\\temp");
+        case Candidate::WindowsTemp: {
+            auto windows = windowsDirectoryWide();
+            if (!windows) return std::nullopt;
+            return *windows + L"\\temp";
+        }
+        case Candidate::CTemp: return std::wstring(L"c:\\temp");
+        case Candidate::CTmp: return std::wstring(L"c:\\tmp");
+        case Candidate::WindowsDir: return windowsDirectoryWide();
+    }
+    return std::nullopt;
+}
+
+struct CandidateRow {
+    Candidate candidate;
+    bool create;
+    bool requireLong;  // 8-bit test; the wide test checks the long form under the same condition
+    bool preferLong;   // whether configuration id 10009 applies
+    bool secondPass;   // retried only when its first-pass test reported no bang
+};
+
+struct Outcome {
+    bool taken = false;
+    bool bang = false;
+};
+
+Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
+    Outcome outcome;
+    auto ansi = candidateAnsi(row.candidate);
+    if (!ansi) return outcome;
+    bool bang = false;
+    bool usable = tempDirUsableAnsi(*ansi, row.create, row.requireLong, row.preferLong && preferLong, bang);
+    outcome.bang = bang;
+    if (!usable) return outcome;
+    auto wide = candidateWide(row.candidate);
+    if (!wide) return outcome;
+    usable = tempDirUsableWide(*wide, row.create, row.requireLong, bang);
+    outcome.bang = outcome.bang || bang;
+    if (!usable) return outcome;
+    TempDirectoryState& s = tempState();
+    s.ansi = std::move(*ansi);
+    s.wide = std::move(*wide);
+    s.chosen = true;
+    outcome.taken = true;
+    return outcome;
+}
+
+}  // namespace
+
+bool hasBang(std::string_view path) { return containsBang(path); }
+bool hasBang(std::wstring_view path) { return containsBang(path); }
+
+bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool preferLong, bool& bang) {
+    bang = false;
+    if (path.empty()) return false;
+    if (create) CreateDirectoryA(path.c_str(), nullptr);
+    if (hasBang(path)) {
+        bang = true;
+        return false;
+    }
+    if (requireLong || preferLong) {
+        DWORD size = GetLongPathNameA(path.c_str(), nullptr, 0);
+        if (size > 0) {
+            std::vector<char> buffer(size + 10);
+            DWORD n = GetLongPathNameA(path.c_str(), buffer.data(), size + 10);
+            if (n > 0 && n < size + 10) {
+                std::string longForm(buffer.data(), n);
+                bang = hasBang(longForm);
+                if (bang || longForm.find('?') != std::string::npos) {
+                    if (bang || requireLong) return false;
+                } else if (preferLong && longForm.size() < kPathCapacity && longForm != path) {
+                    logMessage(L"using long path %S", longForm.c_str());
+                    path = std::move(longForm);
+                }
+            }
+        }
+    }
+    return writeProbeAnsi(path);
+}
+
+bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bool& bang) {
+    bang = false;
+    if (path.empty()) return false;
+    if (create) CreateDirectoryW(path.c_str(), nullptr);
+    if (hasBang(path)) {
+        bang = true;
+        return false;
+    }
+    std::wstring folded;
+    if (!foldsCleanly(path, folded)) {
+        logMessage(L"folding error %s %d %s %d", folded.c_str(), static_cast<int>(folded.size()), path.c_str(),
+                   static_cast<int>(path.size()));
+        return false;
+    }
+    if (!checkLong) return writeProbeWide(path);
+
+    std::vector<wchar_t> buffer(kPathCapacity);
+    DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), kPathCapacity);
+    // Without a long form there is nothing more to check, as in the 8-bit test.
+    if (!fits(n)) return writeProbeWide(path);
+    std::wstring longForm(buffer.data(), n);
+    bang = hasBang(longForm);
+    if (bang || longForm.find(L'?') != std::wstring::npos) return false;
+    if (!foldsCleanly(longForm, folded)) {
+        logMessage(L"folding error2 %s %d %s %d", folded.c_str(), static_cast<int>(folded.size()),
+                   longForm.c_str(), static_cast<int>(longForm.size()));
+        return false;
+    }
+    return writeProbeWide(path);
+}
+
+bool findTempDirectory() {
+    TempDirectoryState& s = tempState();
+    s = TempDirectoryState{};
+    bool preferLong = getConfigInt(ids::kPreferLongTempPath) != 0;
+    bool useLocalAppData = getConfigInt(ids::kTempInLocalAppData) != 0;
+
+    static constexpr CandidateRow firstPass[] = {
+        {Candidate::LocalAppData, true, true, true, false},
+        {Candidate::TempPath, true, true, true, false},
+        {Candidate::UserProfile, false, true, true, false},
+        {Candidate::HomeDrivePath, false, true, true, false},
+        {Candidate::CommonAppData, true, true, true, false},
+        {Candidate::WindowsTemp, false, false, false, false},
+        {Candidate::CTemp, false, false, false, false},
+        {Candidate::CTmp, false, false, false, false},
+        {Candidate::WindowsDir, false, false, false, false},
+        {Candidate::CTmp, true, false, false, false},
+    };
+    // Candidates 1 to 4 again, this time accepting a long form that the code page cannot express.
+    static constexpr CandidateRow secondPass[] = {
+        {Candidate::LocalAppData, true, false, true, true},
+        {Candidate::TempPath, true, false, true, true},
+        {Candidate::UserProfile, false, false, true, true},
+        {Candidate::HomeDrivePath, false, false, true, true},
+    };
+
+    bool banged[4] = {false, false, false, false};
+    for (size_t i = 0; i < std::size(firstPass); ++i) {
+        if (firstPass[i].candidate == Candidate::LocalAppData && !useLocalAppData) continue;
+        Outcome outcome = tryCandidate(firstPass[i], preferLong);
+        if (outcome.taken) return true;
+        if (i < 4) banged[i] = outcome.bang;
+    }
+    for (size_t i = 0; i < std::size(secondPass); ++i) {
+        if (secondPass[i].candidate == Candidate::LocalAppData && !useLocalAppData) continue;
+        if (banged[i]) continue;
+        if (tryCandidate(secondPass[i], preferLong).taken) return true;
+    }
+    s = TempDirectoryState{};
+    return false;
+}
+
+std::string getTempDirectory() {
+    if (!tempState().chosen && !findTempDirectory()) fatalMessageError(ids::kMsgNoTempDirectory);
+    return tempState().ansi;
+}
+
+std::wstring getTempDirectoryWide(bool required) {
+    if (!tempState().chosen && !findTempDirectory()) {
+        if (required) fatalMessageError(ids::kMsgNoTempDirectory);
+        return std::wstring();
+    }
+    return tempState().wide;
+}
+
+void resetTempDirectoryForTests() { tempState() = TempDirectoryState{}; }
+
+std::string createTempFileName() {
+    std::string dir = getTempDirectory();
+    logMessage(L"tempPath is %S", dir.c_str());
+    std::vector<char> buffer(kPathCapacity);
+    std::string name;
+    if (GetTempFileNameA(dir.c_str(), "vxl", 0, buffer.data()) != 0) {
+        name = buffer.data();
+    } else {
+        logMessage(L"GetTempFileName failed (last error %d)", static_cast<int>(GetLastError()));
+        name = dir;
+        if (name.empty() || (name.back() != '\\' && name.back() != '/')) name += '\\';
+        seedProbeRandom();
+        name += "vxl" + std::to_string(rand());
+    }
+    logMessage(L"tempFile is %S", name.c_str());
+    return name;
+}
+
+local_ptr<void> buildLauncherTempDirDescriptor() {
+    local_ptr<void> descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLauncherTempDirSddl, SDDL_REVISION_1,
+                                                              descriptor.put(), nullptr)) {
+        return local_ptr<void>();
+    }
+    return descriptor;
+}
+
+void createLauncherTempDirectory() {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::string fileName = createTempFileName();
+        launcherTempDir = fileName + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
+        logMessage(L"Temp dir3: %S", launcherTempDir.c_str());
+
+        BOOL created;
+        local_ptr<void> descriptor = buildLauncherTempDirDescriptor();
+        if (descriptor) {
+            SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+            created = CreateDirectoryA(launcherTempDir.c_str(), &attributes);
+        } else {
+            logMessage(L"Failed to create security descriptor %d", static_cast<int>(GetLastError()));
+            created = CreateDirectoryA(launcherTempDir.c_str(), nullptr);
+        }
+        if (created) return;
+        logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
+    }
+    launcherTempDir.clear();
+    fatalMessageError(ids::kMsgLaunchFailed, std::string("7"));
+}
+
+void removeDirectoryContents(const std::string& directory, std::vector<std::string>* filesLeft,
+                             std::vector<std::string>* directoriesLeft, int depth) {
+    // A relative path would depend on the working directory: never empty one.
+    if (directory.empty() || directory[0] == '.') return;
+    logMessage(L"emptying %S", directory.c_str());
+    std::string prefix = directory;
+    if (prefix.back() != '\\') prefix += '\\';
+
+    WIN32_FIND_DATAA data;
+    unique_find find(FindFirstFileA((prefix + "*.*").c_str(), &data));
+    if (!find) return;
+    do {
+        std::string entry = data.cFileName;
+        if (entry == "." || entry == "..") continue;
+        std::string fullName = prefix + entry;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            logMessage(L"attempting to remove %S (%d)", fullName.c_str(), depth);
+            if (depth > 0) removeDirectoryContents(fullName, filesLeft, directoriesLeft, depth - 1);
+            if (!RemoveDirectoryA(fullName.c_str()) && directoriesLeft) directoriesLeft->push_back(fullName);
+        } else {
+            logMessage(L"attempting to delete %S", fullName.c_str());
+            if (!DeleteFileA(fullName.c_str()) && filesLeft) filesLeft->push_back(fullName);
+        }
+    } while (FindNextFileA(find.get(), &data));
+}
 
 }  // namespace vexlo

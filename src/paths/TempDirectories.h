@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Handles.h"
+
 namespace vexlo {
 
 // The launcher temporary directory (8-bit path), empty while none was created.
@@ -33,8 +35,11 @@ std::string createTempFileName();
 // failed attempts.
 void createLauncherTempDirectory();
 
-// The access list given to the launcher temporary directory, as SDDL.
+// The access list given to the launcher temporary directory, as SDDL: protected, full access inherited by
+// files and subdirectories for administrators, the owner and the local system only.
 inline constexpr char kLauncherTempDirSddl[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)(A;OICI;FA;;;SY)";
+// The security descriptor built from it for the directory's creation; empty when the system cannot build it.
+local_ptr<void> buildLauncherTempDirDescriptor();
 
 // Deletes the files of `directory` and removes its subdirectories, emptying those first while `depth` > 0.
 // A relative path (beginning with ".") or an empty one is never touched. Names that could not be removed
