@@ -1,0 +1,320 @@
+#include "jvm/JavaProbe.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "common/Handles.h"
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "log/Log.h"
+#include "paths/PathForms.h"
+
+namespace vexlo {
+
+std::vector<std::string> nonWorkingJavas;
+
+namespace {
+
+constexpr DWORD kCommandCapacity = 6000;
+constexpr DWORD kShortPathCapacity = 5980;
+constexpr DWORD kCachedVersionCapacity = 6000;
+constexpr DWORD kPipeChunk = 512;
+constexpr char kVersionMarker[] = " version \"";
+
+// The Java option variables would change what -version prints, or make it fail; the child runs without them.
+constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS"};
+
+// Takes the Java option variables away for its lifetime and puts back every one it took.
+class JavaOptionsAway {
+public:
+    JavaOptionsAway() {
+        for (const char* name : kJavaOptionVariables) saved_.push_back({name, takeEnvironmentVariable(name)});
+    }
+    ~JavaOptionsAway() {
+        for (const auto& [name, value] : saved_) {
+            if (value) SetEnvironmentVariableA(name, value->c_str());
+        }
+    }
+    JavaOptionsAway(const JavaOptionsAway&) = delete;
+    JavaOptionsAway& operator=(const JavaOptionsAway&) = delete;
+
+private:
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+struct FileCloser {
+    void operator()(FILE* f) const noexcept { fclose(f); }
+};
+using unique_cfile = std::unique_ptr<FILE, FileCloser>;
+
+bool isUntrustedCachedVersion(const std::string& version) {
+    return version == "1.7." || version == "1.6." || version == "1.5.";
+}
+
+// The text between the quotes of the last banner line of the form ... version "x" ...
+bool extractVersion(const std::string& output, std::string& version) {
+    bool matched = false;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) end = output.size();
+        std::string_view line(output.data() + start, end - start);
+        std::size_t at = line.find(kVersionMarker);
+        if (at != std::string_view::npos) {
+            std::string_view rest = line.substr(at + std::strlen(kVersionMarker));
+            std::size_t quote = rest.find('"');
+            if (quote != std::string_view::npos) {
+                version.assign(rest.substr(0, quote));
+            } else {
+                version.assign(rest.substr(0, rest.size() >= 2 ? rest.size() - 2 : 0));
+            }
+            logMessage(L"Java version2: %S", version.c_str());
+            matched = true;
+        }
+        start = end + 1;
+    }
+    return matched;
+}
+
+}  // namespace
+
+std::string javaCacheKeyName(std::string_view canonicalPath) {
+    std::string name(kJavaCacheKey);
+    name.append(canonicalPath);
+    std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(kJavaCacheKey)), name.end(), '\\', '/');
+    return name;
+}
+
+bool readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                       DWORD& machine) {
+    unique_hkey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, javaCacheKeyName(canonicalPath).c_str(), 0, KEY_READ, key.put()) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    bool valid = true;
+    machine = 0;
+
+    std::uint8_t stored[8] = {};
+    DWORD size = sizeof stored;
+    if (RegQueryValueExA(key.get(), "LastWriteTime", nullptr, nullptr, stored, &size) != ERROR_SUCCESS ||
+        size != sizeof stored || std::memcmp(stored, &lastWriteTime, sizeof stored) != 0) {
+        valid = false;
+    }
+
+    std::string text;
+    std::vector<char> buffer(kCachedVersionCapacity);
+    size = kCachedVersionCapacity;
+    if (RegQueryValueExA(key.get(), "Version", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size) !=
+        ERROR_SUCCESS) {
+        valid = false;
+    } else if (size > 0) {
+        // A value without terminator that fills the whole buffer may have been cut: not trusted.
+        if (buffer[size - 1] != '\0' && size >= kCachedVersionCapacity) valid = false;
+        text.assign(buffer.data(), size);
+        text.resize(std::strlen(text.c_str()));
+    }
+
+    size = sizeof machine;
+    if (RegQueryValueExA(key.get(), "Machine", nullptr, nullptr, reinterpret_cast<BYTE*>(&machine), &size) !=
+            ERROR_SUCCESS ||
+        size != sizeof machine) {
+        valid = false;
+    }
+
+    if (isUntrustedCachedVersion(text)) valid = false;
+    version = text;
+    return valid;
+}
+
+void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
+                        DWORD machine) {
+    unique_hkey key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, javaCacheKeyName(canonicalPath).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+        return;
+    }
+    std::uint8_t stamp[8];
+    std::memcpy(stamp, &lastWriteTime, sizeof stamp);
+    RegSetValueExA(key.get(), "LastWriteTime", 0, REG_BINARY, stamp, sizeof stamp);
+    RegSetValueExA(key.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.data()),
+                   static_cast<DWORD>(version.size()));
+    RegSetValueExA(key.get(), "Machine", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&machine), sizeof machine);
+}
+
+std::optional<std::string> takeEnvironmentVariable(const char* name) {
+    DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
+    if (size == 0) return std::nullopt;
+    std::string value(size, '\0');
+    DWORD got = GetEnvironmentVariableA(name, value.data(), size);
+    std::optional<std::string> result;
+    if (got == size - 1) {
+        value.resize(got);
+        logMessage(L"%S is %S", name, value.c_str());
+        result = std::move(value);
+    } else {
+        logMessage(L"error reading %S", name);
+    }
+    SetEnvironmentVariableA(name, nullptr);
+    return result;
+}
+
+bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version) {
+    std::string command(kCommandCapacity, '\0');
+    command[0] = '"';
+    DWORD shortLength = GetShortPathNameA(canonicalPath.c_str(), command.data() + 1, kShortPathCapacity);
+    if (shortLength == 0 || shortLength >= kShortPathCapacity) {
+        logMessage(L"Could not get short path name for %S", canonicalPath.c_str());
+        command.resize(1);
+        command += canonicalPath;
+    } else {
+        command.resize(1 + shortLength);
+    }
+    command += "\" -version";
+    if (command.size() >= kCommandCapacity) command.resize(kCommandCapacity - 1);
+
+    JavaOptionsAway optionsAway;
+
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    unique_handle readEnd;
+    unique_handle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
+        logMessage(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+    if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
+        logMessage(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
+        return false;
+    }
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdError = writeEnd.get();
+    PROCESS_INFORMATION info{};
+    std::string commandLine = command;  // CreateProcessA may write into its command line
+    BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                                  nullptr, &startup, &info);
+    DWORD startError = started ? 0 : GetLastError();
+    // Our copy of the write end must go, or the pipe never reports its end.
+    writeEnd.reset();
+    if (!started) {
+        logMessage(L"Could not create process %S (error %d)", command.c_str(), static_cast<int>(startError));
+        return false;
+    }
+    unique_handle process(info.hProcess);
+    unique_handle thread(info.hThread);
+
+    std::string output;
+    char chunk[kPipeChunk];
+    DWORD got = 0;
+    while (ReadFile(readEnd.get(), chunk, kPipeChunk, &got, nullptr) && got > 0) output.append(chunk, got);
+    WaitForSingleObject(process.get(), kJavaVersionTimeoutMs);
+
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.get(), &exitCode);
+    logMessage(L"Exit Code %d", static_cast<int>(exitCode));
+    if (exitCode == STILL_ACTIVE) {
+        logMessage(L"Terminating process");
+        TerminateProcess(process.get(), 1);
+    } else if (exitCode != 0) {
+        writeCachedVersion(canonicalPath, lastWriteTime, kFailedRunVersion, kMachineX64);
+    }
+    if (exitCode != 0) return false;
+    return extractVersion(output, version);
+}
+
+DWORD readPeMachine(const std::string& path) {
+    unique_cfile file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        logMessage(L"could not open %S %d %p", path.c_str(), errno, static_cast<void*>(nullptr));
+        return 0;
+    }
+    std::uint8_t mz[2];
+    if (std::fread(mz, 1, 2, file.get()) != 2 || mz[0] != 0x4D || mz[1] != 0x5A) {
+        logMessage(L"no PE32 file %S", path.c_str());
+        return 0;
+    }
+    if (std::fseek(file.get(), 0x3C, SEEK_SET) != 0) {
+        logMessage(L"no PE32 file 2 %S", path.c_str());
+        return 0;
+    }
+    std::uint8_t offset[4];
+    if (std::fread(offset, 1, 4, file.get()) != 4) {
+        logMessage(L"no PE32 file 3 %S", path.c_str());
+        return 0;
+    }
+    std::uint32_t headerOffset = offset[0] | (offset[1] << 8) | (offset[2] << 16) | (std::uint32_t{offset[3]} << 24);
+    if (_fseeki64(file.get(), static_cast<long long>(headerOffset), SEEK_SET) != 0) {
+        logMessage(L"no PE32 file 4 %S", path.c_str());
+        return 0;
+    }
+    std::uint8_t signature[4];
+    if (std::fread(signature, 1, 4, file.get()) != 4 || std::memcmp(signature, "PE\0\0", 4) != 0) {
+        logMessage(L"no PE32 file 5 %S", path.c_str());
+        return 0;
+    }
+    std::uint8_t machine[2];
+    if (std::fread(machine, 1, 2, file.get()) != 2) {
+        logMessage(L"no PE32 file 6 %S", path.c_str());
+        return 0;
+    }
+    return static_cast<DWORD>(machine[0] | (machine[1] << 8));
+}
+
+bool addNonWorkingJava(const std::string& path) {
+    logMessage(L"add non-working java %S", path.c_str());
+    nonWorkingJavas.push_back(path);
+    return nonWorkingJavas.size() < kNonWorkingJavaLimit;
+}
+
+bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
+                  const VersionComponents& maximum, bool allowBeta) {
+    logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(minimum.size()),
+               static_cast<int>(maximum.size()), allowBeta ? 1 : 0);
+    path = canonicalPathAnsi(path, false);
+
+    bool result = false;
+    unsigned long long lastWriteTime = 0;
+    if (!findFile(path, &lastWriteTime)) {
+        logMessage(L"file doesn't exist");
+    } else {
+        logMessage(L"file exists");
+        version.clear();
+        bool versionKnown = false;
+        DWORD machine = 0;
+        if (readCachedVersion(path, lastWriteTime, version, machine) && version != kFailedRunVersion) {
+            logMessage(L"got version from registry %S %d", version.c_str(), static_cast<int>(machine));
+            versionKnown = machine == kMachineX64;
+        } else {
+            // A stale or untrusted entry's text must not stand in for the version of this run.
+            version.clear();
+            if (!runJavaVersion(path, lastWriteTime, version)) {
+                logMessage(L"couldn't get version");
+            } else {
+                machine = readPeMachine(path);
+                logMessage(L"got version from execution %S %d", version.c_str(), static_cast<int>(machine));
+                if (machine != 0) writeCachedVersion(path, lastWriteTime, version, machine);
+                // An unreadable header (0) is given the benefit of the doubt after a successful run.
+                versionKnown = machine == kMachineX64 || machine == 0;
+            }
+        }
+        if (versionKnown && versionAllowed(version, minimum, maximum, allowBeta)) {
+            result = true;
+            if (getConfigInt(ids::kExecutableType) == 1 && path.size() > 4) {
+                path.replace(path.size() - 4, 4, "w.exe");
+                result = pathExists(path);
+            }
+        }
+    }
+    if (std::find(nonWorkingJavas.begin(), nonWorkingJavas.end(), path) != nonWorkingJavas.end()) return false;
+    logMessage(L"checkJavaExe returning %d", result ? 1 : 0);
+    return result;
+}
+
+}  // namespace vexlo

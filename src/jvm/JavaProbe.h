@@ -1,0 +1,53 @@
+// Probing a candidate Java executable: existence, version (from the per-user cache or by running it with
+// -version), machine type, the configured bounds, and the list of runtimes that failed to load.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jvm/JavaVersion.h"
+
+namespace vexlo {
+
+// Per-user cache of probed runtimes; one subkey per executable, named by its canonical path with "/".
+inline constexpr char kJavaCacheKey[] = "SOFTWARE\\tarnwick\\vexlo\\jvms2\\";
+// Written for a runtime whose version run failed; such an entry is never trusted.
+inline constexpr char kFailedRunVersion[] = "1.0.0";
+inline constexpr DWORD kMachineX64 = 0x8664;
+inline constexpr DWORD kJavaVersionTimeoutMs = 60000;
+inline constexpr std::size_t kNonWorkingJavaLimit = 50;
+
+// Executables whose JVM library could not be loaded in this process; only grows.
+extern std::vector<std::string> nonWorkingJavas;
+
+// Decides whether the runtime of `path` may be used. `path` becomes its lower-case canonical form (and the
+// matching javaw.exe for GUI applications); `version` receives the runtime's version text.
+bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
+                  const VersionComponents& maximum, bool allowBeta);
+
+// The registry subkey (below HKEY_CURRENT_USER) of the cache entry for a canonical path.
+std::string javaCacheKeyName(std::string_view canonicalPath);
+
+// True when a cache entry exists for the path and matches the file's last-write time.
+bool readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                       DWORD& machine);
+void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
+                        DWORD machine);
+
+// Runs "<path> -version" without the Java option variables and takes the version from its standard error.
+bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version);
+
+// The Machine field of a PE file's header; 0 when the file is not a readable PE file.
+DWORD readPeMachine(const std::string& path);
+
+// Removes the variable from the environment and returns its value; none when it was not set or unreadable.
+std::optional<std::string> takeEnvironmentVariable(const char* name);
+
+// Lists the executable as non-working; true while the list holds fewer than kNonWorkingJavaLimit entries.
+bool addNonWorkingJava(const std::string& path);
+
+}  // namespace vexlo
