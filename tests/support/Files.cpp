@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,6 +116,44 @@ std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& 
 
 std::wstring makeLauncher(const std::wstring& dir, const std::wstring& name, const pack::Block& block) {
     return makeLauncherWithBytes(dir, name, pack::serializeBlock(block));
+}
+
+std::vector<uint8_t> minimalPeImage() {
+    std::vector<uint8_t> image(kMinimalImageBlockOffset, 0);
+    auto put16 = [&](size_t at, uint16_t v) {
+        image[at] = static_cast<uint8_t>(v);
+        image[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) image[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    const size_t e = 0x40, optionalSize = 0xF0;
+    image[0] = 'M', image[1] = 'Z';
+    put32(0x3C, e);
+    image[e] = 'P', image[e + 1] = 'E';
+    put16(e + 4, 0x8664);  // x64
+    put16(e + 6, 1);       // one section
+    put16(e + 20, optionalSize);
+    put16(e + 24, 0x20B);  // PE32+
+    const size_t section = e + 24 + optionalSize;
+    std::memcpy(&image[section], ".data", 5);
+    put32(section + 8, 0x200);   // virtual size
+    put32(section + 12, 0x1000); // virtual address
+    put32(section + 16, 0x200);  // raw size
+    put32(section + 20, 0x200);  // raw offset: the section ends the image at 0x400
+    return image;
+}
+
+std::wstring writeBlockFileBytes(const std::wstring& path, const std::vector<uint8_t>& blockBytes) {
+    std::vector<uint8_t> image = minimalPeImage();
+    image.insert(image.end(), blockBytes.begin(), blockBytes.end());
+    if (!writeFileBytes(path, std::string_view(reinterpret_cast<const char*>(image.data()), image.size())))
+        ADD_FAILURE() << "cannot write " << wideToUtf8(path);
+    return path;
+}
+
+std::wstring writeBlockFile(const std::wstring& path, const pack::Block& block) {
+    return writeBlockFileBytes(path, pack::serializeBlock(block));
 }
 
 }  // namespace vexlo::test

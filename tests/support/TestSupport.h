@@ -57,6 +57,13 @@ std::wstring makeLauncher(const std::wstring& dir, const std::wstring& name, con
 // The same with raw block bytes, for damaged blocks.
 std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& name, const std::vector<uint8_t>& bytes);
 
+// A small file shaped like a PE32+ image (headers and one 512-byte section) for reading blocks in-process,
+// and such a file with the block (or raw bytes) appended; the block starts at kMinimalImageBlockOffset.
+inline constexpr uint64_t kMinimalImageBlockOffset = 0x400;
+std::vector<uint8_t> minimalPeImage();
+std::wstring writeBlockFile(const std::wstring& path, const pack::Block& block);
+std::wstring writeBlockFileBytes(const std::wstring& path, const std::vector<uint8_t>& blockBytes);
+
 // ---- child processes ----
 
 struct MessageBoxInfo {
