@@ -2,7 +2,7 @@
 # Runs a command with the build tree's private Wine prefix, a warm Wine server and a virtual display.
 # Usage: wine-env.sh BUILD_DIR COMMAND [ARGS...]
 set -euo pipefail
-build="$1"; shift
+build="$(cd "$1" && pwd)"; shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
