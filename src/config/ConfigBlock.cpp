@@ -276,6 +276,11 @@ std::wstring getMessageText(int id) {
     return text;
 }
 
+std::wstring getMessageTableText(int id) {
+    auto it = messageTable.find(id);
+    return it != messageTable.end() ? it->second : std::wstring();
+}
+
 const wchar_t* widenShared(const char* text) {
     sharedWide = text ? widenBytes(text) : std::wstring();
     return sharedWide.c_str();

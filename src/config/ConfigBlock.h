@@ -38,6 +38,8 @@ void appendConfigWide(int id, std::wstring& target);
 int getConfigWide(int id, wchar_t* buffer, int capacity);
 std::wstring getConfigWide(int id);
 std::wstring getMessageText(int id);
+// The message table's own text of the id, without falling back to the configuration table.
+std::wstring getMessageTableText(int id);
 const wchar_t* widenShared(const char* text);
 
 // State filled by the second pass.

@@ -151,7 +151,7 @@ int installService(unsigned startType) {
         printOut(L"Could not create service.\n");
         return 1;
     }
-    std::wstring description = getMessageText(ids::kServiceDescription);
+    std::wstring description = getMessageTableText(ids::kServiceDescription);
     if (!description.empty()) setDescription(service.get(), description);
 
     service.reset();

@@ -58,6 +58,9 @@ void recordArguments(DWORD argc, LPWSTR* argv) {
 
 DWORD WINAPI handler(DWORD control, DWORD, LPVOID, LPVOID) {
     if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        // Stop pending is reported before the handler returns, so whoever asked sees it at once.
+        bool holdStop = stuck || (!recordPath.empty() && fileExists(recordPath + L".stuck"));
+        report(SERVICE_STOP_PENDING, 1, holdStop ? stuckHint : slowStopMs > 0 ? 1000 : 2000);
         SetEvent(stopEvent);
         return NO_ERROR;
     }
@@ -72,17 +75,15 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     WaitForSingleObject(stopEvent, INFINITE);
 
     if (stuck || (!recordPath.empty() && fileExists(recordPath + L".stuck"))) {
-        report(SERVICE_STOP_PENDING, 1, stuckHint);
         for (int i = 0; i < 600 && !(!recordPath.empty() && fileExists(recordPath + L".release")); ++i) Sleep(100);
     } else if (slowStopMs > 0) {
-        DWORD checkPoint = 1;
+        DWORD checkPoint = 2;
         ULONGLONG begin = GetTickCount64();
         while (GetTickCount64() - begin < slowStopMs) {
             report(SERVICE_STOP_PENDING, checkPoint++, 1000);
             Sleep(300);
         }
     } else {
-        report(SERVICE_STOP_PENDING, 1, 2000);
         Sleep(100);
     }
     report(SERVICE_STOPPED, 0, 0);
