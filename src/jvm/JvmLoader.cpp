@@ -1,0 +1,166 @@
+#include "jvm/JvmLoader.h"
+
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "jvm/JvmSearch.h"
+#include "jvm/SelectedRuntime.h"
+#include "launch/NativeLibraryPath.h"
+#include "launcher/Errors.h"
+#include "log/Log.h"
+#include "paths/ExecutablePath.h"
+#include "paths/PathForms.h"
+
+namespace vexlo {
+
+namespace {
+
+CreateJavaVMFunction createJavaVM = nullptr;
+
+void setPathLogged(const std::string& value) {
+    unsigned long error = 0;
+    if (setPathEverywhere(value, &error))
+        logMessage(L"Setting PATH %S", value.c_str());
+    else
+        logMessage(L"Setting PATH %S failed with error %d", value.c_str(), static_cast<int>(error));
+}
+
+}  // namespace
+
+CreateJavaVMFunction createJavaVMEntry() { return createJavaVM; }
+
+bool LoadDLL() {
+    logMessage(L"LoadDLL (%d, %S, %d)", 1, static_cast<const char*>(nullptr), 0);
+    JvmLocation location;
+    HMODULE library = findJvm(location);
+    if (location.kind == kLocationNone) {
+        logError(L"No JVM found");
+        showMessageError(ids::kMsgNoJvmFound, std::string("64"));
+        return false;
+    }
+    publishSelectedRuntime(location.javaExe, location.version);
+    if (!library) logError(L"Could not get DLL-Handle.");
+    bool resolved = resolveCreateJavaVM(library);
+    if (!resolved) logError(L"Could not load functions");
+    if (library && resolved) {
+        logMessage(L"Loading of JVM-DLL successful");
+        return true;
+    }
+    switch (location.kind) {
+        case kLocationSearchPath:
+            showMessageError(ids::kMsgNoJvmFound, std::string("64"));
+            break;
+        case kLocationDirectory:
+            showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text);
+            break;
+        case kLocationVariable:
+            showMessageError(ids::kMsgEnvJvmNotLoaded, location.text);
+            break;
+        default:
+            showMessageError(ids::kMsgRegistryJvmNotLoaded);
+            break;
+    }
+    return false;
+}
+
+HMODULE loadJvmForJavaExe(const std::string& javaExe) {
+    logMessage(L"Trying to load JVM-DLL from %S", javaExe.c_str());
+    if (HMODULE library = loadJvmFromBinDirectory(javaExe)) return library;
+    std::string jreJava = javaExe.substr(0, javaExeDirectoryLength(javaExe));
+    jreJava += "\\..\\jre\\bin\\java.exe";
+    return loadJvmFromBinDirectory(jreJava);
+}
+
+HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
+    std::size_t length = javaExeDirectoryLength(javaExe);
+    if (length >= kBinDirectoryCapacity) {
+        logMessage(L"Skipping %S: its directory is longer than %d characters", javaExe.c_str(),
+                   static_cast<int>(kBinDirectoryCapacity - 1));
+        return nullptr;
+    }
+    const std::string binDirectory = javaExe.substr(0, length);
+    DllDirectoryCookie cookie = addDllDirectory(binDirectory);
+    preloadUcrtbase(binDirectory);
+
+    DWORD oldSize = GetEnvironmentVariableA("PATH", nullptr, 0);
+    bool oldFound = false;
+    const std::string oldPath = readPathVariable(&oldFound);
+    std::string newPath = binDirectory + ";";
+    if (oldFound) newPath += oldPath;
+    unsigned long error = 0;
+    if (setPathEverywhere(newPath, &error))
+        logMessage(L"Setting PATH %d %S", static_cast<int>(oldSize), newPath.c_str());
+    else
+        logMessage(L"Setting PATH %S failed with error %d", newPath.c_str(), static_cast<int>(error));
+
+    HMODULE library = nullptr;
+    char configured[kJvmSubdirectoryCapacity];
+    getConfigString(ids::kJvmSubdirectory, configured, kJvmSubdirectoryCapacity);
+    if (configured[0] != '\0') library = tryJvmLibrary(binDirectory, configured);
+    for (const char* subdirectory : kJvmSubdirectories) {
+        if (library) break;
+        library = tryJvmLibrary(binDirectory, subdirectory);
+    }
+    if (!library) {
+        removeDllDirectory(cookie);
+        setPathLogged(oldPath);
+    }
+    return library;
+}
+
+HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory) {
+    std::string path = binDirectory;
+    path += '\\';
+    path += subdirectory;
+    path += "\\jvm.dll";
+    bool exists = pathExists(path);
+    logMessage(L"Trying %S (exists %d)", path.c_str(), exists ? 1 : 0);
+    // Tried even when it seems absent: the system's own lookup has the last word.
+    HMODULE library = LoadLibraryA(path.c_str());
+    if (!library) {
+        DWORD error = GetLastError();
+        if (exists) logMessage(L"Failed with error code %d", static_cast<int>(error));
+        return nullptr;
+    }
+    setRuntimeBinDirectory(binDirectory);
+    return library;
+}
+
+void preloadUcrtbase(const std::string& binDirectory) {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    if (!GetVersionExA(&info)) return;
+    if (info.dwMajorVersion > 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion >= 4)) return;
+    std::string path = binDirectory + "\\ucrtbase.dll";
+    if (!pathExists(path)) return;
+
+    logMessage(L"Preloading ucrtbase.dll 4");
+    char current[kPathCapacity];
+    DWORD n = GetCurrentDirectoryA(kPathCapacity, current);
+    if (n >= kPathCapacity) n = 0;
+    // By name from the bin directory first, so that its own dependencies resolve there too.
+    SetCurrentDirectoryA(binDirectory.c_str());
+    if (!LoadLibraryA("ucrtbase.dll") && !LoadLibraryA(path.c_str())) logMessage(L"Could not preload ucrtbase.dll");
+    if (n > 0) SetCurrentDirectoryA(current);
+}
+
+bool resolveCreateJavaVM(HMODULE library) {
+    if (!library) return false;
+    auto entry = reinterpret_cast<CreateJavaVMFunction>(GetProcAddress(library, "JNI_CreateJavaVM"));
+    if (!entry) return false;
+    createJavaVM = entry;
+    return true;
+}
+
+void publishSelectedRuntime(const std::string& javaExe, const std::string& version) {
+    setSelectedJavaHome(javaExe.substr(0, javaExeDirectoryLength(javaExe)) + "\\..");
+    setSelectedJavaVersion(version);
+}
+
+std::size_t javaExeDirectoryLength(std::string_view javaExe) {
+    constexpr std::string_view kJavaw = "javaw.exe";
+    if (javaExe.size() >= kJavaw.size() + 1 && javaExe.substr(javaExe.size() - kJavaw.size()) == kJavaw)
+        return javaExe.size() - 10;
+    return javaExe.size() >= 9 ? javaExe.size() - 9 : 0;
+}
+
+}  // namespace vexlo

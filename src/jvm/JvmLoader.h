@@ -1,0 +1,50 @@
+// Loading the chosen runtime's jvm.dll into this process and publishing what later steps need to know about
+// the runtime: its home, version, the bin directory the library came from, and JNI_CreateJavaVM.
+#pragma once
+
+#include <windows.h>
+
+#include <jni.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vexlo {
+
+using CreateJavaVMFunction = jint(JNICALL*)(JavaVM**, void**, void*);
+
+// The bin directory of a candidate must fit this many bytes with its terminator; longer ones are skipped.
+inline constexpr std::size_t kBinDirectoryCapacity = 2000;
+inline constexpr int kJvmSubdirectoryCapacity = 200;
+// Below the bin directory, after the configured subdirectory.
+inline constexpr const char* kJvmSubdirectories[] = {"server", "client", "j9vm", "hotspot", "jrockit"};
+
+// JNI_CreateJavaVM of the loaded library; null until resolveCreateJavaVM found it.
+CreateJavaVMFunction createJavaVMEntry();
+
+// Searches and loads the runtime; shows the message that fits when none can be used.
+bool LoadDLL();
+
+// The library of the runtime of `javaExe`, or of the runtime in its jre folder (a JDK's layout).
+HMODULE loadJvmForJavaExe(const std::string& javaExe);
+
+// Puts the executable's directory in front of PATH and tries the library subdirectories below it; PATH and
+// the DLL directory registration are put back when nothing loaded.
+HMODULE loadJvmFromBinDirectory(const std::string& javaExe);
+
+// Loads binDirectory\subdirectory\jvm.dll; on success it becomes the runtime bin directory.
+HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory);
+
+// On systems older than Windows 10 a runtime may ship its own C runtime, which must be loaded first.
+void preloadUcrtbase(const std::string& binDirectory);
+
+bool resolveCreateJavaVM(HMODULE library);
+
+// Selected Java home: the executable's directory followed by "\.."; selected version: the version text.
+void publishSelectedRuntime(const std::string& javaExe, const std::string& version);
+
+// Length of the directory part of a path ending in java.exe or javaw.exe.
+std::size_t javaExeDirectoryLength(std::string_view javaExe);
+
+}  // namespace vexlo

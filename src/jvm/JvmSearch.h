@@ -1,0 +1,64 @@
+// Finding the Java runtime to run in: the preferred location, the configured search sequence, the installer
+// location, the version-blind fallback over the sequence's directories and the two home variables. Every
+// candidate that passes its probe is loaded at once; the first whose JVM library loads ends the search.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "jvm/JavaVersion.h"
+
+namespace vexlo {
+
+// How the runtime was found; chooses the message shown when its library does not load.
+enum LocationKind : int {
+    kLocationNone = 0,
+    kLocationSearchPath = 1,
+    kLocationDirectory = 2,
+    kLocationVariable = 3,
+    kLocationRegistry = 4,
+};
+
+// The working values of the search. They always describe the last candidate that was accepted (kind
+// kLocationNone when none was), whether or not its library loaded.
+struct JvmLocation {
+    std::string javaExe;  // canonical, lower-case java.exe (or javaw.exe)
+    std::string version;
+    int kind = kLocationNone;
+    std::string text;  // the directory, variable name or sequence entry text that led to the runtime
+};
+
+// Below the application directory; only the first line of each counts.
+inline constexpr wchar_t kPreferredLocationFile[] = L"\\.quandrel\\pref_jre.cfg";
+inline constexpr wchar_t kInstallerLocationFile[] = L"\\.quandrel\\inst_jre.cfg";
+inline constexpr char kVexloJavaHomeVariable[] = "VEXLO_JAVA_HOME";
+inline constexpr char kQuandrelJavaHomeVariable[] = "QUANDREL_JAVA_HOME";
+
+// Runs the whole search; the loaded JVM library (never freed), or null.
+HMODULE findJvm(JvmLocation& location);
+
+// The java.exe of a runtime home: home\jre\bin\java.exe when it exists (always when a JDK is required, which
+// then needs home\lib\tools.jar), otherwise home\bin\java.exe. False only when a required JDK is missing.
+bool locateJavaExe(std::string& javaExe, std::string_view home);
+
+// Probes a runtime home (canonical form, packed archives unpacked first); accept-any-version passes the
+// home even when its runtime fails the probe.
+bool checkJavaHome(std::string& javaExe, std::string& version, std::string_view home,
+                   const VersionComponents& minimum, const VersionComponents& maximum, bool allowBeta,
+                   bool acceptAnyVersion);
+
+// Probes the runtime home named by an environment variable ("/" read as "\").
+bool checkJavaHomeVariable(std::string& javaExe, std::string& version, const char* variable,
+                           const VersionComponents& minimum, const VersionComponents& maximum);
+
+// Probes the java.exe that the system's default search order finds.
+bool findJavaOnSearchPath(std::string& javaExe, std::string& version, const VersionComponents& minimum,
+                          const VersionComponents& maximum);
+
+// The first line (line ends stripped) of a file below the application directory; false when the file
+// cannot be opened or is empty.
+bool readLocationFile(std::wstring_view fileName, std::string& line);
+
+}  // namespace vexlo

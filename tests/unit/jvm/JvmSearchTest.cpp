@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "TestSupport.h"
+#include "config/ConfigBlock.h"
+#include "jvm/JavaProbe.h"
+#include "jvm/JvmSearch.h"
+
+namespace vexlo {
+namespace {
+
+using test::TempDir;
+
+class JvmSearchTest : public ::testing::Test {
+protected:
+    TempDir dir_{L"search"};
+
+    void SetUp() override { resetConfigForTests(); }
+    void TearDown() override { resetConfigForTests(); }
+
+    std::string home() const { return test::wideToUtf8(dir_.path()); }
+    void touch(const std::wstring& relative) {
+        std::wstring path = dir_.path() + L"\\" + relative;
+        dir_.subdir(relative.substr(0, relative.find_last_of(L'\\')));
+        ASSERT_TRUE(test::writeFileBytes(path, "x"));
+    }
+    void writeFile(const std::wstring& name, const std::string& bytes) {
+        dir_.subdir(L".quandrel");
+        ASSERT_TRUE(test::writeFileBytes(dir_.path() + L"\\.quandrel\\" + name, bytes));
+    }
+};
+
+TEST_F(JvmSearchTest, LocateJavaExePrefersTheJreFolder) {
+    std::string javaExe;
+    EXPECT_TRUE(locateJavaExe(javaExe, home()));  // nothing there: the probe finds out
+    EXPECT_EQ(javaExe, home() + "\\bin\\java.exe");
+
+    touch(L"jre\\bin\\java.exe");
+    EXPECT_TRUE(locateJavaExe(javaExe, home()));
+    EXPECT_EQ(javaExe, home() + "\\jre\\bin\\java.exe");
+}
+
+TEST_F(JvmSearchTest, RequiredJdkNeedsToolsJarAndAlwaysUsesTheJreFolder) {
+    setConfigValueForTests(131, "1");
+    touch(L"bin\\java.exe");
+    std::string javaExe;
+    EXPECT_FALSE(locateJavaExe(javaExe, home()));
+    EXPECT_EQ(javaExe, home() + "\\jre\\bin\\java.exe");
+
+    touch(L"lib\\tools.jar");
+    EXPECT_TRUE(locateJavaExe(javaExe, home()));
+    EXPECT_EQ(javaExe, home() + "\\jre\\bin\\java.exe");
+}
+
+TEST_F(JvmSearchTest, AcceptAnyVersionPassesAHomeWithoutRuntime) {
+    std::string javaExe, version;
+    const VersionComponents none;
+    EXPECT_FALSE(checkJavaHome(javaExe, version, home() + "\\missing", none, none, false, false));
+    EXPECT_TRUE(checkJavaHome(javaExe, version, home() + "\\missing", none, none, false, true));
+    // The home is probed in its canonical, lower-case form.
+    std::string expected = home() + "\\missing\\bin\\java.exe";
+    for (char& c : expected)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    EXPECT_EQ(javaExe, expected);
+
+    setConfigValueForTests(131, "1");
+    EXPECT_FALSE(checkJavaHome(javaExe, version, home(), none, none, false, false));
+    EXPECT_TRUE(checkJavaHome(javaExe, version, home(), none, none, false, true));
+}
+
+TEST_F(JvmSearchTest, HomeVariableThatIsUnsetOrTooLongFindsNothing) {
+    std::string javaExe, version;
+    const VersionComponents none;
+    SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
+    EXPECT_FALSE(checkJavaHomeVariable(javaExe, version, "VEXLO_TEST_HOME", none, none));
+    SetEnvironmentVariableA("VEXLO_TEST_HOME", std::string(6000, 'h').c_str());
+    EXPECT_FALSE(checkJavaHomeVariable(javaExe, version, "VEXLO_TEST_HOME", none, none));
+    EXPECT_TRUE(javaExe.empty());
+    SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
+}
+
+TEST_F(JvmSearchTest, LocationFileGivesItsFirstLineWithoutLineEnd) {
+    setConfigValueForTests(10003, home());
+    std::string line = "unchanged";
+    EXPECT_FALSE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_EQ(line, "unchanged");
+
+    writeFile(L"pref_jre.cfg", "C:\\java\\jre\r\nD:\\other\r\n");
+    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_EQ(line, "C:\\java\\jre");
+
+    writeFile(L"inst_jre.cfg", "\r\nC:\\second\r\n");
+    EXPECT_TRUE(readLocationFile(kInstallerLocationFile, line));  // an empty first line counts
+    EXPECT_EQ(line, "");
+
+    writeFile(L"inst_jre.cfg", "");
+    EXPECT_FALSE(readLocationFile(kInstallerLocationFile, line));
+
+    writeFile(L"pref_jre.cfg", std::string(7000, 'x'));
+    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_EQ(line.size(), 5999u);
+}
+
+TEST_F(JvmSearchTest, ApplicationDirectoryMayEndWithABackslash) {
+    writeFile(L"pref_jre.cfg", "home-line");
+    std::string line;
+    setConfigValueForTests(10003, home() + "\\");
+    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_EQ(line, "home-line");
+}
+
+TEST_F(JvmSearchTest, NothingConfiguredFindsNothing) {
+    SetEnvironmentVariableA("VEXLO_JAVA_HOME", nullptr);
+    SetEnvironmentVariableA("QUANDREL_JAVA_HOME", nullptr);
+    setConfigValueForTests(10003, home());
+    JvmLocation location;
+    location.kind = kLocationRegistry;
+    location.text = "stale";
+    EXPECT_EQ(findJvm(location), nullptr);
+    EXPECT_EQ(location.kind, kLocationNone);
+    EXPECT_EQ(location.text, "");
+}
+
+}  // namespace
+}  // namespace vexlo
