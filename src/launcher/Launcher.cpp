@@ -4,6 +4,7 @@
 
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "jvm/JvmLoader.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
 #include "launcher/CommandLine.h"
@@ -135,11 +136,14 @@ int launcherMain() {
 void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
     (void)arguments;
     if (getConfigInt(ids::kIncludedFileCount) > 0) unavailable(L"included-file extraction");
-    unavailable(L"the native library path, JVM search and JVM creation");
+    prepareNativeLibraryPath();
     if (restarted) {
         logMessage(L"registering ConsoleCtrlHandler");
         SetConsoleCtrlHandler(consoleControlHandler, TRUE);
     }
+    if (getConfigInt(ids::kSingleInstance) != 0) unavailable(L"the single-instance guard");
+    if (!LoadDLL()) exitLauncher(1);
+    unavailable(L"JVM creation");
 }
 
 void exitLauncher(int exitCode) {
