@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <filesystem>
 #include <string>
 
 #include "TestSupport.h"
@@ -160,6 +161,72 @@ TEST_F(TempDirectoryE2E, PlaceholderGivesTheEightBitForm) {
     ASSERT_FALSE(log.empty());
     content = readLog(log);
     EXPECT_TRUE(logHas(content, kChangeLine + longForm(longDir) + L"\\")) << wideToUtf8(content.text);
+}
+
+// The launcher temporary directory removed on the way out through exitLauncher, in a program built on the
+// launcher's code (extraction, which creates the directory in the launcher itself, is its own subsystem).
+class LauncherTempRemoval : public ::testing::Test {
+protected:
+    TempDir temp_{L"removaltemp"};
+
+    std::wstring run(const wchar_t* mode, RunResult& result) {
+        RunOptions options;
+        options.env = isolatedEnvironment(temp_.path(), false);
+        options.args = {mode};
+        result = runProcess(binDir() + L"\\standin_pathprobe.exe", options);
+        const std::string key = "launcherTempDir=";
+        size_t at = result.out.find(key);
+        if (at == std::string::npos) return {};
+        size_t end = result.out.find_first_of("\r\n", at);
+        return utf8ToWide(result.out.substr(at + key.size(), end - at - key.size()));
+    }
+};
+
+TEST_F(LauncherTempRemoval, DepthOneRemovesAllButTheSecondLevel) {
+    RunResult result;
+    const std::wstring dir = run(L"exit-deep", result);
+    EXPECT_EQ(result.exitCode, 1u);
+    ASSERT_FALSE(dir.empty()) << result.out;
+    // Named after the unique temporary file, which stays.
+    const std::wstring file = dir.substr(0, dir.rfind(L"_dir"));
+    EXPECT_EQ(file.rfind(temp_.path() + L"\\vxl", 0), 0u) << wideToUtf8(dir);
+    EXPECT_TRUE(fileExists(file));
+
+    EXPECT_FALSE(fileExists(dir + L"\\top.jar"));
+    EXPECT_FALSE(fileExists(dir + L"\\lib\\one.dll"));
+    EXPECT_EQ(GetFileAttributesW((dir + L"\\lib\\empty").c_str()), INVALID_FILE_ATTRIBUTES);
+    // The file two levels down stays, and with it its directory, their parent and the directory itself.
+    EXPECT_TRUE(fileExists(dir + L"\\lib\\deep\\two.txt"));
+    EXPECT_NE(GetFileAttributesW(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(LauncherTempRemoval, ShallowContentGoesWithTheDirectory) {
+    RunResult result;
+    const std::wstring dir = run(L"exit-shallow", result);
+    EXPECT_EQ(result.exitCode, 1u);
+    ASSERT_FALSE(dir.empty()) << result.out;
+    EXPECT_EQ(GetFileAttributesW(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(fileExists(dir.substr(0, dir.rfind(L"_dir"))));
+}
+
+TEST(LauncherTempCreation, TenFailuresEndTheLauncherWithMessage1009) {
+    TempDir copyDir(L"probecopy");
+    TempDir temp(L"vanishing");
+    pack::Block block;
+    block.message(1009, u"Launch failed ({0})");
+    const std::wstring exe = copyDir.file(L"probe.exe");
+    std::string error;
+    ASSERT_TRUE(pack::writeLauncher(std::filesystem::path(binDir() + L"\\standin_pathprobe.exe"),
+                                    std::filesystem::path(exe), block, &error))
+        << error;
+    RunOptions options;
+    options.env = isolatedEnvironment(temp.path(), false);
+    options.args = {L"temp-vanishes"};
+    RunResult result = runProcess(exe, options);
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_NE(result.out.find("temp="), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("launcherTempDir="), std::string::npos) << result.out;
+    EXPECT_EQ(result.err, "Launch failed (7)\n");
 }
 
 }  // namespace
