@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -313,6 +315,24 @@ TEST(ListFilesByExtension, NamesInTheDirectory) {
     EXPECT_EQ(listFilesByExtension(ansiDir, "war", none), 0);
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(listFilesByExtension(ansiDir + "\\missing", "jar", none), 0);
+}
+
+// The command interpreter's answer is its first output line. Real Windows prints the short form; Wine's cmd
+// lacks the "~s" modifier and prints something else, which the executable-path computation then rejects.
+TEST(ShortPathViaShell, FirstLineOfTheInterpreterOutput) {
+    test::TempDir dir(L"shell");
+    std::wstring file = dir.file(L"A Long Program Name.exe");
+    ASSERT_TRUE(test::writeFileBytes(file, "MZ"));
+    std::optional<std::string> answer = shortPathViaShell(file);
+    ASSERT_TRUE(answer.has_value());
+    std::cout << "cmd answered: " << *answer << "\n";
+    EXPECT_GE(answer->size(), 6u);
+    EXPECT_EQ(answer->find_first_of("\r\n"), std::string::npos);
+    if (hasExeSuffix(*answer)) {
+        wchar_t longName[MAX_PATH];
+        DWORD n = GetLongPathNameW(test::utf8ToWide(*answer).c_str(), longName, MAX_PATH);
+        EXPECT_EQ(std::wstring(longName, n), file);
+    }
 }
 
 }  // namespace
