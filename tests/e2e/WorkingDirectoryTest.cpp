@@ -1,4 +1,4 @@
-// The configured working directory, seen through the launcher's log when it starts without a command word.
+// The configured working directory, seen through the launcher's log.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,10 +17,11 @@ struct WorkingDirectoryRun {
     LogContent log;
 };
 
-// Starts the launcher without arguments (it tries the service dispatcher and ends) with the log switched on
-// and a private temporary directory, and reads its log.
+// Starts the launcher with the usage word (the process settings come before any command) with the log
+// switched on and a private temporary directory, and reads its log.
 WorkingDirectoryRun runLauncher(const std::wstring& exe, const TempDir& temp) {
     RunOptions options;
+    options.args = {L"/?"};
     options.env = isolatedEnvironment(temp.path(), true);
     WorkingDirectoryRun run;
     run.result = runProcess(exe, options);
