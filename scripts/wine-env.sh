@@ -15,5 +15,7 @@ if ! grep -q '"Version"="win10"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1 || true
   wineserver -w
 fi
+# Wine's background processes start with the first program; they are started here, with their output
+# detached, so they never hold a test runner's pipes open.
 # The runner is spelt out inline: xvfb-run goes through /bin/sh (dash), which drops exported bash functions.
-exec xvfb-run -a bash -c 'wineserver -p; "$@"; rc=$?; wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; exit $rc' inner "$@"
+exec xvfb-run -a bash -c 'wineserver -p; wine cmd /c exit >/dev/null 2>&1 </dev/null; "$@"; rc=$?; wineserver -k 2>/dev/null; wineserver -w 2>/dev/null; exit $rc' inner "$@"

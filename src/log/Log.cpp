@@ -78,7 +78,8 @@ void activate(LogState& s) {
     exe[n] = L'\0';
     time_t now = time(nullptr);
     const char* when = ctime(&now);
-    fwprintf(s.stream, L"Started executable %s at %S\n", exe, when ? when : "\n");
+    // The runtime's own wide printf reads "%s" as 8-bit under libstdc++; our formatter keeps the wide rules.
+    fputws(formatWide(L"Started executable %s at %S\n", exe, when ? when : "\n").c_str(), s.stream);
     fflush(s.stream);
     s.startMillis = nowMillis();
 }
@@ -96,8 +97,10 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
     if (s.stream) {
         int elapsed = static_cast<int>(nowMillis()) - static_cast<int>(s.startMillis);
         std::wstring text = formatWideV(format, args);
-        fwprintf(s.stream, L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
-                 text.c_str());
+        fputws(formatWide(L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
+                          text.c_str())
+                   .c_str(),
+               s.stream);
         fclose(s.stream);
         s.stream = nullptr;
     }
