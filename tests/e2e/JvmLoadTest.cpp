@@ -66,6 +66,25 @@ TEST_F(JvmLoadE2E, ClientLibraryLoadsAfterTheMissingServerOne) {
     EXPECT_TRUE(logHas(r.log, L"Loading of JVM-DLL successful"));
 }
 
+TEST_F(JvmLoadE2E, LibraryThatFailsToLoadIsLoggedAndTheNextSubdirectoryTried) {
+    const std::wstring rt = home(L"damaged");
+    layOutRuntime(rt, {.jvmDirs = {L"bin\\client"}});
+    CreateDirectoryW((rt + L"\\bin\\server").c_str(), nullptr);
+    ASSERT_TRUE(writeFileBytes(rt + L"\\bin\\server\\jvm.dll", "not a library"));
+    pack::Block block = searchBlock();
+    block.set(128, entry('A', rt));
+    LaunchResult r = launchRun(launcher(block), temp_);
+
+    const std::wstring bin = lower(rt) + L"\\bin";
+    int server = messageIndex(r.log, L"Trying " + bin + L"\\server\\jvm.dll (exists 1)");
+    int failed = messageIndex(r.log, L"Failed with error code ");
+    int client = messageIndex(r.log, L"Trying " + bin + L"\\client\\jvm.dll (exists 1)");
+    EXPECT_GE(server, 0) << wideToUtf8(r.log.text);
+    EXPECT_EQ(failed, server + 1);
+    EXPECT_GT(client, failed);
+    EXPECT_TRUE(logHas(r.log, L"Loading of JVM-DLL successful"));
+}
+
 TEST_F(JvmLoadE2E, ConfiguredSubdirectoryIsTriedFirst) {
     const std::wstring rt = home(L"hot");
     layOutRuntime(rt, {.jvmDirs = {L"bin\\server", L"bin\\hotspot"}});
