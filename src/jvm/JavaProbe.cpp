@@ -210,11 +210,26 @@ bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWri
     unique_handle process(info.hProcess);
     unique_handle thread(info.hThread);
 
+    // The time limit covers the reading too: a runtime that hangs with its standard error open must not hang
+    // the launcher.
     std::string output;
     char chunk[kPipeChunk];
-    DWORD got = 0;
-    while (ReadFile(readEnd.get(), chunk, kPipeChunk, &got, nullptr) && got > 0) output.append(chunk, got);
-    WaitForSingleObject(process.get(), kJavaVersionTimeoutMs);
+    const ULONGLONG deadline = GetTickCount64() + kJavaVersionTimeoutMs;
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
+        if (available > 0) {
+            DWORD got = 0;
+            if (!ReadFile(readEnd.get(), chunk, std::min<DWORD>(available, kPipeChunk), &got, nullptr) || got == 0) break;
+            output.append(chunk, got);
+            continue;
+        }
+        bool exited = WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+        if (exited || GetTickCount64() >= deadline) break;
+        WaitForSingleObject(process.get(), 10);
+    }
+    ULONGLONG now = GetTickCount64();
+    WaitForSingleObject(process.get(), now < deadline ? static_cast<DWORD>(deadline - now) : 0);
 
     DWORD exitCode = 1;
     GetExitCodeProcess(process.get(), &exitCode);

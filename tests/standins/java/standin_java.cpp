@@ -2,6 +2,7 @@
 //   version.txt  - written as it is to standard error (the -version banner)
 //   exitcode.txt - the decimal exit code (0 when absent)
 //   hang.txt     - when present: close standard error, then sleep the milliseconds it holds (120000 when empty)
+//   hang-open.txt - the same, but standard error stays open while it sleeps
 // Every run appends one line to runs.txt:
 //   <exe name>|<command line>|_JAVA_OPTIONS=<v>|JAVA_TOOL_OPTIONS=<v>|JDK_JAVA_OPTIONS=<v>
 // where <v> is the value seen or <unset>.
@@ -72,6 +73,10 @@ int main() {
     }
 
     std::string hang;
+    if (readFile(dir + "hang-open.txt", hang)) {
+        long ms = std::strtol(hang.c_str(), nullptr, 10);
+        Sleep(ms > 0 ? static_cast<DWORD>(ms) : 120000);
+    }
     if (readFile(dir + "hang.txt", hang)) {
         if (err != nullptr && err != INVALID_HANDLE_VALUE) CloseHandle(err);
         long ms = std::strtol(hang.c_str(), nullptr, 10);
