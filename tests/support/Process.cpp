@@ -173,6 +173,102 @@ MessageBoxInfo readMessageBox(HWND box) {
 
 void closeMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 
+namespace {
+
+struct Child {
+    unique_handle process;
+    DWORD processId = 0;
+    std::shared_ptr<PipeReader> out = std::make_shared<PipeReader>();
+    std::shared_ptr<PipeReader> err = std::make_shared<PipeReader>();
+    std::shared_ptr<PipeWriter> in = std::make_shared<PipeWriter>();
+};
+
+bool startChild(const wchar_t* application, std::wstring commandLine, const RunOptions& options, Child& child,
+                RunResult& result) {
+    std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
+    commandBuffer.push_back(L'\0');
+    std::vector<wchar_t> env = environmentBlock(options.env);
+    PROCESS_INFORMATION pi{};
+    {
+        std::lock_guard<std::mutex> guard(creationLock());
+        unique_handle childIn, childOut, childErr;
+        if (!makePipe(child.in->pipe, childIn, true) || !makePipe(child.out->pipe, childOut, false) ||
+            !makePipe(child.err->pipe, childErr, false)) {
+            result.startError = GetLastError();
+            return false;
+        }
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = childIn.get();
+        si.hStdOutput = childOut.get();
+        si.hStdError = childErr.get();
+        if (!CreateProcessW(application, commandBuffer.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                            env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+                            &si, &pi)) {
+            result.startError = GetLastError();
+            return false;
+        }
+    }
+    result.started = true;
+    child.process.reset(pi.hProcess);
+    CloseHandle(pi.hThread);
+    child.processId = pi.dwProcessId;
+    child.in->data = options.stdinData;
+    child.in->start();
+    child.out->start();
+    child.err->start();
+    return true;
+}
+
+// Collects the output once every writer has closed its end; a grandchild that keeps a pipe open is given
+// `graceMs`, then the read is cancelled.
+void collectOutput(Child& child, RunResult& result, DWORD graceMs) {
+    for (auto* reader : {child.out.get(), child.err.get()}) {
+        if (reader->thread && WaitForSingleObject(reader->thread.get(), graceMs) != WAIT_OBJECT_0) {
+            CancelSynchronousIo(reader->thread.get());
+            WaitForSingleObject(reader->thread.get(), 1000);
+        }
+    }
+    if (child.in->thread && WaitForSingleObject(child.in->thread.get(), 1000) != WAIT_OBJECT_0)
+        CancelSynchronousIo(child.in->thread.get());
+    bool readersDone = true;
+    for (auto* t : {child.out->thread.get(), child.err->thread.get(), child.in->thread.get()})
+        if (t && WaitForSingleObject(t, 0) != WAIT_OBJECT_0) readersDone = false;
+    if (!readersDone) {
+        // Keep the readers' state alive rather than free it under a running thread.
+        static std::vector<std::shared_ptr<void>> stillRunning;
+        stillRunning.insert(stillRunning.end(), {child.out, child.err, child.in});
+        ADD_FAILURE() << "output pipes of the child stayed open";
+        return;
+    }
+    result.out = child.out->data;
+    result.err = child.err->data;
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    return quoted + "'";
+}
+
+// Wine's own export that maps a Windows path to the Unix one.
+std::string unixPath(const std::wstring& path) {
+    using Fn = char*(CDECL*)(const wchar_t*);
+    auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    if (!fn) return {};
+    char* unix = fn(path.c_str());
+    if (!unix) return {};
+    std::string result(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+}  // namespace
+
 RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
     RunResult result;
     std::wstring commandLine;
@@ -182,42 +278,8 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
         commandLine = quoteArgument(exe);
         for (const auto& arg : options.args) commandLine += L" " + quoteArgument(arg);
     }
-    std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
-    commandBuffer.push_back(L'\0');
-    std::vector<wchar_t> env = environmentBlock(options.env);
-
-    // Shared with the reader threads, which may outlive this call when a grandchild keeps a pipe open.
-    auto out = std::make_shared<PipeReader>();
-    auto err = std::make_shared<PipeReader>();
-    auto in = std::make_shared<PipeWriter>();
-    PROCESS_INFORMATION pi{};
-    {
-        std::lock_guard<std::mutex> guard(creationLock());
-        unique_handle childIn, childOut, childErr;
-        if (!makePipe(in->pipe, childIn, true) || !makePipe(out->pipe, childOut, false) ||
-            !makePipe(err->pipe, childErr, false)) {
-            result.startError = GetLastError();
-            return result;
-        }
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = childIn.get();
-        si.hStdOutput = childOut.get();
-        si.hStdError = childErr.get();
-        if (!CreateProcessW(exe.c_str(), commandBuffer.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
-                            env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
-                            &si, &pi)) {
-            result.startError = GetLastError();
-            return result;
-        }
-    }
-    result.started = true;
-    unique_handle process(pi.hProcess), thread(pi.hThread);
-    in->data = options.stdinData;
-    in->start();
-    out->start();
-    err->start();
+    Child child;
+    if (!startChild(exe.c_str(), commandLine, options, child, result)) return result;
 
     std::set<HWND> seen;
     ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
@@ -225,43 +287,62 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
         ULONGLONG now = GetTickCount64();
         DWORD slice = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
         if (options.closeMessageBoxes) slice = std::min<DWORD>(slice, 20);
-        if (WaitForSingleObject(process.get(), slice) == WAIT_OBJECT_0) break;
+        if (WaitForSingleObject(child.process.get(), slice) == WAIT_OBJECT_0) break;
         if (GetTickCount64() >= deadline) {
             result.timedOut = true;
-            TerminateProcess(process.get(), 0xDEAD);
-            WaitForSingleObject(process.get(), 5000);
+            TerminateProcess(child.process.get(), 0xDEAD);
+            WaitForSingleObject(child.process.get(), 5000);
             break;
         }
         if (options.closeMessageBoxes) {
-            for (HWND box : findMessageBoxes(pi.dwProcessId)) {
+            for (HWND box : findMessageBoxes(child.processId)) {
                 if (seen.insert(box).second) result.boxes.push_back(readMessageBox(box));
                 closeMessageBox(box);
             }
         }
     }
-    GetExitCodeProcess(process.get(), &result.exitCode);
+    GetExitCodeProcess(child.process.get(), &result.exitCode);
+    collectOutput(child, result, 5000);
+    return result;
+}
 
-    // Output still buffered in the pipes arrives once every writer has closed its end; a grandchild that keeps
-    // one open is given a few seconds, then the read is cancelled.
-    for (auto* reader : {out.get(), err.get()}) {
-        if (reader->thread && WaitForSingleObject(reader->thread.get(), 5000) != WAIT_OBJECT_0) {
-            CancelSynchronousIo(reader->thread.get());
-            WaitForSingleObject(reader->thread.get(), 1000);
-        }
-    }
-    if (in->thread && WaitForSingleObject(in->thread.get(), 1000) != WAIT_OBJECT_0) CancelSynchronousIo(in->thread.get());
-    bool readersDone = true;
-    for (auto* t : {out->thread.get(), err->thread.get(), in->thread.get()})
-        if (t && WaitForSingleObject(t, 0) != WAIT_OBJECT_0) readersDone = false;
-    if (!readersDone) {
-        // Keep the readers' state alive rather than free it under a running thread.
-        static std::vector<std::shared_ptr<void>> stillRunning;
-        stillRunning.insert(stillRunning.end(), {out, err, in});
-        ADD_FAILURE() << "output pipes of the child stayed open";
+bool runningUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& options) {
+    RunResult result;
+    TempDir dir(L"unixrun");
+    auto unixFile = [&](const wchar_t* name) { return unixPath(dir.file(name)); };
+    std::string scriptFile = unixFile(L"run.sh");
+    if (scriptFile.empty() || scriptFile.find_first_of(" \t\"") != std::string::npos) {
+        ADD_FAILURE() << "no usable Unix path for " << wideToUtf8(dir.path());
         return result;
     }
-    result.out = out->data;
-    result.err = err->data;
+    // Wine gives no handle on a Unix process, and the pipes it hands over may report their end early: the
+    // script collects the output itself (standard output still through a pipe) and renames the exit code's
+    // file last, which marks the end.
+    std::string command = "wine " + shellQuote(wideToUtf8(exe));
+    for (const auto& arg : options.args) command += " " + shellQuote(wideToUtf8(arg));
+    std::string script = "( " + command + " </dev/null 2>" + shellQuote(unixFile(L"err")) + "; echo $? > " +
+                         shellQuote(unixFile(L"code.tmp")) + " ) | cat > " + shellQuote(unixFile(L"out")) + "\n" +
+                         "mv " + shellQuote(unixFile(L"code.tmp")) + " " + shellQuote(unixFile(L"code")) + "\n";
+    writeFileBytes(dir.file(L"run.sh"), script);
+
+    Child child;
+    if (!startChild(nullptr, L"Z:\\bin\\sh " + utf8ToWide(scriptFile), options, child, result)) return result;
+    ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+    while (!fileExists(dir.file(L"code")) && GetTickCount64() < deadline) Sleep(25);
+    collectOutput(child, result, 1000);
+    std::string code = readFileBytes(dir.file(L"code")).value_or("");
+    if (code.empty()) {
+        result.timedOut = true;
+        ADD_FAILURE() << "no exit code from " << wideToUtf8(dir.path());
+        return result;
+    }
+    result.exitCode = static_cast<DWORD>(std::stoul(code));
+    result.out = readFileBytes(dir.file(L"out")).value_or("");
+    result.err = readFileBytes(dir.file(L"err")).value_or("");
     return result;
 }
 

@@ -98,6 +98,14 @@ struct RunResult {
 std::wstring quoteArgument(const std::wstring& arg);
 RunResult runProcess(const std::wstring& exe, const RunOptions& options);
 
+// Runs a Windows program through the Unix shell, so that Unix-side variables in `options.env` (LC_ALL,
+// LANG ...) reach the Wine process started for it: a Windows child reads its user interface language from
+// them, and a Windows parent cannot set them for a Windows child directly. Only `args`, `env` and
+// `timeoutMs` are used; standard input is empty and message boxes are not watched. TEMP and TMP do not
+// pass this way: the program gets the prefix's own temporary directory.
+RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& options);
+bool runningUnderWine();
+
 // Environment changes that give the child its own temporary directory (TEMP and TMP) and no log switches
 // inherited from the test's environment.
 std::map<std::wstring, std::optional<std::wstring>> isolatedEnvironment(const std::wstring& tempDir, bool logOn);
