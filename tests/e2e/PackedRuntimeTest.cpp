@@ -9,28 +9,14 @@
 
 #include "RuntimeRegistry.h"
 #include "TestSupport.h"
+#include "TestText.h"
 
 namespace vexlo::test {
 namespace {
 
 constexpr char kAnnouncement[] = "Preparing JRE ...";
 
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    for (std::size_t start = 0; start < text.size();) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return result;
-}
 
 int count(const std::string& text, const std::string& part) {
     int n = 0;
@@ -44,7 +30,7 @@ protected:
     TempDir temp_{L"packtemp"};
     std::wstring home_ = dir_.file(L"jre");
     // The launcher works with the canonical, lower-case form of the home.
-    std::string canonicalHome_ = lower(asciiPath(home_));
+    std::string canonicalHome_ = lowerAscii(asciiPath(home_));
 
     void SetUp() override {
         makeStandinRuntime(home_, "1.8.0_392", true);
@@ -59,7 +45,7 @@ protected:
     }
     bool has(const std::wstring& relative) const { return fileExists(home_ + L"\\" + relative); }
     std::vector<std::string> toolRuns() const {
-        return lines(readFileBytes(home_ + L"\\bin\\unpack200_runs.txt").value_or(""));
+        return splitCrLfLines(readFileBytes(home_ + L"\\bin\\unpack200_runs.txt").value_or(""));
     }
     std::string expectedArguments(const std::string& relativeArchive) const {
         std::string archive = canonicalHome_ + "\\" + relativeArchive;

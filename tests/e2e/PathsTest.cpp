@@ -7,6 +7,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "TestText.h"
 
 namespace vexlo::test {
 namespace {
@@ -35,16 +36,7 @@ std::wstring fromAnsi(const std::string& text) {
     return wide;
 }
 
-std::wstring longForm(const std::wstring& path) {
-    wchar_t buffer[6000];
-    DWORD n = GetLongPathNameW(path.c_str(), buffer, 6000);
-    return n > 0 && n < 6000 ? std::wstring(buffer, n) : std::wstring();
-}
 
-bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
 
 bool isAscii(const std::string& text) {
     for (char c : text) {
@@ -86,7 +78,7 @@ TEST_P(NonAnsiDirectory, EightBitPathIsAnExpressibleNameOfTheSameFile) {
     const std::string ansi = run.values["ansi"];
     const std::wstring wide = utf8ToWide(run.values["long"]);
     // The wide form keeps the real characters.
-    EXPECT_TRUE(sameIgnoringCase(wide, longForm(exe))) << run.values["long"];
+    EXPECT_TRUE(sameIgnoringCase(wide, longPathOf(exe))) << run.values["long"];
     EXPECT_NE(wide.find(GetParam()), std::wstring::npos);
 
     // The 8-bit form ends in ".exe", has no stand-in characters and names the same file.
@@ -96,7 +88,7 @@ TEST_P(NonAnsiDirectory, EightBitPathIsAnExpressibleNameOfTheSameFile) {
     EXPECT_EQ(ansi.find('?'), std::string::npos) << ansi;
     EXPECT_TRUE(isAscii(ansi)) << ansi;
     EXPECT_EQ(run.values["ansiExists"], "1");
-    EXPECT_TRUE(sameIgnoringCase(longForm(fromAnsi(ansi)), longForm(exe))) << ansi;
+    EXPECT_TRUE(sameIgnoringCase(longPathOf(fromAnsi(ansi)), longPathOf(exe))) << ansi;
 
     // Which fallback answered: this Wine gives 8.3 names, so the file system's short name serves and the
     // command interpreter is never asked.
@@ -154,7 +146,7 @@ TEST(AsciiDirectory, BothFormsAreTheSameText) {
     ProbeRun run = runProbe(exe, temp);
     ASSERT_EQ(run.result.exitCode, 0u);
     EXPECT_EQ(fromAnsi(run.values["ansi"]), utf8ToWide(run.values["long"]));
-    EXPECT_TRUE(sameIgnoringCase(utf8ToWide(run.values["long"]), longForm(exe)));
+    EXPECT_TRUE(sameIgnoringCase(utf8ToWide(run.values["long"]), longPathOf(exe)));
     EXPECT_NE(run.values["ansi"].find("Plain Dir"), std::string::npos);  // the long name, not a short one
 }
 

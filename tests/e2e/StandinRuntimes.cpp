@@ -6,6 +6,7 @@
 
 #include "common/Handles.h"
 #include "jvm/JavaProbe.h"
+#include "TestText.h"
 
 namespace vexlo::test {
 
@@ -20,17 +21,6 @@ bool createDirectories(const std::wstring& path) {
     return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return lines;
-}
 
 }  // namespace
 
@@ -119,7 +109,7 @@ LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
         ADD_FAILURE() << "no log in " << wideToUtf8(temp.path());
     else
         result.log = readLog(logPath);
-    if (auto bytes = readFileBytes(recordPath)) result.records = splitLines(*bytes);
+    if (auto bytes = readFileBytes(recordPath)) result.records = splitCrLfLines(*bytes);
     DeleteFileW(recordPath.c_str());
     return result;
 }
@@ -127,12 +117,6 @@ LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
 std::wstring lower(std::wstring text) {
     for (wchar_t& c : text)
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    return text;
-}
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return text;
 }
 

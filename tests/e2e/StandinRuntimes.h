@@ -2,6 +2,8 @@
 // a "-run" launch that reads back the log and what the stand-in jvm.dll recorded.
 #pragma once
 
+#include "TestText.h"
+
 #include <map>
 #include <optional>
 #include <string>
@@ -43,7 +45,6 @@ LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
 
 // Lower-cases A-Z, as the launcher's canonical paths are.
 std::wstring lower(std::wstring text);
-std::string lowerAscii(std::string text);
 bool startsWith(const std::wstring& text, const std::wstring& prefix);
 bool startsWithIgnoringCase(const std::string& text, const std::string& prefix);
 // Index of the first log message starting with prefix, or -1.

@@ -9,17 +9,13 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "TestText.h"
 
 namespace vexlo::test {
 namespace {
 
 constexpr wchar_t kChangeLine[] = L"change working directory to ";
 
-std::wstring longForm(const std::wstring& path) {
-    wchar_t buffer[6000];
-    DWORD n = GetLongPathNameW(path.c_str(), buffer, 6000);
-    return n > 0 && n < 6000 ? std::wstring(buffer, n) : std::wstring();
-}
 
 std::wstring shortForm(const std::wstring& path) {
     wchar_t buffer[6000];
@@ -160,7 +156,7 @@ TEST_F(TempDirectoryE2E, PlaceholderGivesTheEightBitForm) {
     log = logOf(longDir, exeLong);
     ASSERT_FALSE(log.empty());
     content = readLog(log);
-    EXPECT_TRUE(logHas(content, kChangeLine + longForm(longDir) + L"\\")) << wideToUtf8(content.text);
+    EXPECT_TRUE(logHas(content, kChangeLine + longPathOf(longDir) + L"\\")) << wideToUtf8(content.text);
 }
 
 // The launcher temporary directory removed on the way out through exitLauncher, in a program built on the

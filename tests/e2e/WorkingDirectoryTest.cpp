@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "TestText.h"
 
 namespace vexlo::test {
 namespace {
@@ -41,16 +42,7 @@ std::wstring changedDirectory(const LogContent& log) {
     return {};
 }
 
-std::wstring longForm(const std::wstring& path) {
-    wchar_t buffer[6000];
-    DWORD n = GetLongPathNameW(path.c_str(), buffer, 6000);
-    return n > 0 && n < 6000 ? std::wstring(buffer, n) : std::wstring();
-}
 
-bool sameIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
 
 bool isAscii(const std::wstring& text) {
     for (wchar_t c : text) {
@@ -86,7 +78,7 @@ TEST_F(WorkingDirectoryE2E, ExecutableDirectoryPlaceholderUsesThe8BitCompatibleF
     // The short form stands in for the name the code page cannot express; it names the same directory.
     EXPECT_TRUE(isAscii(changed)) << wideToUtf8(changed);
     EXPECT_EQ(changed.substr(changed.size() - 5), L"\\work");
-    EXPECT_TRUE(sameIgnoringCase(longForm(changed), longForm(work)))
+    EXPECT_TRUE(sameIgnoringCase(longPathOf(changed), longPathOf(work)))
         << wideToUtf8(changed) << " vs " << wideToUtf8(work);
 
     // One replacement, logged with the directory it inserted.
@@ -107,7 +99,7 @@ TEST_F(WorkingDirectoryE2E, RelativePathIsResolvedAgainstTheExecutableDirectory)
     ASSERT_FALSE(changed.empty()) << wideToUtf8(run.log.text);
     EXPECT_EQ(changed.find(L".."), std::wstring::npos) << wideToUtf8(changed);
     EXPECT_TRUE(isAscii(changed)) << wideToUtf8(changed);
-    EXPECT_TRUE(sameIgnoringCase(longForm(changed), longForm(target)))
+    EXPECT_TRUE(sameIgnoringCase(longPathOf(changed), longPathOf(target)))
         << wideToUtf8(changed) << " vs " << wideToUtf8(target);
     EXPECT_FALSE(logHas(run.log, L"expanding2 ", true));
 }

@@ -6,9 +6,12 @@
 
 #include "TestSupport.h"
 #include "extract/PackedRuntime.h"
+#include "TestText.h"
 
 namespace vexlo {
 namespace {
+
+using test::splitCrLfLines;
 
 using test::TempDir;
 
@@ -18,17 +21,6 @@ std::string ansi(const std::wstring& text) {
     return result;
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return result;
-}
 
 // A runtime home with the stand-in unpacking tool in bin; paths are kept ASCII so the 8-bit form is exact.
 class PackedRuntimeTest : public ::testing::Test {
@@ -50,7 +42,7 @@ protected:
     }
     std::vector<std::string> toolRuns() const {
         auto content = test::readFileBytes(at(L"bin\\unpack200_runs.txt"));
-        return content ? lines(*content) : std::vector<std::string>{};
+        return content ? splitCrLfLines(*content) : std::vector<std::string>{};
     }
     std::string expectedRun(const std::string& relativeArchive) const {
         std::string archive = homeAnsi() + "\\" + relativeArchive;

@@ -10,29 +10,18 @@
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "jvm/JavaProbe.h"
+#include "TestText.h"
 
 namespace vexlo {
 namespace {
 
+using test::lowerAscii;
+
+using test::splitCrLfLines;
+
 using test::TempDir;
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) end = text.size();
-        result.push_back(text.substr(start, end - start));
-        start = end + 2;
-    }
-    return result;
-}
 
 unsigned long long fileTimeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -107,7 +96,7 @@ public:
     void hangWithOutputOpen(int ms) { write("hang-open.txt", std::to_string(ms)); }
     std::vector<std::string> runs() const {
         auto text = test::readFileBytes(test::utf8ToWide(bin_ + "\\runs.txt"));
-        return text ? lines(*text) : std::vector<std::string>{};
+        return text ? splitCrLfLines(*text) : std::vector<std::string>{};
     }
     void removeEntries() const {
         RegDeleteKeyA(HKEY_CURRENT_USER, javaCacheKeyName(java()).c_str());
