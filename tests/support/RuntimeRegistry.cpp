@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "StandinRuntimes.h"
 #include "TestSupport.h"
 
 namespace vexlo::test {
@@ -115,33 +116,10 @@ bool setRegistryString(HKEY root, const std::string& keyPath, const std::string&
 }
 
 void makeStandinRuntime(const std::wstring& home, const std::string& version, bool jvm) {
-    for (std::size_t slash = home.find(L'\\', 3); slash != std::wstring::npos; slash = home.find(L'\\', slash + 1)) {
-        CreateDirectoryW(home.substr(0, slash).c_str(), nullptr);
-    }
-    CreateDirectoryW(home.c_str(), nullptr);
-    std::wstring bin = home + L"\\bin";
-    CreateDirectoryW(bin.c_str(), nullptr);
-    std::wstring java = bin + L"\\java.exe";
-    if (!CopyFileW((binDir() + L"\\standin_java.exe").c_str(), java.c_str(), FALSE)) {
-        ADD_FAILURE() << "cannot copy the stand-in java to " << wideToUtf8(java) << ": " << GetLastError();
-        return;
-    }
-    HANDLE file = CreateFileW(java.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        SetFileTime(file, nullptr, nullptr, &now);
-        CloseHandle(file);
-    }
-    writeFileBytes(bin + L"\\version.txt", "openjdk version \"" + version + "\" 2024-01-16\r\n");
-    if (jvm) {
-        std::wstring server = bin + L"\\server";
-        CreateDirectoryW(server.c_str(), nullptr);
-        if (!CopyFileW((binDir() + L"\\standin_jvm.dll").c_str(), (server + L"\\jvm.dll").c_str(), FALSE)) {
-            ADD_FAILURE() << "cannot copy the stand-in jvm.dll: " << GetLastError();
-        }
-    }
+    RuntimeLayout layout;
+    layout.version = version;
+    if (!jvm) layout.jvmDirs.clear();
+    layOutRuntime(home, layout);
 }
 
 std::string asciiPath(std::wstring_view path) {

@@ -35,6 +35,15 @@ void layOutRuntime(const std::wstring& home, const RuntimeLayout& layout) {
     ASSERT_TRUE(createDirectories(home)) << wideToUtf8(home);
     const std::wstring javaDir = home + L"\\" + layout.javaDir;
     copyStandin(L"standin_java.exe", javaDir + L"\\java.exe");
+    // A fresh last-write time, so that no probe cache entry of an earlier test applies to this java.exe.
+    unique_file java(CreateFileW((javaDir + L"\\java.exe").c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (java) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        SetFileTime(java.get(), nullptr, nullptr, &now);
+    }
     ASSERT_TRUE(writeFileBytes(javaDir + L"\\version.txt", "java version \"" + layout.version + "\"\r\n"));
     for (const std::wstring& dir : layout.jvmDirs) {
         copyStandin(layout.exportsCreateJavaVM ? L"standin_jvm.dll" : L"standin_jvm_noexport.dll",
