@@ -176,6 +176,7 @@ void closeMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, 
 namespace {
 
 struct Child {
+    unique_handle job;  // holds the child and what it starts, so that a timeout ends them all
     unique_handle process;
     DWORD processId = 0;
     std::shared_ptr<PipeReader> out = std::make_shared<PipeReader>();
@@ -203,7 +204,8 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
         si.hStdInput = childIn.get();
         si.hStdOutput = childOut.get();
         si.hStdError = childErr.get();
-        if (!CreateProcessW(application, commandBuffer.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+        if (!CreateProcessW(application, commandBuffer.data(), nullptr, nullptr, TRUE,
+                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
                             env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
                             &si, &pi)) {
             result.startError = GetLastError();
@@ -212,7 +214,12 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
     }
     result.started = true;
     child.process.reset(pi.hProcess);
-    CloseHandle(pi.hThread);
+    unique_handle thread(pi.hThread);
+    if (child.process) {
+        child.job.reset(CreateJobObjectW(nullptr, nullptr));
+        if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get())) child.job.reset();
+        ResumeThread(thread.get());
+    }
     child.processId = pi.dwProcessId;
     child.in->data = options.stdinData;
     child.in->start();
@@ -222,13 +229,12 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
 }
 
 // Collects the output once every writer has closed its end; a grandchild that keeps a pipe open is given
-// `graceMs`, then the read is cancelled.
+// `graceMs`, then the reads are cancelled.
 void collectOutput(Child& child, RunResult& result, DWORD graceMs) {
-    for (auto* reader : {child.out.get(), child.err.get()}) {
-        if (reader->thread && WaitForSingleObject(reader->thread.get(), graceMs) != WAIT_OBJECT_0) {
-            CancelSynchronousIo(reader->thread.get());
-            WaitForSingleObject(reader->thread.get(), 1000);
-        }
+    HANDLE readers[] = {child.out->thread.get(), child.err->thread.get()};
+    if (readers[0] && readers[1] && WaitForMultipleObjects(2, readers, TRUE, graceMs) != WAIT_OBJECT_0) {
+        for (HANDLE t : readers) CancelSynchronousIo(t);
+        WaitForMultipleObjects(2, readers, TRUE, 1000);
     }
     if (child.in->thread && WaitForSingleObject(child.in->thread.get(), 1000) != WAIT_OBJECT_0)
         CancelSynchronousIo(child.in->thread.get());
@@ -290,7 +296,7 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
         if (WaitForSingleObject(child.process.get(), slice) == WAIT_OBJECT_0) break;
         if (GetTickCount64() >= deadline) {
             result.timedOut = true;
-            TerminateProcess(child.process.get(), 0xDEAD);
+            if (!child.job || !TerminateJobObject(child.job.get(), 0xDEAD)) TerminateProcess(child.process.get(), 0xDEAD);
             WaitForSingleObject(child.process.get(), 5000);
             break;
         }
@@ -302,7 +308,7 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
         }
     }
     GetExitCodeProcess(child.process.get(), &result.exitCode);
-    collectOutput(child, result, 5000);
+    collectOutput(child, result, result.timedOut ? 1000 : 5000);
     return result;
 }
 

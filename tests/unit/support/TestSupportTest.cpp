@@ -1,0 +1,107 @@
+// The test helpers themselves: every end-to-end test relies on them passing arguments and environment exactly.
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "launcher/CommandLine.h"
+
+using namespace vexlo;
+
+namespace {
+
+std::wstring cmdExe() {
+    wchar_t dir[MAX_PATH];
+    GetSystemDirectoryW(dir, MAX_PATH);
+    return std::wstring(dir) + L"\\cmd.exe";
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+TEST(QuoteArgument, LauncherSplittingGivesTheArgumentsBack) {
+    std::vector<std::wstring> args = {L"plain", L"", L"two words", L"tab\there", L"\"", L"a\"b", L"\"\"",
+                                      L"end\\", L"C:\\Program Files\\x\\", L"\u65e5\u672c \u8a9e", L"x\"\"\"y z"};
+    std::wstring line = L"prog.exe";
+    for (const auto& a : args) line += L" " + test::quoteArgument(a);
+    std::vector<std::wstring> split;
+    splitCommandLine(line, split);
+    ASSERT_FALSE(split.empty());
+    split.erase(split.begin());
+    EXPECT_EQ(split, args);
+}
+
+TEST(TempDir, RemovesNestedReadOnlyContentWithAnyName) {
+    std::wstring path;
+    {
+        test::TempDir dir(L"\u0442\u0435\u0441\u0442 \u65e5\u672c");
+        path = dir.path();
+        ASSERT_TRUE(test::fileExists(path));
+        std::wstring sub = dir.subdir(L"a\\\u00e9\\c");
+        ASSERT_TRUE(test::writeFileBytes(sub + L"\\f.txt", "data"));
+        ASSERT_TRUE(SetFileAttributesW((sub + L"\\f.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+        EXPECT_EQ(test::readFileBytes(sub + L"\\f.txt").value_or(""), "data");
+    }
+    EXPECT_FALSE(test::fileExists(path));
+}
+
+TEST(RunProcess, EnvironmentChangesWorkingDirectoryAndOutput) {
+    test::TempDir dir(L"run");
+    SetEnvironmentVariableW(L"VEXLO_SUPPORT_INHERITED", L"inherited");
+    test::RunOptions o;
+    o.commandLine = L"cmd.exe /c echo [%VEXLO_SUPPORT_SET%][%VEXLO_SUPPORT_INHERITED%]& cd & echo oops 1>&2& exit 7";
+    o.env[L"VEXLO_SUPPORT_SET"] = L"set \u00e9";
+    o.env[L"vexlo_support_inherited"] = std::nullopt;  // names compare without case
+    o.workingDirectory = dir.path();
+    test::RunResult r = test::runProcess(cmdExe(), o);
+    SetEnvironmentVariableW(L"VEXLO_SUPPORT_INHERITED", nullptr);
+    ASSERT_TRUE(r.started) << r.startError;
+    EXPECT_EQ(r.exitCode, 7u);
+    // A removed variable stays unexpanded.
+    std::string out = r.out;
+    EXPECT_EQ(out.substr(0, out.find('\r')), "[set \xE9][%VEXLO_SUPPORT_INHERITED%]") << out;
+    std::string cwd = trimmed(out.substr(out.find('\n') + 1));
+    wchar_t a[MAX_PATH * 2], b[MAX_PATH * 2];
+    GetLongPathNameW(test::utf8ToWide(cwd).c_str(), a, MAX_PATH * 2);
+    GetLongPathNameW(dir.path().c_str(), b, MAX_PATH * 2);
+    EXPECT_EQ(_wcsicmp(a, b), 0) << cwd;
+    EXPECT_EQ(trimmed(r.err), "oops");
+}
+
+TEST(RunProcess, StandardInputAndTimeout) {
+    test::RunOptions o;
+    o.commandLine = L"cmd.exe /c more";
+    o.stdinData = "line one\r\nline two\r\n";
+    test::RunResult r = test::runProcess(cmdExe(), o);
+    EXPECT_NE(r.out.find("line two"), std::string::npos) << r.out;
+
+    test::RunOptions slow;
+    slow.commandLine = L"cmd.exe /c ping -n 30 127.0.0.1";
+    slow.timeoutMs = 300;
+    test::RunResult killed = test::runProcess(cmdExe(), slow);
+    EXPECT_TRUE(killed.timedOut);
+}
+
+TEST(LogReading, SplitsHeaderLinesAndPrefixes) {
+    test::TempDir dir(L"logread");
+    std::wstring path = dir.file(L"qdr_nlog_12.log");
+    test::writeFileBytes(path, "\xEF\xBB\xBFStarted executable x at Tue Dec  8 18:24:15 2026\r\n\r\n"
+                               "[0:5] first\r\n[61:42] ERROR: second \xC3\xA9\r\n");
+    test::writeFileBytes(dir.file(L"qdr_nlog_9.log"), "");
+    test::writeFileBytes(dir.file(L"qdr_nlog_x.log"), "");
+    test::LogContent log = test::readLog(path);
+    EXPECT_TRUE(log.hasBom);
+    EXPECT_TRUE(log.crlfOnly);
+    EXPECT_EQ(log.header, L"Started executable x at Tue Dec  8 18:24:15 2026");
+    EXPECT_EQ(log.messages, (std::vector<std::wstring>{L"first", L"ERROR: second \u00e9"}));
+    EXPECT_TRUE(test::logHas(log, L"ERROR: sec", true));
+    EXPECT_FALSE(test::logHas(log, L"ERROR: sec"));
+    // Numbered by value, not by name.
+    EXPECT_EQ(test::newestLog(dir.path()), path);
+    EXPECT_EQ(test::logFiles(dir.path()).size(), 2u);
+
+    test::writeFileBytes(path, "header\n\n[0:0] bare line end\n");
+    EXPECT_FALSE(test::readLog(path).crlfOnly);
+}
