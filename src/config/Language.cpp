@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "common/Handles.h"
 #include "log/Log.h"
 
 namespace vexlo {
@@ -245,9 +246,10 @@ std::string selectLocaleCode(unsigned short languageId) {
 std::string languageSelection(const std::vector<std::wstring>*) {
     unsigned short languageId = static_cast<unsigned short>(GetUserDefaultLCID() & 0xFFFF);
     // The user interface language wins over the formatting locale.
-    if (HMODULE kernel = LoadLibraryA("Kernel32.DLL")) {
+    unique_module kernel(LoadLibraryA("Kernel32.DLL"));
+    if (kernel) {
         using UiLanguageFn = LANGID(WINAPI*)();
-        auto fn = reinterpret_cast<UiLanguageFn>(GetProcAddress(kernel, "GetUserDefaultUILanguage"));
+        auto fn = reinterpret_cast<UiLanguageFn>(GetProcAddress(kernel.get(), "GetUserDefaultUILanguage"));
         if (fn) languageId = fn();
     }
     std::string code = selectLocaleCode(languageId);
