@@ -95,7 +95,8 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
     if (!s.path.empty() && !s.stream) s.stream = _wfsopen(s.path.c_str(), L"a,ccs=UTF-8", _SH_DENYNO);
     if (!s.initialised) activate(s);
     if (s.stream) {
-        int elapsed = static_cast<int>(nowMillis()) - static_cast<int>(s.startMillis);
+        // Both times are cut to 32 bits; subtract without signed overflow when the low bits wrap.
+        int elapsed = static_cast<int>(static_cast<unsigned>(nowMillis()) - static_cast<unsigned>(s.startMillis));
         std::wstring text = formatWideV(format, args);
         fputws(formatWide(L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
                           text.c_str())
