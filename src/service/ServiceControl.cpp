@@ -22,6 +22,8 @@ namespace {
 constexpr int kDependenciesCapacity = 6000;
 constexpr DWORD kServiceConfigBufferSize = 6000;
 constexpr DWORD kStopPollMilliseconds = 500;
+// Paths are bounded at 6000 units like everywhere else in the launcher, not at MAX_PATH.
+constexpr DWORD kUsagePathCapacity = 6000;
 
 // The executable has no console of its own: the text only shows where the parent gave us a pipe, a file or
 // its console. A console gets the wide text; anything else gets 8-bit text with CR LF line ends, the bytes
@@ -117,7 +119,7 @@ bool waitForStop(SC_HANDLE service) {
 }  // namespace
 
 int printUsage() {
-    wchar_t module[MAX_PATH * 4];
+    wchar_t module[kUsagePathCapacity];
     DWORD length = GetModuleFileNameW(nullptr, module, static_cast<DWORD>(std::size(module)));
     std::wstring name(module, length < std::size(module) ? length : 0);
     size_t slash = name.find_last_of(L"\\/");
