@@ -155,6 +155,7 @@ std::string lines(std::initializer_list<std::string> items) {
 
 class ServiceControlTest : public ::testing::Test {
 protected:
+    ServiceManagerLock serviceLock;  // first in, last out: held while the guards clean up
     TempDir dir{L"service control"};
     // A launcher copy with a block; its directory name has a space, so the registered path needs its quotes.
     std::wstring makeCopy(const std::wstring& name, const pack::Block& block) {

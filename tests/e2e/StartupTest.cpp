@@ -19,6 +19,7 @@ protected:
     // Outside the service control manager the dispatcher fails and the launcher ends with 0. Under Wine the
     // dispatcher takes about ten seconds to give up, so the cases run side by side.
     void expectDispatcher(const std::vector<std::vector<std::wstring>>& cases) {
+        test::ServiceManagerLock serviceLock;
         std::wstring exe = launcher(block(), L"dispatch.exe");
         std::vector<std::unique_ptr<test::TempDir>> temps;
         std::vector<std::future<test::RunResult>> runs;

@@ -106,6 +106,27 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options);
 RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& options);
 bool runningUnderWine();
 
+// Held for the whole of a test that starts services or that enters the service control dispatcher outside the
+// service control manager. Wine's dispatcher connects to the control pipe of whichever service the manager is
+// starting at that moment, so such tests running side by side (ctest -j) take each other's services.
+class ServiceManagerLock {
+public:
+    ServiceManagerLock() : mutex_(CreateMutexW(nullptr, FALSE, L"VexloTestsServiceManagerLock")) {
+        if (mutex_) WaitForSingleObject(mutex_, INFINITE);
+    }
+    ~ServiceManagerLock() {
+        if (mutex_) {
+            ReleaseMutex(mutex_);
+            CloseHandle(mutex_);
+        }
+    }
+    ServiceManagerLock(const ServiceManagerLock&) = delete;
+    ServiceManagerLock& operator=(const ServiceManagerLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 // Environment changes that give the child its own temporary directory (TEMP and TMP) and no log switches
 // inherited from the test's environment.
 std::map<std::wstring, std::optional<std::wstring>> isolatedEnvironment(const std::wstring& tempDir, bool logOn);
