@@ -215,6 +215,7 @@ bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWri
     std::string output;
     char chunk[kPipeChunk];
     const ULONGLONG deadline = GetTickCount64() + kJavaVersionTimeoutMs;
+    bool drainedAfterExit = false;
     for (;;) {
         DWORD available = 0;
         if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
@@ -224,8 +225,14 @@ bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWri
             output.append(chunk, got);
             continue;
         }
-        bool exited = WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
-        if (exited || GetTickCount64() >= deadline) break;
+        // The child may write its banner and exit between the look at the pipe and this test: look once more
+        // after it has exited, so that nothing it wrote is lost.
+        if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
+            if (drainedAfterExit) break;
+            drainedAfterExit = true;
+            continue;
+        }
+        if (GetTickCount64() >= deadline) break;
         WaitForSingleObject(process.get(), 10);
     }
     ULONGLONG now = GetTickCount64();
