@@ -1,0 +1,7 @@
+#include "instance/SingleInstance.h"
+
+namespace vexlo {
+
+std::string instanceSemaphoreName;
+
+}  // namespace vexlo
