@@ -1006,12 +1006,12 @@ Inspection blockToConfig(const Block& block, const std::filesystem::path& filesD
         }
         std::vector<int> used;
         auto v = decode(k, config, &used);
-        if (!v) continue;
         std::vector<std::pair<int32_t, std::string>> original;
         for (int id : used) original.emplace_back(id, config[id]);
         bool textOk = true;
         for (auto& [id, value] : original) textOk = textOk && validUtf8(value);
-        if (!textOk || reencode(k, *v) != original) {
+        if (!v && used.empty()) continue;  // absent, and no default to speak against
+        if (!v || !textOk || reencode(k, *v) != original) {
             // Not expressible: the ids go to [raw]; a key with a default must still say "none".
             if (k.defaultToml) {
                 if (k.kind == Kind::Flag) tables[k.section].emplace_back(k.name, Value::boolean(false));

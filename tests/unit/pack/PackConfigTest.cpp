@@ -162,6 +162,7 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
 }
 
 TEST(PackConfig, TheExampleAndAFileWithEverySectionSurviveBuildInspectBuild) {
+    gFiles["tools/vexlo-runtime.jar"] = "JAR";
     gFiles["base/vexlo-runtime.jar"] = std::string("PK\x03\x04\x00\xFF", 6);
     gFiles["base/data/x.bin"] = "xyz";
     std::optional<std::string> example = test::readFileBytes(test::utf8ToWide(std::string("Z:") + VEXLO_SOURCE_DIR "/examples/hello-service/vexlo.toml"));
