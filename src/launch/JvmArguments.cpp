@@ -171,7 +171,7 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
     const size_t classPathStart = classPath.size();
     const bool moduleMode = getConfigInt(ids::kModuleMode) != 0;
     std::string& archiveTarget = (!modulePath.empty() || moduleMode) ? modulePath : classPath;
-    if (overrides.prefix) classPath += *overrides.prefix + ";";
+    if (overrides.classPathPrefix) classPath += *overrides.classPathPrefix + ";";
     appendArchives(archiveTarget, launcherTempDir, "jar");
     appendArchives(archiveTarget, launcherTempDir, "zip");
     if (launcherKind == 'i') {
@@ -181,16 +181,16 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
         if (archiveTarget.empty() || archiveTarget.back() != '\\') archiveTarget += '\\';
         archiveTarget += ".quandrel\\qdrruntime.jar;";
     }
-    if (overrides.replacement) {
-        classPath += *overrides.replacement;
+    if (overrides.classPathReplacement) {
+        classPath += *overrides.classPathReplacement;
     } else {
         logMessage(L"adding preconfigured classpath");
         appendClassPathEntries(ids::kClassPath, classPath);
     }
-    if (overrides.suffix) {
+    if (overrides.classPathSuffix) {
         // A leading ";" would be an empty entry, which the runtime reads as the working directory.
         if (classPath.size() > classPathStart && classPath.back() != ';') classPath += ';';
-        classPath += *overrides.suffix;
+        classPath += *overrides.classPathSuffix;
     }
     removeOneTrailingSemicolon(classPath);
     options.push_back(classPath);

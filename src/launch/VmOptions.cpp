@@ -120,11 +120,11 @@ void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, Optio
     if (startsWith(line, kIncludePrefix)) {
         includeOptionsFile(baseFile, line.substr(kIncludePrefix.size()), options, overrides);
     } else if (startsWith(line, kClassPathPrefix)) {
-        overrides.replacement = wideToAnsi(std::wstring_view(line).substr(kClassPathPrefix.size()));
+        overrides.classPathReplacement = wideToAnsi(std::wstring_view(line).substr(kClassPathPrefix.size()));
     } else if (startsWith(line, kClassPathFrontPrefix)) {
-        overrides.prefix = wideToAnsi(std::wstring_view(line).substr(kClassPathFrontPrefix.size()));
+        overrides.classPathPrefix = wideToAnsi(std::wstring_view(line).substr(kClassPathFrontPrefix.size()));
     } else if (startsWith(line, kClassPathBackPrefix)) {
-        overrides.suffix = wideToAnsi(std::wstring_view(line).substr(kClassPathBackPrefix.size()));
+        overrides.classPathSuffix = wideToAnsi(std::wstring_view(line).substr(kClassPathBackPrefix.size()));
     } else {
         options.push_back(wideToAnsi(line));
     }

@@ -16,9 +16,9 @@ using OptionVector = std::vector<std::string>;
 
 // Class path changes made by option lines; the last line of each kind wins.
 struct ClassPathOverrides {
-    std::optional<std::string> replacement;  // "-classpath "
-    std::optional<std::string> prefix;       // "-classpath/p "
-    std::optional<std::string> suffix;       // "-classpath/a "
+    std::optional<std::string> classPathReplacement;  // "-classpath "
+    std::optional<std::string> classPathPrefix;       // "-classpath/p "
+    std::optional<std::string> classPathSuffix;       // "-classpath/a "
 };
 
 struct StdioFileCloser {

@@ -14,6 +14,7 @@
 #include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/JvmArguments.h"
+#include "launch/VmOptions.h"
 #include "launcher/Launcher.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
@@ -302,10 +303,14 @@ TEST(JvmArgumentsInChild, DefaultVmOptionsFileByItsNamesWithLogLines) {
     EXPECT_EQ(optionLines(second.out), "-Dsecond=1\n-Dj=1\n-Djava.class.path=" + narrow(dir.path()) + "\\x.jar\n");
 
     ASSERT_TRUE(test::writeFileBytes(dir.file(L"app.vmoptions"), "-Dfirst=1\n-include-options inc.vmoptions\n"));
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"inc.vmoptions"), std::string("-Dinc=1\0x\n", 10)));
+    // The included file includes itself: read once per level up to the limit.
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"inc.vmoptions"),
+                                     std::string("-Dinc=1") + '\0' + "x\n-include-options inc.vmoptions\n"));
     test::RunResult first = runChild(exe, "DefaultFile", "1", test::isolatedEnvironment(dir.path(), true));
+    std::string included;
+    for (int i = 0; i < kMaxIncludeDepth; ++i) included += "-Dinc=1\n";
     EXPECT_EQ(optionLines(first.out),
-              "-Dfirst=1\n-Dinc=1\n-Dj=1\n-Djava.class.path=" + narrow(dir.path()) + "\\x.jar\n");
+              "-Dfirst=1\n" + included + "-Dj=1\n-Djava.class.path=" + narrow(dir.path()) + "\\x.jar\n");
 
     test::LogContent log = test::readLog(test::newestLog(dir.path()));
     const std::wstring d = dir.path();
@@ -313,12 +318,21 @@ TEST(JvmArgumentsInChild, DefaultVmOptionsFileByItsNamesWithLogLines) {
              L"vmoptions2: exe " + exe + L" file: " + d + L"\\app.vmoptions, file: 1",
              L"vmoptions: opts2: " + exe + L".vmoptions, file: 1",
              std::wstring(L"default vmoptions file: 1"),
+             std::wstring(L"after exp from inc.vmoptions inc.vmoptions"),
              L"adding vmoptions from (1) <" + d + L"\\inc.vmoptions> (inc.vmoptions)",
+             std::wstring(L"adding vmoptions 2"),
+             std::wstring(L"adding vmoptions 3"),
              std::wstring(L"ERROR: vmoptions line cut at a NUL byte after 7 bytes"),
+             L"ERROR: vmoptions includes nested deeper than 16, not reading <" + d + L"\\inc.vmoptions>",
+             std::wstring(L"adding options"),
+             std::wstring(L"adding preconfigured modulepath"),
+             std::wstring(L"adding preconfigured classpath"),
+             std::wstring(L"entry A0x.jar"),
+             std::wstring(L"entries 1"),
              std::wstring(L"check 1 version specific vm option lines for 17.0.2"),
              std::wstring(L"ERROR: expected dash"),
              std::wstring(L"checking version 17 0"),
-             std::wstring(L"vmoption count 4"),
+             std::wstring(L"vmoption count 19"),
              std::wstring(L"vmoption 1: -Dinc=1"),
          }) {
         EXPECT_TRUE(test::logHas(log, line)) << narrow(line) << "\n" << narrow(log.text);

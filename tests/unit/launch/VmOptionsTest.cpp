@@ -53,9 +53,9 @@ TEST(VmOptionsFile, LinesBecomeOptionsOrClassPathOverrides) {
         ASSERT_TRUE(test::writeFileBytes(path, c.bytes));
         Collected got = readOptionsFile(path);
         EXPECT_EQ(got.options, c.options);
-        EXPECT_EQ(got.overrides.replacement.value_or("<none>"), c.replacement ? c.replacement : "<none>");
-        EXPECT_EQ(got.overrides.suffix.value_or("<none>"), c.suffix ? c.suffix : "<none>");
-        EXPECT_FALSE(got.overrides.prefix.has_value());
+        EXPECT_EQ(got.overrides.classPathReplacement.value_or("<none>"), c.replacement ? c.replacement : "<none>");
+        EXPECT_EQ(got.overrides.classPathSuffix.value_or("<none>"), c.suffix ? c.suffix : "<none>");
+        EXPECT_FALSE(got.overrides.classPathPrefix.has_value());
     }
 }
 
@@ -156,7 +156,7 @@ TEST(VmOptionsConfigured, OverridesNeedTheirBlankInsideOneToken) {
     Collected got;
     addConfiguredVmOptions({}, got.options, got.overrides);
     EXPECT_EQ(got.options, (Strings{"-classpath/p", "p.jar"}));
-    EXPECT_EQ(got.overrides.prefix.value_or("<none>"), "q.jar");
+    EXPECT_EQ(got.overrides.classPathPrefix.value_or("<none>"), "q.jar");
 }
 
 TEST(Wildcard, MatchesWholeTextWithQuestionMarksAndStars) {
