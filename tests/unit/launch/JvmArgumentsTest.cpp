@@ -124,7 +124,8 @@ TEST_F(JvmArgumentsTest, SystemPropertiesThenClassPathThenModeOptions) {
     check("installer kind", installer,
           {"-Dvexlo.semaphoreName=Global\\sem", "-Dqdr.previousJdk=true", "-Dvexlo.isQuandrel=true",
            "-Dvexlo.moduleName=" + exe, "-Dsun.java.command=" + exe, "-Dvexlo.tempDir=<D>\\empty",
-           "-Dvexlo.unextractedPosition=1234", "-Djava.class.path=<D>\\.quandrel\\qdrruntime.jar;" + classPath.substr(18)},
+           "-Dvexlo.unextractedPosition=1234",
+           "-Djava.class.path=<D>\\.quandrel\\qdrruntime.jar;" + classPath.substr(18)},
           true);
     instanceSemaphoreName.clear();
     setPreviousInstallationFlag(false);
@@ -139,18 +140,25 @@ TEST_F(JvmArgumentsTest, ClassPathEntriesOverridesAndArchives) {
         Launch launch;
         Strings expected;
     } cases[] = {
-        {"D entries exist or not", {.config = {{121, "D0<D>\\missing;D1<D>\\lib;x;;A0ignored"}}}, {"-Djava.class.path=<D>\\missing;<D>\\lib"}},
-        {"S: jars then zips", {.config = {{121, "S1<D>\\lib;S0<D>\\absent"}}}, {"-Djava.class.path=<D>\\lib\\z.jar;<D>\\lib\\a.zip"}},
+        {"D entries exist or not",
+         {.config = {{121, "D0<D>\\missing;D1<D>\\lib;x;;A0ignored"}}},
+         {"-Djava.class.path=<D>\\missing;<D>\\lib"}},
+        {"S: jars then zips",
+         {.config = {{121, "S1<D>\\lib;S0<D>\\absent"}}},
+         {"-Djava.class.path=<D>\\lib\\z.jar;<D>\\lib\\a.zip"}},
         {"E: quotes dropped, no second ;", {.config = {{121, "E1VX_QUOTED;E0VX_TRAILING;E0VX_UNSET_NAME"}}, .env = env},
          {"-Djava.class.path=<D>\\q.jar;<D>\\t.jar"}},
         {"prefix, suffix around entries",
          {.config = {{121, "A0<D>\\a.jar"}, {123, "\"-classpath/p P.jar\" \"-classpath/a S.jar\""}}},
          {"-Djava.class.path=P.jar;<D>\\a.jar;S.jar"}},
         {"replacement keeps prefix, temp archives, suffix",
-         {.config = {{121, "A0<D>\\a.jar"}, {123, "\"-classpath R.jar\" \"-classpath/p P.jar\" \"-classpath/a S.jar\""}},
+         {.config = {{121, "A0<D>\\a.jar"},
+                     {123, "\"-classpath R.jar\" \"-classpath/p P.jar\" \"-classpath/a S.jar\""}},
           .tempDir = "<D>\\ltd"},
          {"-Djava.class.path=P.jar;<D>\\ltd\\t.jar;R.jar;S.jar"}},
-        {"suffix alone adds no empty entry", {.config = {{123, "\"-classpath/a S.jar\""}}}, {"-Djava.class.path=S.jar"}},
+        {"suffix alone adds no empty entry",
+         {.config = {{123, "\"-classpath/a S.jar\""}}},
+         {"-Djava.class.path=S.jar"}},
         {"nothing configured", {}, {"-Djava.class.path="}},
     };
     for (const Case& c : cases) check(c.name, c.launch, c.expected);
@@ -170,10 +178,14 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
           .tempDir = "<D>\\ltd"},
          {"-Djava.class.path=<D>\\a.jar", "--module-path=<D>\\ltd\\t.jar",
           "--add-opens=app.module/com.example.app=com.vexlo.runtime", "--add-modules=app.module,com.vexlo.runtime"}},
-        {"module mode without archives has no module options", {.config = {{133, "1"}, {122, "m/p.Main"}}}, {"-Djava.class.path="}},
+        {"module mode without archives has no module options",
+         {.config = {{133, "1"}, {122, "m/p.Main"}}},
+         {"-Djava.class.path="}},
         {"module options joined", {.config = {{123, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
          {"--add-modules=java.sql", "--add-opens=a/b=c", "-Xmx1g", "-Djava.class.path="}},
-        {"a configured -Xrs is not doubled", {.config = {{123, "-Xrs"}}, .service = true}, {"-Xrs", "-Djava.class.path="}},
+        {"a configured -Xrs is not doubled",
+         {.config = {{123, "-Xrs"}}, .service = true},
+         {"-Xrs", "-Djava.class.path="}},
         {"an option expanded to nothing is dropped", {.config = {{123, "${launcher:sys.jvmHome} -Dkept"}}},
          {"-Dkept", "-Djava.class.path="}},
         {"-J arguments only with id 125", {.config = {{125, "1"}}, .arguments = {L"prog", L"-J-Xmx1g", L"arg"}},
