@@ -15,7 +15,8 @@ import java.util.Arrays;
  */
 public final class WinLauncher {
 
-    private static final int RUNTIME_ARGUMENTS = 6;
+    /** Five runtime arguments and the program path come first. */
+    private static final int FIRST_APPLICATION_ARGUMENT = 6;
 
     private static volatile SplashConfig splashConfig;
 
@@ -23,15 +24,15 @@ public final class WinLauncher {
     }
 
     public static void main(String[] args) throws Throwable {
-        if (args == null || args.length < RUNTIME_ARGUMENTS - 1) {
+        if (args == null || args.length < 5) {
             throw new IllegalArgumentException("vexlo: expected at least five runtime arguments, got "
                     + (args == null ? 0 : args.length));
         }
         // args[0], the graphical flag, changes nothing here: there is no window to prepare for a service.
         String mainClass = args[1];
         boolean append = "true".equals(args[4]);
-        String[] applicationArgs = args.length > RUNTIME_ARGUMENTS
-                ? Arrays.copyOfRange(args, RUNTIME_ARGUMENTS, args.length) : new String[0];
+        String[] applicationArgs = args.length > FIRST_APPLICATION_ARGUMENT
+                ? Arrays.copyOfRange(args, FIRST_APPLICATION_ARGUMENT, args.length) : new String[0];
 
         if (!"true".equals(System.getProperty("quandrel.noRedir"))) {
             OutputRedirection.apply(args[2], args[3], append);
