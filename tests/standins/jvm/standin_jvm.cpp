@@ -252,40 +252,56 @@ jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char*
     return lookUp("GetMethodID", cls, name, signature);
 }
 
-void JNICALL CallStaticVoidMethod(JNIEnv*, jclass, jmethodID id, ...) {
+// The C++ interface passes every variadic call on as its va_list form; both forms are served.
+void JNICALL CallStaticVoidMethodV(JNIEnv*, jclass, jmethodID id, va_list args) {
     enter("CallStaticVoidMethod");
     const Method& method = *reinterpret_cast<Method*>(id);
-    va_list args;
-    va_start(args, id);
-    std::string decoded = decodeArguments(method.signature, args);
-    va_end(args);
+    va_list copy;
+    va_copy(copy, args);
+    std::string decoded = decodeArguments(method.signature, copy);
+    va_end(copy);
     record("call|" + method.className + "." + method.name + decoded);
-    if (method.name == "main" && method.signature == "([Ljava/lang/String;)V") {
-        va_start(args, id);
-        Object* array = of(va_arg(args, jobject));
-        va_end(args);
-        runMain(array);
-    }
+    if (method.name == "main" && method.signature == "([Ljava/lang/String;)V") runMain(of(va_arg(args, jobject)));
 }
 
-jobject JNICALL CallStaticObjectMethod(JNIEnv*, jclass, jmethodID id, ...) {
-    enter("CallStaticObjectMethod");
-    const Method& method = *reinterpret_cast<Method*>(id);
+void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass cls, jmethodID id, ...) {
     va_list args;
     va_start(args, id);
-    std::string decoded = decodeArguments(method.signature, args);
+    CallStaticVoidMethodV(env, cls, id, args);
     va_end(args);
+}
+
+jobject JNICALL CallStaticObjectMethodV(JNIEnv*, jclass, jmethodID id, va_list args) {
+    enter("CallStaticObjectMethod");
+    const Method& method = *reinterpret_cast<Method*>(id);
+    std::string decoded = decodeArguments(method.signature, args);
     record((method.name == "setProperty" ? "setProperty" : "call|" + method.className + "." + method.name) + decoded);
     return nullptr;
 }
 
-jobject JNICALL CallObjectMethod(JNIEnv*, jobject receiver, jmethodID id, ...) {
+jobject JNICALL CallStaticObjectMethod(JNIEnv* env, jclass cls, jmethodID id, ...) {
+    va_list args;
+    va_start(args, id);
+    jobject result = CallStaticObjectMethodV(env, cls, id, args);
+    va_end(args);
+    return result;
+}
+
+jobject JNICALL CallObjectMethodV(JNIEnv*, jobject receiver, jmethodID id, va_list) {
     enter("CallObjectMethod");
     const Method& method = *reinterpret_cast<Method*>(id);
     Object* object = of(receiver);
     record("CallObjectMethod|" + method.className + "." + method.name + "|" + (object ? describe(object) : "null"));
     if (method.name != "toString" || !object) return nullptr;
     return ref(make(Object::Kind::String, "java/lang/String", object->text));
+}
+
+jobject JNICALL CallObjectMethod(JNIEnv* env, jobject receiver, jmethodID id, ...) {
+    va_list args;
+    va_start(args, id);
+    jobject result = CallObjectMethodV(env, receiver, id, args);
+    va_end(args);
+    return result;
 }
 
 jstring JNICALL NewString(JNIEnv*, const jchar* chars, jsize length) {
@@ -413,8 +429,11 @@ JavaVM_ vm;
     envTable.GetStaticMethodID = GetStaticMethodID;
     envTable.GetMethodID = GetMethodID;
     envTable.CallStaticVoidMethod = CallStaticVoidMethod;
+    envTable.CallStaticVoidMethodV = CallStaticVoidMethodV;
     envTable.CallStaticObjectMethod = CallStaticObjectMethod;
+    envTable.CallStaticObjectMethodV = CallStaticObjectMethodV;
     envTable.CallObjectMethod = CallObjectMethod;
+    envTable.CallObjectMethodV = CallObjectMethodV;
     envTable.NewString = NewString;
     envTable.NewStringUTF = NewStringUTF;
     envTable.GetStringLength = GetStringLength;
