@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "extract/IncludedFiles.h"
+#include "instance/SingleInstance.h"
 #include "jvm/JvmLoader.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
@@ -135,20 +139,21 @@ int launcherMain() {
 
 void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
     (void)arguments;
-    if (getConfigInt(ids::kIncludedFileCount) > 0) unavailable(L"included-file extraction");
+    if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
     if (restarted) {
         logMessage(L"registering ConsoleCtrlHandler");
         SetConsoleCtrlHandler(consoleControlHandler, TRUE);
     }
-    if (getConfigInt(ids::kSingleInstance) != 0) unavailable(L"the single-instance guard");
+    checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
     unavailable(L"JVM creation");
 }
 
 void exitLauncher(int exitCode) {
     if (!launcherTempDir.empty()) {
-        removeDirectoryContents(launcherTempDir, nullptr, nullptr, 1);
+        // Deep enough for every directory level that extraction created.
+        removeDirectoryContents(launcherTempDir, nullptr, nullptr, std::max(1, includedDirectoryDepth));
         RemoveDirectoryA(launcherTempDir.c_str());
     }
     ExitProcess(static_cast<UINT>(exitCode));
