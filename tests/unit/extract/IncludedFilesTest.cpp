@@ -91,16 +91,6 @@ TEST_F(IncludedFilesTest, CopiesExactlyTheCountThroughTheBuffer) {
     }
 }
 
-TEST_F(IncludedFilesTest, DataEndingBeforeTheCountIsAReadFailure) {
-    // A damaged length far beyond the file is read to the end, never allocated.
-    for (long long claimed : {7001LL, 1LL << 62}) {
-        unique_file source = openSource(masked(pattern(7000)));
-        unique_file out = openTarget(targetPath("short.bin"));
-        EXPECT_EQ(copyMaskedData(source.get(), out.get(), claimed, true), kExtractReadFailed);
-        EXPECT_TRUE(lastLogLineIs(L"ERROR: ReadFile failed 0 0 7000")) << test::wideToUtf8(test::readLog(getLogPath()).text);
-    }
-}
-
 TEST_F(IncludedFilesTest, WriteFailureReportsTheRestOfTheChunk) {
     const std::string target = targetPath("readonly.bin");
     for (auto [size, unwritten] : {std::pair{12001, 6000}, std::pair{10, 10}}) {

@@ -127,16 +127,5 @@ TEST_F(SingleInstanceTest, NumberedModeTakesTheFirstFreeNumber) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
 }
 
-TEST_F(SingleInstanceTest, FirstInstanceHoldsTheBareNameAndRegistersItself) {
-    setConfigValueForTests(ids::kInstanceSessionPrefix, "1");
-    setConfigValueForTests(ids::kSingleInstance, "1");
-    checkSingleInstance();
-    EXPECT_EQ(instanceSemaphoreName, base());
-    EXPECT_EQ(lookupInstancePid(), GetCurrentProcessId());
-    SetLastError(0);
-    unique_handle probe(CreateSemaphoreA(nullptr, 1, 1, base().c_str()));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-}
-
 }  // namespace
 }  // namespace vexlo
