@@ -16,7 +16,10 @@ installed=0
 
 # A private Wine prefix: a service only sees WINEDLLPATH (which the bridge needs) when it was set as the
 # prefix's wineserver started.
-export WINEPREFIX="$demo/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=C.UTF-8
+# jvm=n,b: the placeholder jvm.dll loads the bridge (jvm.dll.so) from WINEDLLPATH.
+export WINEPREFIX="$demo/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;jvm=n,b"
+export WINEDLLPATH="$build/bin/hostjvm/lib" LANG=C.UTF-8
+unset LC_ALL LC_CTYPE
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
@@ -102,18 +105,19 @@ do_pack() {
     "$build/bin/vexlo-pack" inspect "$app/hello-service.exe" | grep -E '^(name|main_class|search|arguments) '
 }
 
-# The runtime home the launcher's search finds first: a jre folder beside the executable.
+# The runtime home the launcher's search finds first: a jre folder beside the executable, holding the bridge's
+# placeholder jvm.dll and a java.exe that answers -version with the host JDK's banner.
 do_runtime_home() {
-  local bridge="$build/hostjvm"
-  if [ ! -x "$bridge/lay-out-home.sh" ]; then
-    echo "the host JVM bridge is not built: expected $bridge/lay-out-home.sh (tests/hostjvm)"
+  local home="$build/bin/hostjvm/home"
+  if [ ! -f "$home/bin/server/jvm.dll" ] || [ ! -f "$build/bin/hostjvm/lib/jvm.dll.so" ]; then
+    echo "the host JVM bridge is not built: expected $home/bin/server/jvm.dll and $build/bin/hostjvm/lib/jvm.dll.so (tests/hostjvm)"
     return 1
   fi
-  "$bridge/lay-out-home.sh" "$app/jre"
+  rm -rf "$app/jre" && cp -r "$home" "$app/jre" && ls "$app/jre/bin" "$app/jre/bin/server"
 }
 
 do_prefix() {
-  [ -n "${WINEDLLPATH:-}" ] || { echo "WINEDLLPATH is not set by the runtime home step"; return 1; }
+  wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1
   if [ ! -f "$WINEPREFIX/system.reg" ]; then xvfb-run -a wineboot -i && wineserver -w || return 1; fi
   wineserver -p && wine cmd /c exit
 }
@@ -125,7 +129,6 @@ step "build: launcher, vexlo-pack, runtime jar, example ($build)" do_build
 port="$(free_port)" || fail "no free port found on 127.0.0.1"
 step "pack: vexlo-pack build -> $(basename "$app")/hello-service.exe (port $port)" do_pack
 step "runtime: host JDK behind the jvm.dll bridge in app/jre" do_runtime_home
-[ -f "$build/hostjvm/winedllpath" ] && export WINEDLLPATH="$(cat "$build/hostjvm/winedllpath")"
 step "wine: private prefix with the bridge's WINEDLLPATH" do_prefix
 step "/install: service $service" launcher /install "$service"
 installed=1
