@@ -385,19 +385,17 @@ TEST_F(ServiceControlTest, AnEmptyServiceNameNeverBecomesAService) {
     EXPECT_EQ(status.out, lines({"Could not get status."}));
 }
 
-// The service runtime is not in this build: the launcher started as a service reports itself stopped with an
-// error at once, so the start that follows the installation fails visibly instead of pretending to run.
-TEST_F(ServiceControlTest, InstallAndStartInstallsThenReportsTheFailedStart) {
+// The combined word installs and starts; its exit code is the start's. The start does not wait for the
+// service, whose application then fails on its own (no Java runtime here).
+TEST_F(ServiceControlTest, InstallAndStartInstallsThenStartsTheService) {
     const std::wstring name = uniqueName(L"Both");
     ServiceGuard guard{name, {}};
     std::wstring exe = makeCopy(L"bothapp.exe", pack::Block{});
     ASSERT_FALSE(exe.empty());
 
     RunResult both = run(exe, {L"/install-and-start", name});
-    EXPECT_EQ(both.exitCode, 1u);
-    EXPECT_EQ(both.out.rfind(lines({"Installed service '" + ascii(name) + "'."}) + "Could not start service. Error code: ", 0),
-              0u)
-        << both.out;
+    EXPECT_EQ(both.exitCode, 0u);
+    EXPECT_EQ(both.out, lines({"Installed service '" + ascii(name) + "'.", "Starting service '" + ascii(name) + "'."}));
     EXPECT_EQ(queryRegistration(name).binaryPath, L"\"" + longPath(exe) + L"\"");
 }
 
