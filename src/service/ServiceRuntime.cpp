@@ -210,7 +210,8 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
     commandBuffer.push_back(L'\0');
     // Suspended until it is in the job, so nothing it starts can escape the job.
-    DWORD flags = readServicePriority() | DETACHED_PROCESS | CREATE_SUSPENDED;
+    DWORD priority = readServicePriority();
+    DWORD flags = priority | DETACHED_PROCESS | CREATE_SUSPENDED;
     // Some systems cut a longer command line instead of refusing it; the child would then lose its marker.
     bool tooLong = commandLine.size() > kCommandLineLimit;
     if (tooLong) SetLastError(ERROR_FILENAME_EXCED_RANGE);
@@ -224,6 +225,9 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     unique_handle thread(created.hThread);
     if (job && !AssignProcessToJobObject(job.get(), process.get()))
         logError(L"AssignProcessToJobObject error (%d)", static_cast<int>(GetLastError()));
+    // Some systems ignore the class among the creation flags; set it again while the child cannot run yet.
+    if (GetPriorityClass(process.get()) != priority && !SetPriorityClass(process.get(), priority))
+        logError(L"SetPriorityClass error (%d)", static_cast<int>(GetLastError()));
 
     outputWrite.reset();
     inputRead.reset();

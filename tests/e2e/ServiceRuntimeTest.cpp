@@ -87,7 +87,7 @@ bool startService(const std::wstring& name, std::vector<std::wstring> arguments 
 }
 
 // The processes whose parent is `parentId`.
-[[maybe_unused]] std::vector<DWORD> childProcesses(DWORD parentId) {
+std::vector<DWORD> childProcesses(DWORD parentId) {
     std::vector<DWORD> ids;
     unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
@@ -109,7 +109,7 @@ bool startService(const std::wstring& name, std::vector<std::wstring> arguments 
 }
 
 // Another process's command line, read from its process parameters.
-[[maybe_unused]] std::wstring processCommandLine(HANDLE process) {
+std::wstring processCommandLine(HANDLE process) {
     PROCESS_BASIC_INFORMATION basic{};
     if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return {};
     PEB peb{};
@@ -130,6 +130,52 @@ protected:
 
     std::wstring makeCopy(const std::wstring& subdir, const std::wstring& name, const pack::Block& block) {
         return makeLauncher(dir.subdir(subdir), name, block);
+    }
+
+    RunResult word(const std::wstring& exe, std::vector<std::wstring> args) {
+        RunOptions options;
+        options.args = std::move(args);
+        options.env = isolatedEnvironment(dir.path(), false);
+        options.timeoutMs = 60000;
+        return runProcess(exe, options);
+    }
+
+    // A service whose child is busy for two minutes: its runtime's java.exe sleeps through the version probe.
+    struct Busy {
+        std::wstring exe;
+        unique_handle service;  // the service process
+        unique_handle child;
+        DWORD childId = 0;
+    };
+    std::wstring runtimeHome() const { return dir.path() + L"\\rt"; }
+    void TearDown() override { forgetCachedRuntimes(runtimeHome()); }
+
+    void startBusy(const std::wstring& name, const std::vector<std::wstring>& startArguments, Busy& busy) {
+        layOutRuntime(runtimeHome());
+        ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
+        pack::Block block = searchBlock();
+        block.set(128, "A" + wideToUtf8(runtimeHome()));
+        busy.exe = makeCopy(L"Busy Apps", L"busy.exe", block);
+        ASSERT_FALSE(busy.exe.empty());
+        ASSERT_EQ(word(busy.exe, {L"/install", name}).exitCode, 0u);
+        std::vector<std::wstring> start = {L"/start", name};
+        start.insert(start.end(), startArguments.begin(), startArguments.end());
+        ASSERT_EQ(word(busy.exe, start).exitCode, 0u);
+        ASSERT_TRUE(waitForState(name, SERVICE_RUNNING));
+        DWORD serviceId = queryStatus(name).dwProcessId;
+        busy.service.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, serviceId));
+        ASSERT_TRUE(busy.service);
+        // Running is reported before the child exists; the probe's java.exe shows that the child got going.
+        ULONGLONG end = GetTickCount64() + 15000;
+        while (GetTickCount64() < end && !(busy.childId != 0 && fileExists(runtimeHome() + L"\\bin\\runs.txt"))) {
+            std::vector<DWORD> children = childProcesses(serviceId);
+            if (busy.childId == 0 && !children.empty()) busy.childId = children.front();
+            Sleep(20);
+        }
+        ASSERT_NE(busy.childId, 0u) << "no child of the service process";
+        busy.child.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, busy.childId));
+        ASSERT_TRUE(busy.child);
+        ASSERT_TRUE(fileExists(runtimeHome() + L"\\bin\\runs.txt")) << "the child never probed its runtime";
     }
 };
 
@@ -185,6 +231,83 @@ TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedRe
         EXPECT_NE(status.dwWin32ExitCode, 0u);
     } else {
         EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    }
+}
+
+// A name with a blank, two start arguments: the child's command line quotes what needs it and ends with the
+// marker; the manager and the status word see the service running, and an interrogation changes nothing.
+TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServiceRuns) {
+    const std::wstring name = uniqueName(L" Busy ");
+    ServiceGuard guard{name};
+    Busy busy;
+    startBusy(name, {L"a", L"b c"}, busy);
+    if (HasFatalFailure()) return;
+
+    wchar_t longExe[4096];
+    DWORD n = GetLongPathNameW(busy.exe.c_str(), longExe, 4096);
+    EXPECT_EQ(processCommandLine(busy.child.get()),
+              L"\"" + std::wstring(longExe, n) + L"\" \"" + name + L"\" a \"b c\" __qdr_restart");
+    RunResult status = word(busy.exe, {L"/status", name});
+    EXPECT_EQ(status.exitCode, 0u);
+    EXPECT_EQ(status.out, "Running.\r\n");
+
+    unique_sc_handle service = openService(name, SERVICE_INTERROGATE | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS answer{};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &answer)) << GetLastError();
+    SERVICE_STATUS_PROCESS after = queryStatus(name);
+    EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(after.dwCheckPoint, 0u);
+    EXPECT_EQ(after.dwControlsAccepted, 5u);
+    EXPECT_EQ(after.dwServiceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    TerminateProcess(busy.service.get(), 1);
+}
+
+// Killing the service process ends its child and what the child started, through the job that holds them.
+TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
+    const std::wstring name = uniqueName(L"Job");
+    ServiceGuard guard{name};
+    Busy busy;
+    startBusy(name, {}, busy);
+    if (HasFatalFailure()) return;
+    std::vector<DWORD> grandchildren = childProcesses(busy.childId);
+    ASSERT_EQ(grandchildren.size(), 1u) << "the probe's java.exe";
+    unique_handle java(OpenProcess(SYNCHRONIZE, FALSE, grandchildren.front()));
+    ASSERT_TRUE(java);
+
+    ASSERT_TRUE(TerminateProcess(busy.service.get(), 1));
+    EXPECT_EQ(WaitForSingleObject(busy.child.get(), 10000), WAIT_OBJECT_0) << "the child outlived the service process";
+    EXPECT_EQ(WaitForSingleObject(java.get(), 10000), WAIT_OBJECT_0) << "java.exe outlived the service process";
+}
+
+// The priority value under the service's name chooses the child's priority class; one of 2 bytes is ignored.
+TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tarnwick\\vexlo\\priority", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    struct Case {
+        const wchar_t* tag;
+        DWORD type;
+        std::vector<BYTE> bytes;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {L"Below", REG_DWORD, {0x00, 0x40, 0x00, 0x00}, BELOW_NORMAL_PRIORITY_CLASS},
+        {L"Short", REG_BINARY, {0x00, 0x40}, NORMAL_PRIORITY_CLASS},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name};
+        ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
+                  ERROR_SUCCESS);
+        Busy busy;
+        startBusy(name, {}, busy);
+        RegDeleteValueW(key.get(), name.c_str());
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(GetPriorityClass(busy.child.get()), c.expected) << wideToUtf8(c.tag);
+        TerminateProcess(busy.service.get(), 1);
+        WaitForSingleObject(busy.child.get(), 10000);
+        forgetCachedRuntimes(runtimeHome());
     }
 }
 
