@@ -8,10 +8,12 @@
 #include <tlhelp32.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "StandinRuntimes.h"
+#include "TestText.h"
 #include "TestSupport.h"
 #include "common/Handles.h"
 
@@ -98,7 +100,7 @@ std::vector<DWORD> childProcesses(DWORD parentId) {
 }
 
 // Processes running an executable of this name (compared without case).
-[[maybe_unused]] int countProcesses(const std::wstring& exeName) {
+int countProcesses(const std::wstring& exeName) {
     int count = 0;
     unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
@@ -140,42 +142,72 @@ protected:
         return runProcess(exe, options);
     }
 
-    // A service whose child is busy for two minutes: its runtime's java.exe sleeps through the version probe.
-    struct Busy {
+    // A started service and its child. Without a script the child is busy for two minutes: its runtime's
+    // java.exe sleeps through the version probe. With one, the stand-in virtual machine's main follows it.
+    struct Started {
         std::wstring exe;
         unique_handle service;  // the service process
         unique_handle child;
         DWORD childId = 0;
     };
     std::wstring runtimeHome() const { return dir.path() + L"\\rt"; }
+    std::wstring recordFile() const { return dir.path() + L"\\record.txt"; }
     void TearDown() override { forgetCachedRuntimes(runtimeHome()); }
 
-    void startBusy(const std::wstring& name, const std::vector<std::wstring>& startArguments, Busy& busy) {
+    std::vector<std::string> records(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& line : splitCrLfLines(readFileBytes(recordFile()).value_or("")))
+            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+        return found;
+    }
+
+    // Lays out the runtime and the launcher copy and installs it through its own word.
+    void install(const std::wstring& name, const std::string& script, Started& started) {
         layOutRuntime(runtimeHome());
-        ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
+        if (script.empty())
+            ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
+        else
+            ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\server\\script.txt",
+                                       "record " + wideToUtf8(recordFile()) + "\n" + script));
         pack::Block block = searchBlock();
         block.set(128, "A" + wideToUtf8(runtimeHome()));
-        busy.exe = makeCopy(L"Busy Apps", L"busy.exe", block);
-        ASSERT_FALSE(busy.exe.empty());
-        ASSERT_EQ(word(busy.exe, {L"/install", name}).exitCode, 0u);
-        std::vector<std::wstring> start = {L"/start", name};
-        start.insert(start.end(), startArguments.begin(), startArguments.end());
-        ASSERT_EQ(word(busy.exe, start).exitCode, 0u);
+        started.exe = makeCopy(L"Service Apps", L"svcapp.exe", block);
+        ASSERT_FALSE(started.exe.empty());
+        ASSERT_EQ(word(started.exe, {L"/install", name}).exitCode, 0u);
+    }
+
+    // Starts the service and waits until its child is in main (or, without a script, probing its runtime).
+    void start(const std::wstring& name, const std::vector<std::wstring>& startArguments, bool scripted,
+               Started& started) {
+        size_t mainsBefore = records("call|com/vexlo/runtime/WinLauncher.main").size();
+        std::vector<std::wstring> words = {L"/start", name};
+        words.insert(words.end(), startArguments.begin(), startArguments.end());
+        ASSERT_EQ(word(started.exe, words).exitCode, 0u);
         ASSERT_TRUE(waitForState(name, SERVICE_RUNNING));
         DWORD serviceId = queryStatus(name).dwProcessId;
-        busy.service.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, serviceId));
-        ASSERT_TRUE(busy.service);
-        // Running is reported before the child exists; the probe's java.exe shows that the child got going.
+        started.service.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, serviceId));
+        ASSERT_TRUE(started.service);
+        started.childId = 0;
+        auto ready = [&] {
+            return scripted ? records("call|com/vexlo/runtime/WinLauncher.main").size() > mainsBefore
+                            : fileExists(runtimeHome() + L"\\bin\\runs.txt");
+        };
+        // Running is reported before the child exists.
         ULONGLONG end = GetTickCount64() + 15000;
-        while (GetTickCount64() < end && !(busy.childId != 0 && fileExists(runtimeHome() + L"\\bin\\runs.txt"))) {
+        while (GetTickCount64() < end && !(started.childId != 0 && ready())) {
             std::vector<DWORD> children = childProcesses(serviceId);
-            if (busy.childId == 0 && !children.empty()) busy.childId = children.front();
+            if (started.childId == 0 && !children.empty()) started.childId = children.front();
             Sleep(20);
         }
-        ASSERT_NE(busy.childId, 0u) << "no child of the service process";
-        busy.child.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, busy.childId));
-        ASSERT_TRUE(busy.child);
-        ASSERT_TRUE(fileExists(runtimeHome() + L"\\bin\\runs.txt")) << "the child never probed its runtime";
+        ASSERT_NE(started.childId, 0u) << "no child of the service process";
+        started.child.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, started.childId));
+        ASSERT_TRUE(started.child);
+        ASSERT_TRUE(ready()) << "the child did not get going\n" << readFileBytes(recordFile()).value_or("<no record>");
+    }
+
+    void startBusy(const std::wstring& name, const std::vector<std::wstring>& startArguments, Started& started) {
+        install(name, "", started);
+        if (!HasFatalFailure()) start(name, startArguments, false, started);
     }
 };
 
@@ -239,14 +271,12 @@ TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedRe
 TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServiceRuns) {
     const std::wstring name = uniqueName(L" Busy ");
     ServiceGuard guard{name};
-    Busy busy;
+    Started busy;
     startBusy(name, {L"a", L"b c"}, busy);
     if (HasFatalFailure()) return;
 
-    wchar_t longExe[4096];
-    DWORD n = GetLongPathNameW(busy.exe.c_str(), longExe, 4096);
     EXPECT_EQ(processCommandLine(busy.child.get()),
-              L"\"" + std::wstring(longExe, n) + L"\" \"" + name + L"\" a \"b c\" __qdr_restart");
+              L"\"" + longPathOf(busy.exe) + L"\" \"" + name + L"\" a \"b c\" __qdr_restart");
     RunResult status = word(busy.exe, {L"/status", name});
     EXPECT_EQ(status.exitCode, 0u);
     EXPECT_EQ(status.out, "Running.\r\n");
@@ -266,7 +296,7 @@ TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServi
 TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
     const std::wstring name = uniqueName(L"Job");
     ServiceGuard guard{name};
-    Busy busy;
+    Started busy;
     startBusy(name, {}, busy);
     if (HasFatalFailure()) return;
     std::vector<DWORD> grandchildren = childProcesses(busy.childId);
@@ -300,7 +330,7 @@ TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
         ServiceGuard guard{name};
         ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
                   ERROR_SUCCESS);
-        Busy busy;
+        Started busy;
         startBusy(name, {}, busy);
         RegDeleteValueW(key.get(), name.c_str());
         if (HasFatalFailure()) return;
@@ -309,6 +339,119 @@ TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
         WaitForSingleObject(busy.child.get(), 10000);
         forgetCachedRuntimes(runtimeHome());
     }
+}
+
+// A stop: stop pending with the long wait hint at once, the child reads "0" and then the end of its input, ends,
+// and the service reports stopped; the service process ends with 0. The child's virtual machine ran as a
+// service's (-Xrs, vexlo.isService) with the service name first among main's arguments.
+TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
+    const std::wstring name = uniqueName(L"Stop");
+    ServiceGuard guard{name};
+    Started started;
+    install(name, "read-stdin\nstdin-end\nsleep 300\n", started);
+    if (HasFatalFailure()) return;
+    start(name, {L"x y"}, true, started);
+    if (HasFatalFailure()) return;
+    std::vector<std::string> options = records("option|");
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Xrs"), options.end()) << readFileBytes(recordFile()).value_or("");
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Dvexlo.isService=true"), options.end());
+    // The program's arguments come after the runtime launcher's own.
+    std::vector<std::string> arguments = records("main-arg|");
+    ASSERT_GE(arguments.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(arguments.end() - 2, arguments.end()),
+              (std::vector<std::string>{wideToUtf8(name), "x y"}));
+
+    unique_sc_handle service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS answer{};
+    ULONGLONG begin = GetTickCount64();
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) << GetLastError();
+    EXPECT_EQ(answer.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(answer.dwWaitHint, 50000u);
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    std::printf("stop request to STOPPED: %llu ms (the child sleeps 300 ms after the line)\n", GetTickCount64() - begin);
+    EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
+    EXPECT_EQ(records("stdin|"), (std::vector<std::string>{"0"}));
+    EXPECT_EQ(records("stdin-end|"), (std::vector<std::string>{"0"}));
+
+    DWORD childExit = 99, serviceExit = 99;
+    ASSERT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
+    GetExitCodeProcess(started.child.get(), &childExit);
+    EXPECT_EQ(childExit, 0u);
+    ASSERT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
+    GetExitCodeProcess(started.service.get(), &serviceExit);
+    EXPECT_EQ(serviceExit, 0u);
+}
+
+// A child that ends by itself: with 0 the service reports stopped; with 3 it makes no report (Windows then
+// records an unexpected end; Wine's manager keeps showing running), and the service process still ends with 0.
+TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) {
+    struct Case {
+        const wchar_t* tag;
+        const char* script;
+        bool stoppedReport;
+    };
+    const Case cases[] = {
+        {L"Zero", "sleep 300\nexit 0\n", true},
+        {L"Three", "sleep 300\nexit 3\n", false},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name};
+        Started started;
+        install(name, c.script, started);
+        if (HasFatalFailure()) return;
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(WaitForSingleObject(started.service.get(), 15000), WAIT_OBJECT_0) << wideToUtf8(c.tag);
+        DWORD childExit = 99, serviceExit = 99;
+        GetExitCodeProcess(started.child.get(), &childExit);
+        GetExitCodeProcess(started.service.get(), &serviceExit);
+        EXPECT_EQ(serviceExit, 0u) << wideToUtf8(c.tag);
+        SERVICE_STATUS_PROCESS status = queryStatus(name);
+        if (c.stoppedReport) {
+            EXPECT_EQ(childExit, 0u);
+            EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+            EXPECT_EQ(status.dwWin32ExitCode, 0u);
+        } else {
+            EXPECT_EQ(childExit, 3u);
+            EXPECT_TRUE(status.dwCurrentState == SERVICE_RUNNING ||
+                        (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != 0))
+                << status.dwCurrentState << " " << status.dwWin32ExitCode;
+        }
+    }
+}
+
+// Twenty starts and stops through the launcher's own words: each reaches stopped, the manager agrees, and no
+// process of the launcher (service or child) is left behind.
+TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
+    const std::wstring name = uniqueName(L"Cycle");
+    ServiceGuard guard{name};
+    Started started;
+    install(name, "read-stdin\n", started);
+    if (HasFatalFailure()) return;
+    const std::string n = wideToUtf8(name);
+    ULONGLONG fastest = ~0ull, slowest = 0;
+    for (int cycle = 1; cycle <= 20; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(countProcesses(L"svcapp.exe"), 2);
+        ULONGLONG begin = GetTickCount64();
+        RunResult stopped = word(started.exe, {L"/stop", name});
+        ULONGLONG took = GetTickCount64() - begin;
+        fastest = std::min(fastest, took);
+        slowest = std::max(slowest, took);
+        EXPECT_EQ(stopped.exitCode, 0u);
+        EXPECT_EQ(stopped.out, "Stopping service '" + n + "'.\r\nService stopped\r\n");
+        SERVICE_STATUS_PROCESS status = queryStatus(name);
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(status.dwWin32ExitCode, 0u);
+        EXPECT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(countProcesses(L"svcapp.exe"), 0);
+        EXPECT_EQ(records("stdin|0").size(), static_cast<size_t>(cycle));
+    }
+    std::printf("\"/stop\" (its own process, with the manager's wait) took %llu to %llu ms\n", fastest, slowest);
 }
 
 }  // namespace
