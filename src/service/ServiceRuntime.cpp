@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/Format.h"
 #include "common/Handles.h"
 #include "launcher/CommandLine.h"
 #include "launcher/Launcher.h"
@@ -176,8 +177,8 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
 
     std::vector<std::wstring> serviceArguments;
     for (DWORD i = 1; i < argc; ++i) serviceArguments.emplace_back(argv[i] ? argv[i] : L"");
-    runServiceChild(serviceArguments);
-
+    // When the child never ran, the stopped report ends the dispatcher and with it the process.
+    if (runServiceChild(serviceArguments) != ChildRun::ended) return;
     logMessage(L"exiting");
     std::exit(0);
 }
@@ -297,14 +298,9 @@ void sendShutdown(unsigned char code) {
         logMessage(L"no child input to send the shutdown to");
         return;
     }
-    char line[8];
-    int length = 0;
-    if (code >= 100) line[length++] = static_cast<char>('0' + code / 100);
-    if (code >= 10) line[length++] = static_cast<char>('0' + code / 10 % 10);
-    line[length++] = static_cast<char>('0' + code % 10);
-    line[length++] = '\n';
+    std::string line = narrowAscii(formatWide(L"%d\n", static_cast<int>(code)));
     DWORD written = 0;
-    if (!WriteFile(pipe.get(), line, static_cast<DWORD>(length), &written, nullptr)) {
+    if (!WriteFile(pipe.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
         DWORD error = GetLastError();
         logMessage(L"sending shutdown failed");
         logMessage(L"error code %d", static_cast<int>(error));

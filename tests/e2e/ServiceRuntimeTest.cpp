@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Services.h"
 #include "StandinRuntimes.h"
 #include "TestText.h"
 #include "TestSupport.h"
@@ -24,55 +25,9 @@ std::wstring uniqueName(const wchar_t* tag) {
     return L"VexloSrt" + std::wstring(tag) + std::to_wstring(GetCurrentProcessId());
 }
 
-unique_sc_handle openService(const std::wstring& name, DWORD access) {
-    unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) return {};
-    return unique_sc_handle(OpenServiceW(manager.get(), name.c_str(), access));
-}
-
-SERVICE_STATUS_PROCESS queryStatus(const std::wstring& name) {
-    SERVICE_STATUS_PROCESS status{};
-    unique_sc_handle service = openService(name, SERVICE_QUERY_STATUS);
-    DWORD needed = 0;
-    if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                          sizeof status, &needed))
-        status.dwCurrentState = 0;
-    return status;
-}
-
-::testing::AssertionResult waitForState(const std::wstring& name, DWORD state, DWORD timeoutMs = 15000) {
-    ULONGLONG end = GetTickCount64() + timeoutMs;
-    SERVICE_STATUS_PROCESS status;
-    while ((status = queryStatus(name)).dwCurrentState != state) {
-        if (GetTickCount64() > end) {
-            unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-            bool alive = process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
-            return ::testing::AssertionFailure() << (alive ? "live " : "ended ")
-                   << "state " << status.dwCurrentState << " (exit codes " << status.dwWin32ExitCode << "/"
-                   << status.dwServiceSpecificExitCode << ", process " << status.dwProcessId << ", check point "
-                   << status.dwCheckPoint << "), not " << state;
-        }
-        Sleep(20);
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Stops and deletes the service when the test ends, whatever state the test left it in.
-struct ServiceGuard {
-    std::wstring name;
-    ~ServiceGuard() {
-        unique_sc_handle service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
-        if (!service) return;
-        SERVICE_STATUS status{};
-        // A service whose process is gone without a report takes no control; it is only deleted.
-        if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) (void)waitForState(name, SERVICE_STOPPED, 15000);
-        DeleteService(service.get());
-    }
-};
-
 // Registers `commandLine` as an on-demand service of its own process.
 void registerService(const std::wstring& name, const std::wstring& commandLine) {
-    unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    unique_sc_handle manager = openManager();
     ASSERT_TRUE(manager);
     unique_sc_handle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                             SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -228,7 +183,7 @@ TEST_F(ServiceRuntimeE2E, AChildThatCannotBeCreatedStopsTheServiceWith1066And500
     };
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
-        ServiceGuard guard{name};
+        ServiceGuard guard{name, {}};
         registerService(name, c.commandLine);
         ASSERT_TRUE(startService(name, c.startArguments)) << GetLastError();
         ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
@@ -243,7 +198,7 @@ TEST_F(ServiceRuntimeE2E, AChildThatCannotBeCreatedStopsTheServiceWith1066And500
 // with a Win32 error); Wine's manager does not watch the process and keeps showing running.
 TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedReport) {
     const std::wstring name = uniqueName(L"Fails");
-    ServiceGuard guard{name};
+    ServiceGuard guard{name, {}};
     std::wstring exe = makeCopy(L"apps", L"fails.exe", pack::Block{});
     ASSERT_FALSE(exe.empty());
     registerService(name, L"\"" + exe + L"\"");
@@ -270,7 +225,7 @@ TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedRe
 // marker; the manager and the status word see the service running, and an interrogation changes nothing.
 TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServiceRuns) {
     const std::wstring name = uniqueName(L" Busy ");
-    ServiceGuard guard{name};
+    ServiceGuard guard{name, {}};
     Started busy;
     startBusy(name, {L"a", L"b c"}, busy);
     if (HasFatalFailure()) return;
@@ -295,7 +250,7 @@ TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServi
 // Killing the service process ends its child and what the child started, through the job that holds them.
 TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
     const std::wstring name = uniqueName(L"Job");
-    ServiceGuard guard{name};
+    ServiceGuard guard{name, {}};
     Started busy;
     startBusy(name, {}, busy);
     if (HasFatalFailure()) return;
@@ -327,7 +282,7 @@ TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
     };
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
-        ServiceGuard guard{name};
+        ServiceGuard guard{name, {}};
         ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
                   ERROR_SUCCESS);
         Started busy;
@@ -346,7 +301,7 @@ TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
 // service's (-Xrs, vexlo.isService) with the service name first among main's arguments.
 TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
     const std::wstring name = uniqueName(L"Stop");
-    ServiceGuard guard{name};
+    ServiceGuard guard{name, {}};
     Started started;
     install(name, "read-stdin\nstdin-end\nsleep 300\n", started);
     if (HasFatalFailure()) return;
@@ -396,7 +351,7 @@ TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) 
     };
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
-        ServiceGuard guard{name};
+        ServiceGuard guard{name, {}};
         Started started;
         install(name, c.script, started);
         if (HasFatalFailure()) return;
@@ -425,7 +380,7 @@ TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) 
 // process of the launcher (service or child) is left behind.
 TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
     const std::wstring name = uniqueName(L"Cycle");
-    ServiceGuard guard{name};
+    ServiceGuard guard{name, {}};
     Started started;
     install(name, "read-stdin\n", started);
     if (HasFatalFailure()) return;
