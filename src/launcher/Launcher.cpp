@@ -9,6 +9,7 @@
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
 #include "jvm/JvmLoader.h"
+#include "launch/JavaVMLauncher.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
 #include "launcher/CommandLine.h"
@@ -59,12 +60,6 @@ int runServiceDispatcher() {
 BOOL WINAPI consoleControlHandler(DWORD) {
     logMessage(L"ConsoleCtrlHandler event");
     return TRUE;
-}
-
-// Steps whose subsystems this build does not have yet end the launch visibly instead of pretending to run.
-[[noreturn]] void unavailable(const wchar_t* what) {
-    logError(L"%s is not available in this build", what);
-    exitLauncher(1);
 }
 
 unsigned installStartType() {
@@ -138,7 +133,6 @@ int launcherMain() {
 }
 
 void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
-    (void)arguments;
     if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
     if (restarted) {
@@ -147,7 +141,7 @@ void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
     }
     checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
-    unavailable(L"JVM creation");
+    if (!launchJvm(arguments)) exitLauncher(1);
 }
 
 void exitLauncher(int exitCode) {
