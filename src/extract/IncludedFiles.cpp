@@ -1,7 +1,192 @@
 #include "extract/IncludedFiles.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+#include "common/Handles.h"
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "launcher/Errors.h"
+#include "log/Log.h"
+#include "paths/TempDirectories.h"
+
 namespace vexlo {
 
 std::int32_t unextractedPosition = 0;
+int includedDirectoryDepth = 0;
+
+namespace {
+
+bool isSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Names the system maps to devices in any directory, with or without an extension.
+bool isDeviceName(std::string_view component) {
+    std::string base(component.substr(0, component.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$")
+        return true;
+    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
+           base[3] <= '9';
+}
+
+std::string fullPath(const std::string& path) {
+    DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return {};
+    std::string full(size, '\0');
+    DWORD n = GetFullPathNameA(path.c_str(), size, full.data(), nullptr);
+    if (n == 0 || n >= size) return {};
+    full.resize(n);
+    return full;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The system's own reading of the target must lie strictly inside the directory, whatever the name held.
+bool staysBelow(const std::string& directory, const std::string& target) {
+    std::string base = fullPath(directory);
+    std::string full = fullPath(target);
+    if (base.empty() || full.empty()) return false;
+    if (base.back() != '\\') base += '\\';
+    return full.size() > base.size() && equalsIgnoringCase(std::string_view(full).substr(0, base.size()), base);
+}
+
+// Creates every directory level of the entry, outermost first; a level that exists already is fine.
+void createEntryDirectories(const std::string& entry) {
+    int level = 0;
+    for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1)) {
+        const std::string directory = launcherTempDir + "\\" + entry.substr(0, at);
+        includedDirectoryDepth = std::max(includedDirectoryDepth, ++level);
+        logMessage(L"creating directory %S", directory.c_str());
+        if (!CreateDirectoryA(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            logError(L"failed to create directory %S", directory.c_str());
+    }
+}
+
+bool seekTo(HANDLE file, DWORD position) {
+    LARGE_INTEGER to;
+    to.QuadPart = position;
+    return SetFilePointerEx(file, to, nullptr, FILE_BEGIN) != 0;
+}
+
+std::int32_t currentPosition(HANDLE file) {
+    LARGE_INTEGER zero, at;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(file, zero, &at, FILE_CURRENT)) return 0;
+    return static_cast<std::int32_t>(at.QuadPart);
+}
+
+}  // namespace
+
+bool isSafeIncludedName(std::string_view entry) {
+    if (entry.empty() || isSeparator(entry.front())) return false;
+    for (char c : entry) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == ':') return false;
+    }
+    size_t start = 0;
+    while (start <= entry.size()) {
+        size_t end = start;
+        while (end < entry.size() && !isSeparator(entry[end])) ++end;
+        std::string_view component = entry.substr(start, end - start);
+        // The system drops trailing dots and blanks, so ". ." or "..." would climb like "..".
+        if (component != "." && component.find_first_not_of(". ") == std::string_view::npos) return false;
+        if (isDeviceName(component)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+int extractIncludedFiles(bool createTempDirectory) {
+    logMessage(L"extracting files");
+    const int count = getConfigInt(ids::kIncludedFileCount);
+    logMessage(L"Included files: %d", count);
+    if (count <= 0) {
+        if (createTempDirectory) launcherTempDir.clear();
+        return kExtractOk;
+    }
+    if (createTempDirectory) createLauncherTempDirectory();
+    if (launcherTempDir.empty()) {
+        logError(L"no launcher temporary directory for the included files");
+        return kExtractUnsafeName;
+    }
+
+    unique_file executable(openOwnExecutable());
+    if (!seekTo(executable.get(), includedFilesOffset())) {
+        logError(L"could not seek to the included files %d", static_cast<int>(GetLastError()));
+        return kExtractReadFailed;
+    }
+    const std::string list = copyConfigString(ids::kIncludedFilePaths);
+    // Runs of separators count as one, so no entry is empty; entries beyond the count are ignored.
+    int handled = 0;
+    size_t at = list.find_first_not_of(';');
+    while (at != std::string::npos && handled < count) {
+        const size_t end = std::min(list.find(';', at), list.size());
+        const std::string entry = list.substr(at, end - at);
+        at = list.find_first_not_of(';', end);
+        ++handled;
+        const std::string target = launcherTempDir + "\\" + entry;
+        if (!isSafeIncludedName(entry) || !staysBelow(launcherTempDir, target)) {
+            logError(L"refusing included file %S: it would lie outside the launcher temporary directory",
+                     entry.c_str());
+            return kExtractUnsafeName;
+        }
+        createEntryDirectories(entry);
+        const int result = extractOneFile(executable.get(), target);
+        if (result != kExtractOk) {
+            logError(L"Failed to extract %S", target.c_str());
+            return result;
+        }
+    }
+    unextractedPosition = currentPosition(executable.get());
+    executable.reset();
+    logMessage(L"extracting files done");
+    return kExtractOk;
+}
+
+int extractOneFile(HANDLE executable, const std::string& targetPath) {
+    const long long length = readLong(executable);
+    logMessage(L"extracting %S (size: %I64d)", targetPath.c_str(), length);
+    if (length <= 0) return kExtractOk;
+    unique_file target(CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) fatalMessageError(ids::kMsgLaunchFailed, std::string("11"));
+    return copyMaskedData(executable, target.get(), length, true);
+}
+
+int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask) {
+    std::array<unsigned char, static_cast<size_t>(kCopyBufferSize)> buffer;
+    std::int64_t copied = 0;
+    while (copied < count) {
+        const auto wanted = static_cast<DWORD>(std::min(count - copied, kCopyBufferSize));
+        DWORD got = 0;
+        // A read that succeeds with no bytes (the end of the file) then reports 0, not an older error.
+        SetLastError(ERROR_SUCCESS);
+        if (!ReadFile(source, buffer.data(), wanted, &got, nullptr) || got == 0) {
+            const auto error = static_cast<int>(GetLastError());
+            logError(L"ReadFile failed %d %d %I64d", static_cast<int>(got), error, static_cast<long long>(copied));
+            return kExtractReadFailed;
+        }
+        if (removeMask) {
+            for (DWORD i = 0; i < got; ++i) buffer[i] ^= kIncludedFileMask;
+        }
+        for (DWORD done = 0; done < got;) {
+            DWORD written = 0;
+            // A write that takes nothing would repeat for ever; it counts as failed.
+            if (!WriteFile(target, buffer.data() + done, got - done, &written, nullptr) || written == 0) {
+                const auto error = static_cast<int>(GetLastError());
+                logError(L"WriteFile failed %d %d", static_cast<int>(got - done), error);
+                return kExtractWriteFailed;
+            }
+            done += written;
+        }
+        copied += got;
+    }
+    return kExtractOk;
+}
 
 }  // namespace vexlo

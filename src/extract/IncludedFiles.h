@@ -1,11 +1,46 @@
 // Files carried in the configuration block, written into the launcher temporary directory.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace vexlo {
 
 // The executable's file position after the last included file that was read; 0 when none were.
 extern std::int32_t unextractedPosition;
+
+// The deepest directory level that extraction created below the launcher temporary directory (0 for none),
+// so that the removal on a failed launch reaches every extracted file.
+extern int includedDirectoryDepth;
+
+// Results of the extraction operations.
+inline constexpr int kExtractOk = 0;
+inline constexpr int kExtractReadFailed = 1;
+inline constexpr int kExtractWriteFailed = 2;
+// A listed name that could lead out of the launcher temporary directory (or there is no such directory).
+inline constexpr int kExtractUnsafeName = 3;
+
+// Size of the one buffer through which file data is copied.
+inline constexpr std::int64_t kCopyBufferSize = 6000;
+// Every byte of an included file is stored XORed with this mask.
+inline constexpr unsigned char kIncludedFileMask = 0x5A;
+
+// Writes every listed file into the launcher temporary directory, creating that directory first when asked
+// and there are files. Returns 0, or the non-zero result of the entry that failed.
+int extractIncludedFiles(bool createTempDirectory);
+
+// Reads one record (64-bit length, masked bytes) from `executable` into a new file at `targetPath`. A target
+// that cannot be created ends the launcher with message 1009 "11".
+int extractOneFile(HANDLE executable, const std::string& targetPath);
+
+// Copies `count` bytes from `source` to `target` through the copy buffer, removing the mask when asked.
+int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask);
+
+// A relative name that stays below its base directory: not empty, no drive, no root or UNC prefix, no
+// component made only of dots and blanks beyond a single ".", no device name, no control characters.
+bool isSafeIncludedName(std::string_view entry);
 
 }  // namespace vexlo

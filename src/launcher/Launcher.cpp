@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "extract/IncludedFiles.h"
+#include "instance/SingleInstance.h"
 #include "jvm/JvmLoader.h"
 #include "launch/JavaVMLauncher.h"
 #include "launch/JvmArguments.h"
@@ -56,12 +60,6 @@ int runServiceDispatcher() {
 BOOL WINAPI consoleControlHandler(DWORD) {
     logMessage(L"ConsoleCtrlHandler event");
     return TRUE;
-}
-
-// Steps whose subsystems this build does not have yet end the launch visibly instead of pretending to run.
-[[noreturn]] void unavailable(const wchar_t* what) {
-    logError(L"%s is not available in this build", what);
-    exitLauncher(1);
 }
 
 unsigned installStartType() {
@@ -135,20 +133,21 @@ int launcherMain() {
 }
 
 void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
-    if (getConfigInt(ids::kIncludedFileCount) > 0) unavailable(L"included-file extraction");
+    if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
     if (restarted) {
         logMessage(L"registering ConsoleCtrlHandler");
         SetConsoleCtrlHandler(consoleControlHandler, TRUE);
     }
-    if (getConfigInt(ids::kSingleInstance) != 0) unavailable(L"the single-instance guard");
+    checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
     if (!launchJvm(arguments)) exitLauncher(1);
 }
 
 void exitLauncher(int exitCode) {
     if (!launcherTempDir.empty()) {
-        removeDirectoryContents(launcherTempDir, nullptr, nullptr, 1);
+        // Deep enough for every directory level that extraction created.
+        removeDirectoryContents(launcherTempDir, nullptr, nullptr, std::max(1, includedDirectoryDepth));
         RemoveDirectoryA(launcherTempDir.c_str());
     }
     ExitProcess(static_cast<UINT>(exitCode));

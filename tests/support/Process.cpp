@@ -286,6 +286,7 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
     }
     Child child;
     if (!startChild(exe.c_str(), commandLine, options, child, result)) return result;
+    result.processId = child.processId;
 
     std::set<HWND> seen;
     ULONGLONG deadline = GetTickCount64() + options.timeoutMs;

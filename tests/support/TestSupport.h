@@ -87,6 +87,7 @@ struct RunOptions {
 struct RunResult {
     bool started = false;
     DWORD startError = 0;
+    DWORD processId = 0;
     bool timedOut = false;  // the child was killed after the timeout
     DWORD exitCode = 0;
     std::string out;  // raw bytes of standard output

@@ -3,6 +3,9 @@
 // values as their raw bytes, wide values as UTF-8).
 // "exit-deep" / "exit-shallow": creates the launcher temporary directory, fills it as extraction might (with or
 // without a file two levels down), prints its path and ends through exitLauncher(1).
+// "extract": reads the block appended to this copy, extracts its included files as a launch does and prints
+// the result, the launcher temporary directory and the unextracted-data position; the directory stays, as
+// after a normal run.
 // "temp-vanishes": reads the block appended to this copy, chooses the temporary directory, removes it again
 // and then asks for the launcher temporary directory, which can no longer be created.
 #include <windows.h>
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "config/ConfigBlock.h"
+#include "extract/IncludedFiles.h"
 #include "launcher/Launcher.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -60,6 +64,16 @@ int main(int argc, char** argv) {
     using namespace vexlo;
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "exit-deep" || mode == "exit-shallow") exitAfterFilling(mode == "exit-deep");
+    if (mode == "extract") {
+        readConfigFirstPass();
+        readConfigSecondPass(nullptr);
+        const int result = extractIncludedFiles(true);
+        line("result", std::to_string(result));
+        line("launcherTempDir", launcherTempDir);
+        line("unextractedPosition", std::to_string(unextractedPosition));
+        std::fflush(stdout);
+        return 0;
+    }
     if (mode == "temp-vanishes") {
         readConfigFirstPass();
         readConfigSecondPass(nullptr);
