@@ -151,7 +151,8 @@ void sampleMemory(const std::string& who, DWORD processId) {
     if (!process || !GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                           sizeof counters))
         return;
-    add("memory: " + who + " private bytes", counters.PrivateUsage / 1024.0);
+    // Wine answers 0 for another process's private bytes: that is no measurement.
+    add("memory: " + who + " private bytes", counters.PrivateUsage ? counters.PrivateUsage / 1024.0 : -1);
     add("memory: " + who + " working set", counters.WorkingSetSize / 1024.0);
 }
 
