@@ -5,6 +5,7 @@
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "jvm/JvmLoader.h"
+#include "launch/JavaVMLauncher.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
 #include "launcher/CommandLine.h"
@@ -134,7 +135,6 @@ int launcherMain() {
 }
 
 void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
-    (void)arguments;
     if (getConfigInt(ids::kIncludedFileCount) > 0) unavailable(L"included-file extraction");
     prepareNativeLibraryPath();
     if (restarted) {
@@ -143,7 +143,7 @@ void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
     }
     if (getConfigInt(ids::kSingleInstance) != 0) unavailable(L"the single-instance guard");
     if (!LoadDLL()) exitLauncher(1);
-    unavailable(L"JVM creation");
+    if (!launchJvm(arguments)) exitLauncher(1);
 }
 
 void exitLauncher(int exitCode) {

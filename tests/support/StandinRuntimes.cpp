@@ -98,17 +98,31 @@ std::vector<std::map<std::string, std::string>> LaunchResult::loads() const {
     return result;
 }
 
-LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
-                       const std::map<std::wstring, std::optional<std::wstring>>& env) {
-    const std::wstring recordPath = temp.file(L"jvm-record.txt");
+std::vector<std::string> LaunchResult::recorded(const std::string& prefix) const {
+    std::vector<std::string> result;
+    for (const std::string& line : records)
+        if (line.rfind(prefix, 0) == 0) result.push_back(line.substr(prefix.size()));
+    return result;
+}
+
+std::string LaunchResult::recordText() const {
+    std::string text;
+    for (const std::string& line : records) text += line + "\n";
+    return text;
+}
+
+RunOptions launchOptions(const TempDir& temp) {
     RunOptions options;
     options.args = {L"-run"};
     options.env = isolatedEnvironment(temp.path(), true);
     options.env[L"VEXLO_JAVA_HOME"] = std::nullopt;
     options.env[L"QUANDREL_JAVA_HOME"] = std::nullopt;
-    options.env[L"VEXLO_STANDIN_JVM_RECORD"] = recordPath;
-    for (const auto& [name, value] : env) options.env[name] = value;
+    options.env[L"VEXLO_STANDIN_JVM_RECORD"] = temp.file(L"jvm-record.txt");
+    return options;
+}
 
+LaunchResult launch(const std::wstring& exe, const TempDir& temp, const RunOptions& options) {
+    const std::wstring recordPath = temp.file(L"jvm-record.txt");
     LaunchResult result;
     result.run = runProcess(exe, options);
     EXPECT_TRUE(result.run.started) << wideToUtf8(exe);
@@ -121,6 +135,13 @@ LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
     if (auto bytes = readFileBytes(recordPath)) result.records = splitCrLfLines(*bytes);
     DeleteFileW(recordPath.c_str());
     return result;
+}
+
+LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
+                       const std::map<std::wstring, std::optional<std::wstring>>& env) {
+    RunOptions options = launchOptions(temp);
+    for (const auto& [name, value] : env) options.env[name] = value;
+    return launch(exe, temp, options);
 }
 
 std::wstring lower(std::wstring text) {

@@ -37,9 +37,17 @@ struct LaunchResult {
     std::vector<std::string> records;  // lines of the stand-in jvm.dll's record file
     // The "loaded|..." records split into their fields.
     std::vector<std::map<std::string, std::string>> loads() const;
+    // The records that start with the prefix, the prefix removed.
+    std::vector<std::string> recorded(const std::string& prefix) const;
+    // Every record, one per line, for failure messages.
+    std::string recordText() const;
 };
 
-// Starts exe with "-run", the log on, a private TEMP, no home variables unless given in `env`.
+// Options for a "-run" start: the log on, a private TEMP, no home variables, the stand-in's record file.
+RunOptions launchOptions(const TempDir& temp);
+// Starts exe with the options and reads back its log and the stand-in's record.
+LaunchResult launch(const std::wstring& exe, const TempDir& temp, const RunOptions& options);
+// Starts exe with "-run" and launchOptions, with the changes of `env` on top.
 LaunchResult launchRun(const std::wstring& exe, const TempDir& temp,
                        const std::map<std::wstring, std::optional<std::wstring>>& env = {});
 

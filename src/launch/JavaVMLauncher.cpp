@@ -1,0 +1,383 @@
+#include "launch/JavaVMLauncher.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "common/Handles.h"
+#include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
+#include "jvm/JavaVersion.h"
+#include "jvm/JvmLoader.h"
+#include "launch/JvmArguments.h"
+#include "launch/LauncherVariables.h"
+#include "launcher/CommandLine.h"
+#include "launcher/Errors.h"
+#include "launcher/Launcher.h"
+#include "log/Log.h"
+#include "paths/ExecutablePath.h"
+#include "paths/PathForms.h"
+
+namespace vexlo {
+
+JavaVM* javaVm = nullptr;
+JNIEnv* launchJniEnv = nullptr;
+
+namespace {
+
+constexpr unsigned kMinimumStackSize = 0x10000;
+constexpr int kSplashTextCapacity = 2000;
+constexpr const char kSplashClass[] = "com/vexlo/runtime/WinLauncher";
+constexpr const char kInstallerCommonClass[] = "com/quandrel/runtime/installer/platform/win32/Common";
+
+using RegisterNativesFunction = bool (*)(JNIEnv*, HMODULE, bool, void (*)(const wchar_t*, ...));
+
+bool startsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+const jchar* jchars(const std::wstring& text) { return reinterpret_cast<const jchar*>(text.c_str()); }
+jsize jlength(const std::wstring& text) { return static_cast<jsize>(text.size()); }
+
+// A failed lookup leaves an exception pending, and no further JNI call may be made while one is.
+void clearFailedLookup() { launchJniEnv->ExceptionClear(); }
+
+DWORD WINAPI launchThread(LPVOID parameter) {
+    return createJvmAndRunMain(*static_cast<LaunchRecord*>(parameter)) ? 1 : 0;
+}
+
+// Runtime arguments 2 and 3: the configured path, expanded, canonical unless it starts with "$".
+std::wstring runtimePathArgument(int useId, int pathId) {
+    std::wstring path;
+    if (getConfigInt(useId) == 0) return path;
+    appendConfigWide(pathId, path);
+    expandLauncherVariablesWide(path, false);
+    if (!path.empty() && path[0] != L'$') path = canonicalPathWide(path, false, true);
+    return path;
+}
+
+void configureSplash() {
+    JNIEnv* env = launchJniEnv;
+    jclass cls = env->FindClass(kSplashClass);
+    if (!cls) {
+        logError(L"could not find main class for splash properties");
+        clearFailedLookup();
+        return;
+    }
+    jmethodID method = env->GetStaticMethodID(
+        cls, "initAwtSplashConfig",
+        "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V");
+    if (!method) {
+        logError(L"could not find method for splash properties");
+        clearFailedLookup();
+        env->DeleteLocalRef(cls);
+        return;
+    }
+    auto text = [env](int id) {
+        char buffer[kSplashTextCapacity];
+        getConfigString(id, buffer, kSplashTextCapacity);
+        return env->NewStringUTF(buffer);
+    };
+    jstring text1 = text(ids::kSplashText1);
+    jstring text2 = text(ids::kSplashText2);
+    jstring text3 = text(ids::kSplashText3);
+    jstring text4 = text(ids::kSplashText4);
+    auto flag = [](bool value) { return static_cast<jboolean>(value ? JNI_TRUE : JNI_FALSE); };
+    // The first flag tells the Java side that this is a graphical application.
+    env->CallStaticVoidMethod(cls, method, flag(getConfigInt(ids::kExecutableType) == ids::kExeTypeGui),
+                              flag(getConfigInt(ids::kSplashSecondFlag) != 0), text1,
+                              static_cast<jint>(getConfigInt(ids::kSplashText1Number1)),
+                              static_cast<jint>(getConfigInt(ids::kSplashText1Number2)), text2,
+                              static_cast<jint>(getConfigInt(ids::kSplashText2Number1)),
+                              static_cast<jint>(getConfigInt(ids::kSplashText2Number2)), text3,
+                              static_cast<jint>(getConfigInt(ids::kSplashText3Number1)),
+                              static_cast<jint>(getConfigInt(ids::kSplashText3Number2)), text4,
+                              static_cast<jint>(getConfigInt(ids::kSplashText4Number1)),
+                              static_cast<jint>(getConfigInt(ids::kSplashText4Number2)));
+    for (jstring s : {text1, text2, text3, text4}) env->DeleteLocalRef(s);
+    env->DeleteLocalRef(cls);
+}
+
+// Out of memory while building main's arguments: nothing sensible can follow.
+[[noreturn]] void argumentCreationFailed() {
+    logError(L"could not create the arguments of main");
+    fatalMessageError(ids::kMsgLaunchFailed, std::wstring(L"20"));
+}
+
+}  // namespace
+
+long long parseMemorySize(std::string_view text) {
+    // Only a plain run of digits counts as a number here: a sign or a blank always leaves too much behind.
+    size_t digits = 0;
+    long long number = 0;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        int digit = text[digits] - '0';
+        if (number > (std::numeric_limits<long long>::max() - digit) / 10) return -1;
+        number = number * 10 + digit;
+        ++digits;
+    }
+    if (digits == 0) return -1;
+    std::string_view rest = text.substr(digits);
+    if (rest.empty()) return number;
+    if (rest.size() != 1) return -1;
+    int shift = 0;
+    switch (rest[0]) {
+        case 'k': case 'K': shift = 10; break;
+        case 'm': case 'M': shift = 20; break;
+        case 'g': case 'G': shift = 30; break;
+        case 't': case 'T': shift = 40; break;
+        default: return -1;
+    }
+    if (number > (std::numeric_limits<long long>::max() >> shift)) return -1;
+    return number << shift;
+}
+
+unsigned launchStackSize(const JavaVMInitArgs& initArgs) {
+    unsigned size = 0;
+    for (jint i = 0; i < initArgs.nOptions; ++i) {
+        std::string_view option = initArgs.options[i].optionString ? initArgs.options[i].optionString : "";
+        if (option.substr(0, 4) != "-Xss") continue;
+        long long parsed = parseMemorySize(option.substr(4));
+        if (parsed > 0) size = static_cast<unsigned>(static_cast<unsigned long long>(parsed) & 0xFFFFFFFFu);
+    }
+    if (size > 0 && size < kMinimumStackSize) size = kMinimumStackSize;
+    return size;
+}
+
+std::string runtimeLauncherClass() {
+    std::string name = launcherKind == 'i' ? "com/quandrel/runtime/launcher/WinLauncher" : "com/vexlo/runtime/WinLauncher";
+    std::replace(name.begin(), name.end(), '.', '/');
+    return name;
+}
+
+std::vector<std::wstring> mainArguments(const std::vector<std::wstring>& arguments) {
+    std::vector<std::wstring> strings;
+    strings.emplace_back(getConfigInt(ids::kExecutableType) == ids::kExeTypeGui ? L"true" : L"false");
+    std::wstring mainClass = getConfigInt(ids::kModuleMode) != 0 ? L"/" : L"";
+    appendConfigWide(ids::kMainClass, mainClass);
+    strings.push_back(mainClass);
+    strings.push_back(runtimePathArgument(ids::kUseRuntimeArgument2, ids::kRuntimeArgument2Path));
+    strings.push_back(runtimePathArgument(ids::kUseRuntimeArgument3, ids::kRuntimeArgument3Path));
+    strings.emplace_back(getConfigInt(ids::kRuntimeArgument4) != 0 ? L"true" : L"false");
+    if (!arguments.empty()) strings.push_back(arguments.front());
+
+    std::wstring configured;
+    appendConfigWide(ids::kApplicationArguments, configured);
+    expandLauncherVariablesWide(configured, false);
+    splitCommandLine(configured, strings);
+
+    const bool dropJOptions = getConfigInt(ids::kJOptionsAreVmOptions) != 0;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if (startsWith(argument, L"-Dsun.locale.formatasdefault=")) continue;
+        if (dropJOptions && startsWith(argument, L"-J")) continue;
+        strings.push_back(argument);
+    }
+    return strings;
+}
+
+bool launchJvm(const std::vector<std::wstring>& arguments) {
+    std::vector<std::string> systemProperties = buildSystemProperties();
+    LaunchRecord record;
+    record.arguments = arguments;
+    record.destroyAfterMain = true;
+    record.initArgs = assembleJvmArguments(systemProperties, arguments);
+    if (!record.initArgs) {
+        logError(L"could not initialize JVM");
+        return false;
+    }
+
+    unsigned stackSize = launchStackSize(*record.initArgs);
+    logMessage(L"used stack size %d", static_cast<int>(stackSize));
+
+    unique_handle thread(
+        CreateThread(nullptr, stackSize, launchThread, &record, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) return createJvmAndRunMain(record);
+    WaitForSingleObject(thread.get(), INFINITE);
+    DWORD exitCode = 0;
+    GetExitCodeThread(thread.get(), &exitCode);
+    return exitCode != 0;
+}
+
+bool createJvmAndRunMain(LaunchRecord& record) {
+    logMessage(L"Creating JVM");
+    CreateJavaVMFunction create = createJavaVMEntry();
+    JNIEnv* env = nullptr;
+    jint result = create ? create(&javaVm, reinterpret_cast<void**>(&env), record.initArgs) : JNI_ERR;
+    launchJniEnv = env;
+    if (result != JNI_OK || !javaVm || !env) {
+        logError(L"could not initialize JVM");
+        return false;
+    }
+    logMessage(L"JVM created");
+
+    if (getConfigInt(ids::kSplashConfig) != 0) configureSplash();
+    loadHelperLibrary();
+    setModuleNameProperty();
+    // Whatever failed above must not look like an exception thrown by main.
+    launchJniEnv->ExceptionClear();
+
+    if (!runMain(record)) {
+        logError(L"could not call main");
+        return false;
+    }
+    if (record.destroyAfterMain) {
+        logMessage(L"dest JVM");
+        // Returns when the program's last non-daemon thread has ended.
+        javaVm->DestroyJavaVM();
+    }
+    logMessage(L"launch done");
+    return true;
+}
+
+bool runMain(const LaunchRecord& record) {
+    JNIEnv* env = launchJniEnv;
+    const std::string className = runtimeLauncherClass();
+    logMessage(L"main class: %S", className.c_str());
+    jclass launcherClass = env->FindClass(className.c_str());
+    if (!launcherClass) {
+        logError(L"could not find main class");
+        fatalMessageError(ids::kMsgMainClassNotFound);
+    }
+    jmethodID mainMethod = env->GetStaticMethodID(launcherClass, "main", "([Ljava/lang/String;)V");
+    if (!mainMethod) {
+        logError(L"could not find main method");
+        fatalMessageError(ids::kMsgMainMethodNotFound);
+    }
+
+    const std::vector<std::wstring> strings = mainArguments(record.arguments);
+    const int count = static_cast<int>(strings.size());
+    logMessage(L"param count: %d", count);
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (!stringClass) argumentCreationFailed();
+    jobjectArray array = env->NewObjectArray(count, stringClass, nullptr);
+    if (!array) argumentCreationFailed();
+    for (int j = 0; j < count; ++j) {
+        const std::wstring& text = strings[static_cast<size_t>(j)];
+        logMessage(L"param %d: %s", j, text.c_str());
+        jstring element = env->NewString(jchars(text), jlength(text));
+        if (!element) argumentCreationFailed();
+        env->SetObjectArrayElement(array, j, element);
+        env->DeleteLocalRef(element);
+    }
+
+    logMessage(L"calling main");
+    env->CallStaticVoidMethod(launcherClass, mainMethod, array);
+    logMessage(L"main returned");
+    return describeException(true);
+}
+
+void setModuleNameProperty() {
+    JNIEnv* env = launchJniEnv;
+    jclass system = env->FindClass("java/lang/System");
+    if (!system) {
+        logError(L"could not get system class");
+        clearFailedLookup();
+        return;
+    }
+    jmethodID setProperty =
+        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    if (!setProperty) {
+        logError(L"could not get method for module name init");
+        clearFailedLookup();
+        env->DeleteLocalRef(system);
+        return;
+    }
+    const std::wstring& path = executablePathLong();
+    const std::wstring keyText = L"vexlo.moduleName";
+    jstring value = env->NewString(jchars(path), jlength(path));
+    jstring key = value ? env->NewString(jchars(keyText), jlength(keyText)) : nullptr;
+    if (!value || !key) {
+        logError(L"could not create string for init module name");
+        clearFailedLookup();
+    } else {
+        logMessage(L"setting vexlo.moduleName to %s", path.c_str());
+        jobject previous = env->CallStaticObjectMethod(system, setProperty, key, value);
+        if (previous) env->DeleteLocalRef(previous);
+    }
+    if (key) env->DeleteLocalRef(key);
+    if (value) env->DeleteLocalRef(value);
+    env->DeleteLocalRef(system);
+}
+
+void loadHelperLibrary() {
+    if (launcherKind != 'i') return;
+    logMessage(L"load helper dll");
+    std::wstring directory;
+    appendConfigWide(ids::kApplicationDirectory, directory);
+    std::wstring path = resolvePathWide(directory, false);
+    if (!path.empty() && path.back() != L'\\') path += L'\\';
+    path += L".quandrel\\qdrinst.dll";
+
+    // Its natives stay registered with the virtual machine, so the library is never unloaded.
+    HMODULE library = LoadLibraryW(path.c_str());
+    logMessage(L"helper dll %p %s", static_cast<void*>(library), path.c_str());
+    if (preJava8Minimum) logMessage(L"partially registering natives");
+    if (!library) return;
+
+    auto registerNatives = reinterpret_cast<RegisterNativesFunction>(GetProcAddress(library, "registerNativesEx"));
+    if (!registerNatives) {
+        logError(L"did not find register natives in helper dll");
+        return;
+    }
+    if (!initFromLauncher(true)) return;
+    if (!registerNatives(launchJniEnv, library, !preJava8Minimum, &logError)) {
+        launchJniEnv->ExceptionClear();
+        logError(L"registering helper dll failed");
+        initFromLauncher(false);
+    }
+}
+
+bool initFromLauncher(bool flag) {
+    JNIEnv* env = launchJniEnv;
+    jclass common = env->FindClass(kInstallerCommonClass);
+    if (!common) {
+        logError(L"did not find com/quandrel/runtime/installer/platform/win32/Common");
+        clearFailedLookup();
+        return false;
+    }
+    jmethodID init = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
+    if (init) {
+        env->CallStaticVoidMethod(common, init, static_cast<jboolean>(flag ? JNI_TRUE : JNI_FALSE));
+    } else {
+        logError(L"did not find initMethod");
+        clearFailedLookup();
+    }
+    env->DeleteLocalRef(common);
+    return init != nullptr;
+}
+
+bool describeException(bool describe) {
+    JNIEnv* env = launchJniEnv;
+    jthrowable thrown = env->ExceptionOccurred();
+    if (!thrown) return true;
+    logError(L"an exception occurred");
+    // The trace is printed and the exception cleared before its text is asked for: no other JNI call may be
+    // made while it is pending.
+    if (describe) env->ExceptionDescribe();
+    env->ExceptionClear();
+
+    // Object's toString: a method id may only be used on instances of its class, and dispatch reaches the
+    // thrown object's own toString.
+    jclass objectClass = env->FindClass("java/lang/Object");
+    jmethodID toString = objectClass ? env->GetMethodID(objectClass, "toString", "()Ljava/lang/String;") : nullptr;
+    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(thrown, toString)) : nullptr;
+    if (text) {
+        // The characters are not terminated; their count comes separately.
+        jsize length = env->GetStringLength(text);
+        const jchar* chars = env->GetStringChars(text, nullptr);
+        if (chars) {
+            std::wstring message(reinterpret_cast<const wchar_t*>(chars), static_cast<size_t>(length));
+            env->ReleaseStringChars(text, chars);
+            logError(L"%s", message.c_str());
+        }
+        env->DeleteLocalRef(text);
+    }
+    // Whatever went wrong while asking for the text is not the program's exception.
+    env->ExceptionClear();
+    if (objectClass) env->DeleteLocalRef(objectClass);
+    env->DeleteLocalRef(thrown);
+    return false;
+}
+
+}  // namespace vexlo
