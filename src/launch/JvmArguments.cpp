@@ -275,7 +275,9 @@ void joinModuleOptions(std::vector<std::string>& options) {
     for (size_t i = 0; i < options.size(); ++i) {
         const bool listed = std::any_of(std::begin(kModuleOptionNames), std::end(kModuleOptionNames),
                                         [&](const char* name) { return options[i] == name; });
-        if (listed && i + 1 < options.size()) {
+        // A value never begins with "-": a name left without one stays alone rather than swallowing
+        // the next option (such as the class path).
+        if (listed && i + 1 < options.size() && !startsWith(options[i + 1], "-")) {
             options[i] += "=" + options[i + 1];
             options.erase(options.begin() + static_cast<std::ptrdiff_t>(i + 1));
         }

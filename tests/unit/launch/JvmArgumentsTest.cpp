@@ -183,6 +183,8 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
          {"-Djava.class.path="}},
         {"module options joined", {.config = {{123, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
          {"--add-modules=java.sql", "--add-opens=a/b=c", "-Xmx1g", "-Djava.class.path="}},
+        {"a trailing module option does not swallow the class path", {.config = {{123, "-Xmx1g --add-modules"}}},
+         {"-Xmx1g", "--add-modules", "-Djava.class.path="}},
         {"a configured -Xrs is not doubled",
          {.config = {{123, "-Xrs"}}, .service = true},
          {"-Xrs", "-Djava.class.path="}},
@@ -196,7 +198,7 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
     for (const Case& c : cases) check(c.name, c.launch, c.expected);
     Strings trailing{"--add-modules", "--add-exports", "x=y", "--add-modules"};
     joinModuleOptions(trailing);
-    EXPECT_EQ(trailing, (Strings{"--add-modules=--add-exports", "x=y", "--add-modules"}));
+    EXPECT_EQ(trailing, (Strings{"--add-modules", "--add-exports=x=y", "--add-modules"}));
 }
 
 TEST_F(JvmArgumentsTest, ArgumentFilesExpandThroughTheRuntimesJli) {

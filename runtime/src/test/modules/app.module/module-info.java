@@ -1,0 +1,3 @@
+// Exports nothing: the launcher opens the main package to the runtime module.
+module app.module {
+}
