@@ -13,7 +13,9 @@ import java.time.Instant;
  * An application that reports what it was given, one line per fact, in UTF-8 on standard output.
  * Each argument is printed; arguments starting with "--" also ask for something:
  * --prop=NAME, --maxmem, --read (a line from standard input), --load=CLASS, --throw, --exit=N (from a
- * non-daemon thread). A non-daemon worker always prints "worker: done" after main has returned.
+ * non-daemon thread), --sysout=TEXT and --syserr=TEXT (through System.out and System.err, which the runtime
+ * may have redirected), --work=MS (how long the worker runs). A non-daemon worker always prints
+ * "worker: done" after main has returned.
  */
 public final class Probe {
     public static void main(String[] args) throws Exception {
@@ -22,6 +24,7 @@ public final class Probe {
         if (started != null)
             out.println("timing: process start to main " + Duration.between(started, Instant.now()).toMillis() + " ms");
         int exitCode = -1;
+        long workMs = 300;
         boolean fail = false;
         for (int i = 0; i < args.length; i++) {
             String arg = args[i];
@@ -41,12 +44,19 @@ public final class Probe {
                 fail = true;
             } else if (arg.startsWith("--exit=")) {
                 exitCode = Integer.parseInt(arg.substring(7));
+            } else if (arg.startsWith("--sysout=")) {
+                System.out.println(arg.substring(9));
+            } else if (arg.startsWith("--syserr=")) {
+                System.err.println(arg.substring(9));
+            } else if (arg.startsWith("--work=")) {
+                workMs = Long.parseLong(arg.substring(7));
             }
         }
         final int code = exitCode;
+        final long work = workMs;
         Thread worker = new Thread(() -> {
             try {
-                Thread.sleep(300);
+                Thread.sleep(work);
             } catch (InterruptedException e) {
                 return;
             }
