@@ -82,6 +82,7 @@ struct RunOptions {
     // While the child runs, find its message boxes, record them and close them with OK.
     bool closeMessageBoxes = false;
     std::string stdinData;  // written to the child's standard input, which is then closed
+    DWORD stdinDelayMs = 0;  // how long the child waits for it (a service child's stop line comes late)
 };
 
 struct RunResult {
