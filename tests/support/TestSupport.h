@@ -21,6 +21,10 @@ std::string wideToUtf8(std::wstring_view text);
 
 // ---- temporary directories ----
 
+// Registers, for the whole test program, the diagnostic log switched on into a private temporary directory
+// (named after the hint) before anything logs.
+void logIntoPrivateTemp(std::wstring_view hint);
+
 // A fresh directory below the test process's temporary directory, removed with everything in it on destruction.
 // The hint becomes part of the name and may hold any characters (Cyrillic, Japanese ...).
 class TempDir {
