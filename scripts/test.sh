@@ -10,4 +10,4 @@ bash "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G "Unix Makefiles" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)"
-exec bash "$root/scripts/wine-env.sh" "$build" ctest --test-dir "$build" --output-on-failure -j 2 "$@"
+exec bash "$root/scripts/wine-env.sh" "$build" ctest --test-dir "$build" --output-on-failure -j 2 --repeat until-pass:2 "$@"

@@ -3,8 +3,18 @@
 # Usage: wine-env.sh BUILD_DIR COMMAND [ARGS...]
 set -euo pipefail
 build="$(cd "$1" && pwd)"; shift
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;jvm=n,b"
 export WINEARCH=win64
+# jvm=n,b: a real jvm.dll (the stand-in) is loaded as it is; only the bridge's placeholder loads the
+# builtin from WINEDLLPATH.
+# The host JVM bridge (tests/hostjvm): Wine finds jvm.dll.so here. Services only see it when it is set
+# as the prefix's wineserver starts, which happens below.
+export WINEDLLPATH="$build/bin/hostjvm/lib${WINEDLLPATH:+:$WINEDLLPATH}"
+# Java and Wine need a UTF-8 locale for non-ASCII text (arguments, paths, output).
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+  *UTF-8* | *utf8* | *UTF8* | *utf-8*) ;;
+  *) unset LC_ALL LC_CTYPE; export LANG=C.UTF-8 ;;
+esac
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating Wine prefix in $WINEPREFIX"
   xvfb-run -a wineboot -i >/dev/null 2>&1 || true

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "LauncherFixture.h"
+#include "StandinRuntimes.h"
 #include "TestText.h"
 
 using namespace vexlo;
@@ -202,6 +203,34 @@ TEST_F(IncludedFilesE2E, ExtractionComesFirstInTheLaunch) {
     EXPECT_GE(done, 0) << test::wideToUtf8(log.text);
     EXPECT_LT(done, at(L"Setting PATH (native libs) "));
     EXPECT_TRUE(directoriesIn(tempDir.path()).empty());
+}
+
+// A complete launch with the stand-in virtual machine: the files stay for the application, which is told
+// where they are and where the block's own data ends.
+TEST_F(IncludedFilesE2E, TheVirtualMachineIsToldWhereTheFilesAre) {
+    test::TempDir runtimes(L"includedrt");
+    const std::wstring rt = runtimes.path() + L"\\jre";
+    test::layOutRuntime(rt);
+    pack::Block block = test::searchBlock();
+    block.set(128, "A" + test::wideToUtf8(rt)).set(2002, "3").set(2003, "conf\\app.properties;app.jar;empty.txt");
+    const std::string jar = pattern(12001);
+    block.include("name=value").include(jar).include("");
+    const std::wstring exe = launcher(block);
+    test::LaunchResult r = test::launchRun(exe, tempDir);
+    test::forgetCachedRuntimes(runtimes.path());
+    EXPECT_EQ(r.run.exitCode, 0u) << r.recordText();
+
+    const auto tempDirs = r.recorded("option|-Dvexlo.tempDir=");
+    ASSERT_EQ(tempDirs.size(), 1u) << r.recordText();
+    const std::wstring dir = test::utf8ToWide(tempDirs[0]);
+    EXPECT_EQ(dir.rfind(tempDir.path() + L"\\", 0), 0u) << tempDirs[0];
+    EXPECT_EQ(bytesOf(dir + L"\\conf\\app.properties"), "name=value");
+    EXPECT_EQ(bytesOf(dir + L"\\app.jar"), jar);
+    EXPECT_FALSE(test::fileExists(dir + L"\\empty.txt"));
+    EXPECT_EQ(r.recorded("option|-Dvexlo.unextractedPosition="), std::vector<std::string>{std::to_string(fileSize(exe))});
+    const auto classPath = r.recorded("option|-Djava.class.path=");
+    ASSERT_EQ(classPath.size(), 1u) << r.recordText();
+    EXPECT_NE((";" + classPath[0] + ";").find(";" + tempDirs[0] + "\\app.jar;"), std::string::npos) << classPath[0];
 }
 
 // Damaged included data ends in a defined way: a message and exit code 1, and no directory left behind.

@@ -1,5 +1,5 @@
-// The single-instance guard of "vexlo.exe -run". A first instance is held alive honestly: its runtime probe
-// runs a stand-in java.exe that sleeps before it exits, which happens after the guard has run.
+// The single-instance guard of "vexlo.exe -run". A first instance is held alive by the stand-in virtual
+// machine, whose main leaves a non-daemon thread running for a while.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -30,12 +30,12 @@ protected:
 
     const TempDir& freshTemp() { return *temps_.emplace_back(std::make_unique<TempDir>(L"singletmp")); }
 
-    // A launcher whose runtime probe takes `holdMs` (none when 0), with the log's messages of the search.
+    // A launcher whose stand-in virtual machine runs for `holdMs` (returns at once when 0).
     std::wstring launcher(const std::vector<std::pair<int, std::string>>& config, int holdMs = 0,
                           const std::vector<std::string>& files = {}) {
         const std::wstring rt = runtimes_.path() + L"\\jre";
         if (!fileExists(rt + L"\\bin\\java.exe")) layOutRuntime(rt);
-        if (holdMs > 0) writeFileBytes(rt + L"\\bin\\hang-open.txt", std::to_string(holdMs));
+        if (holdMs > 0) writeFileBytes(rt + L"\\bin\\server\\script.txt", "non-daemon " + std::to_string(holdMs) + "\n");
         pack::Block block = searchBlock();
         block.set(128, "A" + wideToUtf8(rt));
         for (const auto& [id, value] : config) block.set(id, value);
@@ -131,7 +131,10 @@ TEST_F(SingleInstanceE2E, SecondLaunchThroughAnyFormOfThePathFindsTheFirstAndExi
 
     ASSERT_TRUE(registered);
     EXPECT_EQ(firstPid, first.run.processId);
+    EXPECT_EQ(first.run.exitCode, 0u) << first.recordText();
     EXPECT_TRUE(logHas(first.log, semaphoreLine(name, 0), true)) << wideToUtf8(first.log.text);
+    EXPECT_EQ(first.recorded("option|-Dvexlo.semaphoreName="), std::vector<std::string>{name});
+    EXPECT_EQ(first.recorded("non-daemon thread done").size(), 1u);  // its virtual machine ran
     EXPECT_NE(forms[1], exe) << "no short form differs from the long path";
     for (size_t i = 0; i < forms.size(); ++i) {
         const LaunchResult& second = seconds[i];
@@ -168,7 +171,10 @@ TEST_F(SingleInstanceE2E, ThreeLaunchesAtOnceHoldNumberedNames) {
         ASSERT_GE(line, 0) << wideToUtf8(r.log.text);
         const std::wstring& logged = r.log.messages[static_cast<size_t>(line)];
         const size_t start = std::string("semaphore name ").size() + base.size();
-        numbers.insert(logged.substr(start, logged.find(L',') - start));
+        const std::wstring number = logged.substr(start, logged.find(L',') - start);
+        numbers.insert(number);
+        EXPECT_EQ(r.recorded("option|-Dvexlo.semaphoreName="), std::vector<std::string>{base + wideToUtf8(number)})
+            << r.recordText();
         EXPECT_NE(logged.find(L", code 0, value "), std::wstring::npos) << wideToUtf8(logged);
         EXPECT_FALSE(logHas(r.log, L"single instance mode"));
         EXPECT_EQ(storedPid(exe), 0u);  // numbered instances register nothing

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "TestSupport.h"
 
@@ -154,6 +155,33 @@ std::wstring writeBlockFileBytes(const std::wstring& path, const std::vector<uin
 
 std::wstring writeBlockFile(const std::wstring& path, const pack::Block& block) {
     return writeBlockFileBytes(path, pack::serializeBlock(block));
+}
+
+}  // namespace vexlo::test
+
+namespace vexlo::test {
+namespace {
+
+class LogInPrivateTemp : public ::testing::Environment {
+public:
+    explicit LogInPrivateTemp(std::wstring_view hint) : hint_(hint) {}
+    void SetUp() override {
+        dir_ = std::make_unique<TempDir>(hint_);
+        SetEnvironmentVariableW(L"TEMP", dir_->path().c_str());
+        SetEnvironmentVariableW(L"TMP", dir_->path().c_str());
+        SetEnvironmentVariableW(L"VEXLO_LOG", L"yes");
+    }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::wstring hint_;
+    std::unique_ptr<TempDir> dir_;
+};
+
+}  // namespace
+
+void logIntoPrivateTemp(std::wstring_view hint) {
+    ::testing::AddGlobalTestEnvironment(new LogInPrivateTemp(hint));
 }
 
 }  // namespace vexlo::test

@@ -69,10 +69,12 @@ struct PipeReader {
 struct PipeWriter {
     unique_handle pipe;
     std::string data;
+    DWORD delayMs = 0;
     unique_handle thread;
 
     static DWORD WINAPI run(void* self) {
         auto* writer = static_cast<PipeWriter*>(self);
+        if (writer->delayMs > 0) Sleep(writer->delayMs);
         size_t done = 0;
         DWORD put = 0;
         while (done < writer->data.size() &&
@@ -222,6 +224,7 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
     }
     child.processId = pi.dwProcessId;
     child.in->data = options.stdinData;
+    child.in->delayMs = options.stdinDelayMs;
     child.in->start();
     child.out->start();
     child.err->start();

@@ -21,6 +21,10 @@ std::string wideToUtf8(std::wstring_view text);
 
 // ---- temporary directories ----
 
+// Registers, for the whole test program, the diagnostic log switched on into a private temporary directory
+// (named after the hint) before anything logs.
+void logIntoPrivateTemp(std::wstring_view hint);
+
 // A fresh directory below the test process's temporary directory, removed with everything in it on destruction.
 // The hint becomes part of the name and may hold any characters (Cyrillic, Japanese ...).
 class TempDir {
@@ -82,6 +86,7 @@ struct RunOptions {
     // While the child runs, find its message boxes, record them and close them with OK.
     bool closeMessageBoxes = false;
     std::string stdinData;  // written to the child's standard input, which is then closed
+    DWORD stdinDelayMs = 0;  // how long the child waits for it (a service child's stop line comes late)
 };
 
 struct RunResult {

@@ -2,6 +2,7 @@
 // variable VEXLO_STANDIN_JVM_RECORD (nothing is recorded when it is unset), one line per event, UTF-8:
 //   loaded|<this library's path>|PATH=<process environment PATH>|CRTPATH=<runtime library's PATH>
 //   JNI_CreateJavaVM|version=<hex>|options=<count>|ignoreUnrecognized=<0/1>|stack=<creating thread's reservation>
+//   entry-time|<system time at entry>|created=<process creation time>   (100 ns units, for benchmarks)
 //   option|<option string>                   (one per option, in order)
 //   FindClass|<name>[|missing]   GetStaticMethodID|<class>|<name>|<signature>[|missing]   GetMethodID|...
 //   NewString|<text>   NewStringUTF|<text>   NewObjectArray|<length>|<element class>
@@ -22,6 +23,11 @@
 //   non-daemon <ms>          main starts a thread that lives that long; DestroyJavaVM waits for it
 //   throw <text>             main returns with a pending exception whose toString is the text
 //   exit <code>              main ends the process with the code, as System.exit does
+//   record <path>            the record file when VEXLO_STANDIN_JVM_RECORD is unset (a service gets no
+//                            environment from the test)
+//   stdin-end                after the line of read-stdin, main reads on to the end of input and records
+//                            stdin-end|<number of further bytes>
+//   sleep <ms>               main sleeps that long after reading (and before exit)
 // Without a script main returns at once.
 #define _JNI_IMPLEMENTATION_
 #include <windows.h>
@@ -54,9 +60,12 @@ std::string environmentValue(const char* name) {
     return value;
 }
 
+std::string scriptRecordPath;  // from the script's "record" line
+
 void record(const std::string& line) {
     std::string path = environmentValue("VEXLO_STANDIN_JVM_RECORD");
-    if (path == "<unset>" || path.empty()) return;
+    if (path == "<unset>" || path.empty()) path = scriptRecordPath;
+    if (path.empty()) return;
     // Several processes may append at once; FILE_APPEND_DATA keeps each write whole.
     HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -94,6 +103,8 @@ struct Script {
     int nonDaemonMs = -1;
     std::optional<std::string> throwText;
     std::optional<int> exitCode;
+    bool stdinEnd = false;
+    int sleepMs = 0;
 } script;
 
 [[maybe_unused]] void readScript() {
@@ -118,6 +129,9 @@ struct Script {
         else if (word == "non-daemon") script.nonDaemonMs = std::atoi(rest.c_str());
         else if (word == "throw") script.throwText = rest;
         else if (word == "exit") script.exitCode = std::atoi(rest.c_str());
+        else if (word == "record") scriptRecordPath = rest;
+        else if (word == "stdin-end") script.stdinEnd = true;
+        else if (word == "sleep") script.sleepMs = std::atoi(rest.c_str());
         else if (!word.empty()) record("unknown script line|" + text);
     }
     std::fclose(f);
@@ -209,7 +223,13 @@ void runMain(Object* array) {
         while (ReadFile(in, &c, 1, &got, nullptr) && got == 1 && c != '\n') line += c;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         record("stdin|" + line);
+        if (script.stdinEnd) {
+            size_t more = 0;
+            while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) ++more;
+            record("stdin-end|" + std::to_string(more));
+        }
     }
+    if (script.sleepMs > 0) Sleep(static_cast<DWORD>(script.sleepMs));
     if (script.nonDaemonMs >= 0) nonDaemonThread = CreateThread(nullptr, 0, nonDaemonBody, nullptr, 0, nullptr);
     if (script.exitCode) {
         record("main-exit|" + std::to_string(*script.exitCode));
@@ -480,8 +500,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 #ifndef VEXLO_STANDIN_JVM_NO_EXPORT
 extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vmOut, void** envOut, void* args) {
+    // Taken before anything else, so that the benchmarks see when the launcher handed over.
+    FILETIME entry, created, exited, kernel, user;
+    GetSystemTimePreciseAsFileTime(&entry);
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ticks = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
     auto* init = static_cast<JavaVMInitArgs*>(args);
     readScript();
+    record("entry-time|" + std::to_string(ticks(entry)) + "|created=" + std::to_string(ticks(created)));
     char head[160];
     std::snprintf(head, sizeof head, "JNI_CreateJavaVM|version=0x%x|options=%d|ignoreUnrecognized=%d|stack=%llu",
                   init ? static_cast<unsigned>(init->version) : 0u, init ? static_cast<int>(init->nOptions) : -1,

@@ -12,22 +12,8 @@ using vexlo::pack::Block;
 
 namespace {
 
-// The log is switched on for this whole program, into a private directory, before anything logs.
-class LogInPrivateTemp : public ::testing::Environment {
-public:
-    void SetUp() override {
-        dir_ = std::make_unique<test::TempDir>(L"configlog");
-        SetEnvironmentVariableW(L"TEMP", dir_->path().c_str());
-        SetEnvironmentVariableW(L"TMP", dir_->path().c_str());
-        SetEnvironmentVariableW(L"VEXLO_LOG", L"yes");
-    }
-    void TearDown() override { dir_.reset(); }
-
-private:
-    std::unique_ptr<test::TempDir> dir_;
-};
-
-const auto* const logEnvironment = ::testing::AddGlobalTestEnvironment(new LogInPrivateTemp);
+// The log is on for this whole program, in a private directory, so that its lines can be checked.
+const bool logEnvironment = (test::logIntoPrivateTemp(L"configlog"), true);
 
 class ConfigBlockTest : public ::testing::Test {
 protected:

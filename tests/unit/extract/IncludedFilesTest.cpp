@@ -12,22 +12,8 @@
 namespace vexlo {
 namespace {
 
-// The log is on for this program, in a private directory, so that the error lines can be checked.
-class LogOn : public ::testing::Environment {
-public:
-    void SetUp() override {
-        dir_ = std::make_unique<test::TempDir>(L"extractlog");
-        SetEnvironmentVariableW(L"TEMP", dir_->path().c_str());
-        SetEnvironmentVariableW(L"TMP", dir_->path().c_str());
-        SetEnvironmentVariableW(L"VEXLO_LOG", L"yes");
-    }
-    void TearDown() override { dir_.reset(); }
-
-private:
-    std::unique_ptr<test::TempDir> dir_;
-};
-
-const auto* const logEnvironment = ::testing::AddGlobalTestEnvironment(new LogOn);
+// The log is on for this whole program, in a private directory, so that its lines can be checked.
+const bool logEnvironment = (test::logIntoPrivateTemp(L"extractlog"), true);
 
 std::string pattern(size_t size) {
     std::string bytes(size, '\0');

@@ -1,0 +1,413 @@
+// The launcher as a real service under Wine's service control manager: the child copy it starts, the stop
+// protocol, the final reports, the priority and the job that holds the child. Every test installs services of
+// its own name and removes them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winsvc.h>
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Services.h"
+#include "StandinRuntimes.h"
+#include "TestText.h"
+#include "TestSupport.h"
+#include "common/Handles.h"
+
+namespace vexlo::test {
+namespace {
+
+std::wstring uniqueName(const wchar_t* tag) {
+    return L"VexloSrt" + std::wstring(tag) + std::to_wstring(GetCurrentProcessId());
+}
+
+// Registers `commandLine` as an on-demand service of its own process.
+void registerService(const std::wstring& name, const std::wstring& commandLine) {
+    unique_sc_handle manager = openManager();
+    ASSERT_TRUE(manager);
+    unique_sc_handle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                            commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service) << "CreateServiceW failed: " << GetLastError();
+}
+
+bool startService(const std::wstring& name, std::vector<std::wstring> arguments = {}) {
+    unique_sc_handle service = openService(name, SERVICE_START);
+    std::vector<const wchar_t*> pointers;
+    for (const auto& a : arguments) pointers.push_back(a.c_str());
+    return service && StartServiceW(service.get(), static_cast<DWORD>(pointers.size()),
+                                    pointers.empty() ? nullptr : pointers.data());
+}
+
+// The processes whose parent is `parentId`.
+std::vector<DWORD> childProcesses(DWORD parentId) {
+    std::vector<DWORD> ids;
+    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == parentId && entry.th32ProcessID != parentId) ids.push_back(entry.th32ProcessID);
+    return ids;
+}
+
+// Processes running an executable of this name (compared without case).
+int countProcesses(const std::wstring& exeName) {
+    int count = 0;
+    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (_wcsicmp(entry.szExeFile, exeName.c_str()) == 0) ++count;
+    return count;
+}
+
+// Another process's command line, read from its process parameters.
+std::wstring processCommandLine(HANDLE process) {
+    PROCESS_BASIC_INFORMATION basic{};
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return {};
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof parameters, nullptr))
+        return {};
+    std::wstring text(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(), parameters.CommandLine.Length, nullptr))
+        return {};
+    return text;
+}
+
+class ServiceRuntimeE2E : public ::testing::Test {
+protected:
+    ServiceManagerLock serviceLock;  // first in, last out: held while the guards clean up
+    TempDir dir{L"service runtime"};
+
+    std::wstring makeCopy(const std::wstring& subdir, const std::wstring& name, const pack::Block& block) {
+        return makeLauncher(dir.subdir(subdir), name, block);
+    }
+
+    RunResult word(const std::wstring& exe, std::vector<std::wstring> args) {
+        RunOptions options;
+        options.args = std::move(args);
+        options.env = isolatedEnvironment(dir.path(), false);
+        options.timeoutMs = 60000;
+        return runProcess(exe, options);
+    }
+
+    // A started service and its child. Without a script the child is busy for two minutes: its runtime's
+    // java.exe sleeps through the version probe. With one, the stand-in virtual machine's main follows it.
+    struct Started {
+        std::wstring exe;
+        unique_handle service;  // the service process
+        unique_handle child;
+        DWORD childId = 0;
+    };
+    std::wstring runtimeHome() const { return dir.path() + L"\\rt"; }
+    std::wstring recordFile() const { return dir.path() + L"\\record.txt"; }
+    void TearDown() override { forgetCachedRuntimes(runtimeHome()); }
+
+    std::vector<std::string> records(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const std::string& line : splitCrLfLines(readFileBytes(recordFile()).value_or("")))
+            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+        return found;
+    }
+
+    // Lays out the runtime and the launcher copy and installs it through its own word.
+    void install(const std::wstring& name, const std::string& script, Started& started) {
+        layOutRuntime(runtimeHome());
+        if (script.empty())
+            ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
+        else
+            ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\server\\script.txt",
+                                       "record " + wideToUtf8(recordFile()) + "\n" + script));
+        pack::Block block = searchBlock();
+        block.set(128, "A" + wideToUtf8(runtimeHome()));
+        started.exe = makeCopy(L"Service Apps", L"svcapp.exe", block);
+        ASSERT_FALSE(started.exe.empty());
+        ASSERT_EQ(word(started.exe, {L"/install", name}).exitCode, 0u);
+    }
+
+    // Starts the service and waits until its child is in main (or, without a script, probing its runtime).
+    void start(const std::wstring& name, const std::vector<std::wstring>& startArguments, bool scripted,
+               Started& started) {
+        size_t mainsBefore = records("call|com/vexlo/runtime/WinLauncher.main").size();
+        std::vector<std::wstring> words = {L"/start", name};
+        words.insert(words.end(), startArguments.begin(), startArguments.end());
+        ASSERT_EQ(word(started.exe, words).exitCode, 0u);
+        ASSERT_TRUE(waitForState(name, SERVICE_RUNNING));
+        DWORD serviceId = queryStatus(name).dwProcessId;
+        started.service.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, serviceId));
+        ASSERT_TRUE(started.service);
+        started.childId = 0;
+        auto ready = [&] {
+            return scripted ? records("call|com/vexlo/runtime/WinLauncher.main").size() > mainsBefore
+                            : fileExists(runtimeHome() + L"\\bin\\runs.txt");
+        };
+        // Running is reported before the child exists.
+        ULONGLONG end = GetTickCount64() + 15000;
+        while (GetTickCount64() < end && !(started.childId != 0 && ready())) {
+            std::vector<DWORD> children = childProcesses(serviceId);
+            if (started.childId == 0 && !children.empty()) started.childId = children.front();
+            Sleep(20);
+        }
+        ASSERT_NE(started.childId, 0u) << "no child of the service process";
+        started.child.reset(OpenProcess(PROCESS_ALL_ACCESS, FALSE, started.childId));
+        ASSERT_TRUE(started.child);
+        ASSERT_TRUE(ready()) << "the child did not get going\n" << readFileBytes(recordFile()).value_or("<no record>");
+    }
+
+    void startBusy(const std::wstring& name, const std::vector<std::wstring>& startArguments, Started& started) {
+        install(name, "", started);
+        if (!HasFatalFailure()) start(name, startArguments, false, started);
+    }
+};
+
+// A child that cannot be created ends the service at once with the launcher's own error code: a registration
+// whose first piece, split the launcher's way, names no program, and a start argument too long for any
+// command line.
+TEST_F(ServiceRuntimeE2E, AChildThatCannotBeCreatedStopsTheServiceWith1066And5000) {
+    std::wstring exe = makeCopy(L"apps", L"nochild.exe", pack::Block{});
+    ASSERT_FALSE(exe.empty());
+    struct Case {
+        const wchar_t* tag;
+        std::wstring commandLine;
+        std::vector<std::wstring> startArguments;
+    };
+    const Case cases[] = {
+        {L"Name", L"\"" + exe + L"\"x", {}},
+        {L"Long", L"\"" + exe + L"\"", {std::wstring(33000, L'x')}},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        registerService(name, c.commandLine);
+        ASSERT_TRUE(startService(name, c.startArguments)) << GetLastError();
+        ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+        SERVICE_STATUS_PROCESS status = queryStatus(name);
+        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR)) << wideToUtf8(c.tag);
+        EXPECT_EQ(status.dwServiceSpecificExitCode, 5000u) << wideToUtf8(c.tag);
+    }
+}
+
+// The child finds no Java runtime and ends with 1 by itself. The service process ends with 0 and makes no
+// stopped report, so the manager cannot take it for a clean stop: Windows records an unexpected end (stopped
+// with a Win32 error); Wine's manager does not watch the process and keeps showing running.
+TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedReport) {
+    const std::wstring name = uniqueName(L"Fails");
+    ServiceGuard guard{name, {}};
+    std::wstring exe = makeCopy(L"apps", L"fails.exe", pack::Block{});
+    ASSERT_FALSE(exe.empty());
+    registerService(name, L"\"" + exe + L"\"");
+
+    ASSERT_TRUE(startService(name)) << GetLastError();
+    unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, queryStatus(name).dwProcessId));
+    ASSERT_TRUE(process) << "service process gone before it could be watched";
+    ASSERT_EQ(WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
+    DWORD exitCode = 99;
+    GetExitCodeProcess(process.get(), &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    Sleep(500);
+    SERVICE_STATUS_PROCESS status = queryStatus(name);
+    std::printf("after the unexpected end the manager shows state %lu with %lu/%lu\n", status.dwCurrentState,
+                status.dwWin32ExitCode, status.dwServiceSpecificExitCode);
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+        EXPECT_NE(status.dwWin32ExitCode, 0u);
+    } else {
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    }
+}
+
+// A name with a blank, two start arguments: the child's command line quotes what needs it and ends with the
+// marker; the manager and the status word see the service running, and an interrogation changes nothing.
+TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServiceRuns) {
+    const std::wstring name = uniqueName(L" Busy ");
+    ServiceGuard guard{name, {}};
+    Started busy;
+    startBusy(name, {L"a", L"b c"}, busy);
+    if (HasFatalFailure()) return;
+
+    EXPECT_EQ(processCommandLine(busy.child.get()),
+              L"\"" + longPathOf(busy.exe) + L"\" \"" + name + L"\" a \"b c\" __qdr_restart");
+    RunResult status = word(busy.exe, {L"/status", name});
+    EXPECT_EQ(status.exitCode, 0u);
+    EXPECT_EQ(status.out, "Running.\r\n");
+
+    unique_sc_handle service = openService(name, SERVICE_INTERROGATE | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS answer{};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &answer)) << GetLastError();
+    SERVICE_STATUS_PROCESS after = queryStatus(name);
+    EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(after.dwCheckPoint, 0u);
+    EXPECT_EQ(after.dwControlsAccepted, 5u);
+    EXPECT_EQ(after.dwServiceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    TerminateProcess(busy.service.get(), 1);
+}
+
+// Killing the service process ends its child and what the child started, through the job that holds them.
+TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
+    const std::wstring name = uniqueName(L"Job");
+    ServiceGuard guard{name, {}};
+    Started busy;
+    startBusy(name, {}, busy);
+    if (HasFatalFailure()) return;
+    std::vector<DWORD> grandchildren = childProcesses(busy.childId);
+    ASSERT_EQ(grandchildren.size(), 1u) << "the probe's java.exe";
+    unique_handle java(OpenProcess(SYNCHRONIZE, FALSE, grandchildren.front()));
+    ASSERT_TRUE(java);
+
+    ASSERT_TRUE(TerminateProcess(busy.service.get(), 1));
+    EXPECT_EQ(WaitForSingleObject(busy.child.get(), 10000), WAIT_OBJECT_0) << "the child outlived the service process";
+    EXPECT_EQ(WaitForSingleObject(java.get(), 10000), WAIT_OBJECT_0) << "java.exe outlived the service process";
+}
+
+// The priority value under the service's name chooses the child's priority class; one of 2 bytes is ignored.
+TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
+    unique_hkey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tarnwick\\vexlo\\priority", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    struct Case {
+        const wchar_t* tag;
+        DWORD type;
+        std::vector<BYTE> bytes;
+        DWORD expected;
+    };
+    const Case cases[] = {
+        {L"Below", REG_DWORD, {0x00, 0x40, 0x00, 0x00}, BELOW_NORMAL_PRIORITY_CLASS},
+        {L"Short", REG_BINARY, {0x00, 0x40}, NORMAL_PRIORITY_CLASS},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
+                  ERROR_SUCCESS);
+        Started busy;
+        startBusy(name, {}, busy);
+        RegDeleteValueW(key.get(), name.c_str());
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(GetPriorityClass(busy.child.get()), c.expected) << wideToUtf8(c.tag);
+        TerminateProcess(busy.service.get(), 1);
+        WaitForSingleObject(busy.child.get(), 10000);
+        forgetCachedRuntimes(runtimeHome());
+    }
+}
+
+// A stop: stop pending with the long wait hint at once, the child reads "0" and then the end of its input, ends,
+// and the service reports stopped; the service process ends with 0. The child's virtual machine ran as a
+// service's (-Xrs, vexlo.isService) with the service name first among main's arguments.
+TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
+    const std::wstring name = uniqueName(L"Stop");
+    ServiceGuard guard{name, {}};
+    Started started;
+    install(name, "read-stdin\nstdin-end\nsleep 300\n", started);
+    if (HasFatalFailure()) return;
+    start(name, {L"x y"}, true, started);
+    if (HasFatalFailure()) return;
+    std::vector<std::string> options = records("option|");
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Xrs"), options.end()) << readFileBytes(recordFile()).value_or("");
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Dvexlo.isService=true"), options.end());
+    // The program's arguments come after the runtime launcher's own.
+    std::vector<std::string> arguments = records("main-arg|");
+    ASSERT_GE(arguments.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(arguments.end() - 2, arguments.end()),
+              (std::vector<std::string>{wideToUtf8(name), "x y"}));
+
+    unique_sc_handle service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+    SERVICE_STATUS answer{};
+    ULONGLONG begin = GetTickCount64();
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) << GetLastError();
+    EXPECT_EQ(answer.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    EXPECT_EQ(answer.dwWaitHint, 50000u);
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    std::printf("stop request to STOPPED: %llu ms (the child sleeps 300 ms after the line)\n", GetTickCount64() - begin);
+    EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
+    EXPECT_EQ(records("stdin|"), (std::vector<std::string>{"0"}));
+    EXPECT_EQ(records("stdin-end|"), (std::vector<std::string>{"0"}));
+
+    DWORD childExit = 99, serviceExit = 99;
+    ASSERT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
+    GetExitCodeProcess(started.child.get(), &childExit);
+    EXPECT_EQ(childExit, 0u);
+    ASSERT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
+    GetExitCodeProcess(started.service.get(), &serviceExit);
+    EXPECT_EQ(serviceExit, 0u);
+}
+
+// A child that ends by itself: with 0 the service reports stopped; with 3 it makes no report (Windows then
+// records an unexpected end; Wine's manager keeps showing running), and the service process still ends with 0.
+TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) {
+    struct Case {
+        const wchar_t* tag;
+        const char* script;
+        bool stoppedReport;
+    };
+    const Case cases[] = {
+        {L"Zero", "sleep 300\nexit 0\n", true},
+        {L"Three", "sleep 300\nexit 3\n", false},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        Started started;
+        install(name, c.script, started);
+        if (HasFatalFailure()) return;
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        ASSERT_EQ(WaitForSingleObject(started.service.get(), 15000), WAIT_OBJECT_0) << wideToUtf8(c.tag);
+        DWORD childExit = 99, serviceExit = 99;
+        GetExitCodeProcess(started.child.get(), &childExit);
+        GetExitCodeProcess(started.service.get(), &serviceExit);
+        EXPECT_EQ(serviceExit, 0u) << wideToUtf8(c.tag);
+        SERVICE_STATUS_PROCESS status = queryStatus(name);
+        if (c.stoppedReport) {
+            EXPECT_EQ(childExit, 0u);
+            EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+            EXPECT_EQ(status.dwWin32ExitCode, 0u);
+        } else {
+            EXPECT_EQ(childExit, 3u);
+            EXPECT_TRUE(status.dwCurrentState == SERVICE_RUNNING ||
+                        (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != 0))
+                << status.dwCurrentState << " " << status.dwWin32ExitCode;
+        }
+    }
+}
+
+// Twenty starts and stops through the launcher's own words: each reaches stopped, the manager agrees, and no
+// process of the launcher (service or child) is left behind.
+TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
+    const std::wstring name = uniqueName(L"Cycle");
+    ServiceGuard guard{name, {}};
+    Started started;
+    install(name, "read-stdin\n", started);
+    if (HasFatalFailure()) return;
+    const std::string n = wideToUtf8(name);
+    ULONGLONG fastest = ~0ull, slowest = 0;
+    for (int cycle = 1; cycle <= 20; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(countProcesses(L"svcapp.exe"), 2);
+        ULONGLONG begin = GetTickCount64();
+        RunResult stopped = word(started.exe, {L"/stop", name});
+        ULONGLONG took = GetTickCount64() - begin;
+        fastest = std::min(fastest, took);
+        slowest = std::max(slowest, took);
+        EXPECT_EQ(stopped.exitCode, 0u);
+        EXPECT_EQ(stopped.out, "Stopping service '" + n + "'.\r\nService stopped\r\n");
+        SERVICE_STATUS_PROCESS status = queryStatus(name);
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(status.dwWin32ExitCode, 0u);
+        EXPECT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(countProcesses(L"svcapp.exe"), 0);
+        EXPECT_EQ(records("stdin|0").size(), static_cast<size_t>(cycle));
+    }
+    std::printf("\"/stop\" (its own process, with the manager's wait) took %llu to %llu ms\n", fastest, slowest);
+}
+
+}  // namespace
+}  // namespace vexlo::test

@@ -1,0 +1,156 @@
+// The launcher end to end on a real virtual machine: vexlo.exe finds the host runtime home, creates HotSpot
+// through the bridge and calls com.vexlo.runtime.WinLauncher from vexlo-runtime.jar, which starts the probe.
+// Where Java must open a path the launcher produced (redirection files, vexlo.moduleName), the bridge has
+// translated it to Unix form; exact Windows strings are the stand-in VM's tests' business.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "HostJvm.h"
+#include "StandinRuntimes.h"
+
+namespace vexlo::test {
+namespace {
+
+std::string utf8(const std::wstring& text) { return wideToUtf8(text); }
+
+bool hasArgument(const std::string& output, const std::string& value) {
+    for (size_t i = 0; i < 32; ++i)
+        if (hasLine(output, "arg[" + std::to_string(i) + "]=" + value)) return true;
+    return false;
+}
+
+class HostJvmLaunch : public ::testing::Test {
+protected:
+    TempDir app_{L"hostapp"};
+    TempDir temp_{L"hosttmp"};
+
+    void TearDown() override { forgetCachedRuntimes(hostJvmHome()); }
+
+    static std::wstring runtimeJar() { return binDir() + L"\\vexlo-runtime.jar"; }
+
+    // The host home as the only search entry, and the probe as the application.
+    static pack::Block probeBlock() {
+        pack::Block block = searchBlock();
+        block.set(128, "A" + utf8(hostJvmHome()));
+        block.set(121, "A1" + utf8(runtimeJar()) + ";A1" + utf8(hostJvmApp(L"probe")));
+        block.set(122, "hostjvm.probe.Probe");
+        return block;
+    }
+
+    LaunchResult run(const pack::Block& block, const std::vector<std::wstring>& args, const wchar_t* name = L"app.exe",
+                     const std::string& stdinData = {}, DWORD stdinDelayMs = 0) {
+        RunOptions options = launchOptions(temp_);
+        options.args.insert(options.args.end(), args.begin(), args.end());
+        options.stdinData = stdinData;
+        options.stdinDelayMs = stdinDelayMs;
+        options.timeoutMs = 60000;
+        return launch(makeLauncher(app_.path(), name, block), temp_, options);
+    }
+
+    static std::string logText(const LaunchResult& r) { return utf8(r.log.text); }
+};
+
+TEST_F(HostJvmLaunch, RunsTheApplicationWithTheOptionsAndPropertiesTheLauncherAssembled) {
+    pack::Block block = probeBlock();
+    block.set(123, "-Xmx80m -Dfrom.config=yes");
+    block.set(10200, "2");
+    block.set(10201, "8-11");
+    block.set(10202, "-Dfrom.rule=old");
+    block.set(10203, "17-99");  // the host JDK is 17
+    block.set(10204, "-Dfrom.rule=17");
+    block.set(166, "1");
+    ASSERT_TRUE(writeFileBytes(app_.file(L"app.vmoptions"),
+                               "-Dfrom.file=vmoptions\r\n-classpath/a " + utf8(hostJvmApp(L"extra")) + "\r\n"));
+
+    LaunchResult r = run(block, {L"Grüße", L"日本語", L"--maxmem", L"--prop=vexlo.isService", L"--prop=vexlo.moduleName",
+                                 L"--prop=vexlo.tempDir", L"--prop=from.config", L"--prop=from.file", L"--prop=from.rule",
+                                 L"--load=hostjvm.extra.Extra"});
+    reportTiming(r.run.out);
+    ASSERT_EQ(r.run.exitCode, 0u) << r.run.out << r.run.err << logText(r);
+    EXPECT_TRUE(hasArgument(r.run.out, "Grüße")) << r.run.out;
+    EXPECT_TRUE(hasArgument(r.run.out, "日本語"));
+    EXPECT_TRUE(hasLine(r.run.out, "prop vexlo.isService=null"));
+    // Set by the launcher through System.setProperty with a NewString the bridge translates.
+    EXPECT_EQ(lineValue(r.run.out, "prop vexlo.moduleName="), unixFormOf(app_.file(L"app.exe")));
+    EXPECT_TRUE(hasLine(r.run.out, "prop vexlo.tempDir="));  // nothing extracted, no launcher directory
+    EXPECT_TRUE(hasLine(r.run.out, "prop from.config=yes"));
+    EXPECT_TRUE(hasLine(r.run.out, "prop from.file=vmoptions"));
+    EXPECT_TRUE(hasLine(r.run.out, "prop from.rule=17"));
+    long long maxMemory = std::stoll("0" + lineValue(r.run.out, "maxMemory="));
+    EXPECT_GT(maxMemory, 40LL << 20);
+    EXPECT_LE(maxMemory, 80LL << 20);
+    // The class path suffix of the VM options file.
+    EXPECT_TRUE(hasLine(r.run.out, "loaded hostjvm.extra.Extra: jar:file:" + unixBinDir() +
+                                       "/hostjvm/apps/extra.jar!/hostjvm/extra/Extra.class"));
+    // DestroyJavaVM waited for the worker, which ends after main.
+    size_t mainEnd = r.run.out.find("main: returns"), worker = r.run.out.find("worker: done");
+    ASSERT_NE(worker, std::string::npos) << r.run.out;
+    EXPECT_LT(mainEnd, worker);
+    EXPECT_TRUE(logHas(r.log, L"dest JVM"));
+    EXPECT_TRUE(logHas(r.log, L"launch done"));
+}
+
+TEST_F(HostJvmLaunch, ExitCodeAndLogFollowTheApplicationAndTheVirtualMachine) {
+    struct Case {
+        const char* what;
+        const char* vmOptions;
+        std::wstring arg;
+        DWORD exitCode;
+        const char* inLog;
+    };
+    const Case cases[] = {
+        {"exception from main", nullptr, L"--throw", 1, "java.lang.IllegalStateException: probe failed on purpose"},
+        {"System.exit(7)", nullptr, L"--exit=7", 7, "dest JVM"},
+        {"malformed option", "-Xmxabc", L"--maxmem", 1, "could not initialize JVM"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        pack::Block block = probeBlock();
+        if (c.vmOptions) block.set(123, c.vmOptions);
+        LaunchResult r = run(block, {c.arg}, (L"app" + std::to_wstring(++n) + L".exe").c_str());
+        EXPECT_EQ(r.run.exitCode, c.exitCode) << r.run.out << r.run.err;
+        EXPECT_NE(logText(r).find(c.inLog), std::string::npos) << logText(r);
+    }
+}
+
+// The service's child: the restart marker, the runtime's output redirection to files the launcher names
+// in Windows form, and the stop line on standard input ending the program with its status.
+TEST_F(HostJvmLaunch, ServiceChildRedirectsOutputAndStopsOnTheStopLine) {
+    pack::Block block = probeBlock();
+    block.set(102, "1");
+    block.set(103, utf8(temp_.file(L"out.log")));
+    block.set(104, "1");
+    block.set(105, utf8(temp_.file(L"logs\\err.log")));  // the runtime creates the folder
+    LaunchResult r = run(block,
+                         {L"--prop=vexlo.isService", L"--sysout=to the output file ü", L"--syserr=to the error file",
+                          L"--work=30000", L"__qdr_restart"},
+                         L"app.exe", "5\n", 3000);
+    EXPECT_EQ(r.run.exitCode, 5u) << r.run.out << r.run.err << logText(r);
+    EXPECT_TRUE(hasLine(r.run.out, "prop vexlo.isService=true")) << r.run.out;
+    EXPECT_EQ(r.run.out.find("worker: done"), std::string::npos);
+    auto out = readFileBytes(temp_.file(L"out.log"));
+    auto err = readFileBytes(temp_.file(L"logs\\err.log"));
+    ASSERT_TRUE(out && err);
+    EXPECT_NE(out->find("to the output file ü"), std::string::npos) << *out;
+    EXPECT_NE(err->find("to the error file"), std::string::npos) << *err;
+}
+
+TEST_F(HostJvmLaunch, RunsTheMainClassOfANamedModule) {
+    pack::Block block = searchBlock();
+    block.set(128, "A" + utf8(hostJvmHome()));
+    block.set(132, "A1" + utf8(hostJvmApp(L"module")) + ";A1" + utf8(runtimeJar()));
+    block.set(133, "1");
+    block.set(122, "hostjvm.mod/hostjvm.mod.ModuleMain");
+    LaunchResult r = run(block, {L"ü"});
+    ASSERT_EQ(r.run.exitCode, 0u) << r.run.out << r.run.err << logText(r);
+    EXPECT_TRUE(hasLine(r.run.out, "module: hostjvm.mod")) << r.run.out;
+    EXPECT_TRUE(hasArgument(r.run.out, "ü"));
+}
+
+}  // namespace
+}  // namespace vexlo::test

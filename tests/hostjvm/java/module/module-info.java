@@ -1,0 +1,3 @@
+module hostjvm.mod {
+    exports hostjvm.mod;
+}
