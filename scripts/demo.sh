@@ -3,12 +3,15 @@
 # JDK behind the jvm.dll bridge), then install, start, query, call, stop and remove it as a Windows service
 # under Wine. Each step prints one line with what it did and how long it took; the first failing step says
 # where to look and the script exits non-zero.
-# BUILD_DIR chooses the build tree (default: build); DEMO_KEEP=1 keeps build/demo afterwards.
+# BUILD_DIR chooses the build tree (default: build); DEMO_PREBUILT=1 uses that tree as it is (no set-up, no
+# build: the end-to-end test runs the demo against the tree it tests); DEMO_DIR chooses the demo's folder with
+# its Wine prefix (default: BUILD_DIR/demo); DEMO_KEEP=1 keeps the packed application afterwards.
 set -uo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
-demo="$build/demo"
+demo="${DEMO_DIR:-$build/demo}"
+case "$demo" in /*) ;; *) demo="$PWD/$demo" ;; esac
 app="$demo/app"
 steplog="$demo/step.log"
 service="vexlo-hello-demo-$$"
@@ -23,14 +26,15 @@ unset LC_ALL LC_CTYPE
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
-diagnostic_log() { ls -t "$demo"/tmp/qdr_nlog_*.log 2>/dev/null | head -1; }
+# Wine gives every program the prefix's own TEMP, so the launcher's log lands in the prefix's Temp folder.
+diagnostic_log() { ls -t "$WINEPREFIX"/drive_c/users/*/Temp/qdr_nlog_*.log 2>/dev/null | head -1; }
 
 fail() {
   echo "FAILED: $1"
   echo "  step output: $steplog"
   local log; log="$(diagnostic_log)"
   [ -n "$log" ] && echo "  launcher diagnostic log: $log"
-  [ -f "$app/logs/stderr.log" ] && echo "  application's standard error: $app/logs/stderr.log"
+  [ -s "$app/logs/stderr.log" ] && echo "  application's standard error: $app/logs/stderr.log"
   [ -s "$steplog" ] && sed 's/^/  | /' "$steplog" | tail -15
   exit 1
 }
@@ -52,12 +56,12 @@ cleanup() {
     wine "$app/hello-service.exe" /uninstall "$service" >/dev/null 2>&1
   fi
   wineserver -k >/dev/null 2>&1; wineserver -w >/dev/null 2>&1
-  [ "${DEMO_KEEP:-0}" = 1 ] || [ "${demo_failed:-0}" = 1 ] || rm -rf "$app" "$demo/tmp"
+  [ "${DEMO_KEEP:-0}" = 1 ] || [ "${demo_failed:-0}" = 1 ] || rm -rf "$app"
 }
 trap 'demo_failed=$?; cleanup' EXIT
 
-# Service commands with the diagnostic log on, written to the demo's own temporary folder.
-launcher() { VEXLO_LOG=yes TEMP="$(winepath -w "$demo/tmp")" TMP="$(winepath -w "$demo/tmp")" wine "$app/hello-service.exe" "$@"; }
+# Service commands with the diagnostic log on (the service process itself never sees VEXLO_LOG).
+launcher() { VEXLO_LOG=yes wine "$app/hello-service.exe" "$@"; }
 
 free_port() {
   local p
@@ -98,7 +102,7 @@ do_build() {
 }
 
 do_pack() {
-  rm -rf "$app" && mkdir -p "$app" "$demo/tmp" || return 1
+  rm -rf "$app" && mkdir -p "$app" || return 1
   sed "s/\"8080\"/\"$port\"/" "$root/examples/hello-service/vexlo.toml" >"$demo/vexlo.toml"
   "$build/bin/vexlo-pack" build "$demo/vexlo.toml" -o "$app/hello-service.exe" &&
     cp "$build/examples/hello-service/hello-service.jar" "$app/" &&
@@ -124,8 +128,12 @@ do_prefix() {
 
 echo "vexlo demo: examples/hello-service as a Windows service (Wine prefix $WINEPREFIX)"
 mkdir -p "$demo"
-step "set-up: packages present (scripts/setup.sh)" bash "$root/scripts/setup.sh"
-step "build: launcher, vexlo-pack, runtime jar, example ($build)" do_build
+if [ "${DEMO_PREBUILT:-0}" = 1 ]; then
+  echo "set-up and build skipped: using the built tree $build"
+else
+  step "set-up: packages present (scripts/setup.sh)" bash "$root/scripts/setup.sh"
+  step "build: launcher, vexlo-pack, runtime jar, example ($build)" do_build
+fi
 port="$(free_port)" || fail "no free port found on 127.0.0.1"
 step "pack: vexlo-pack build -> $(basename "$app")/hello-service.exe (port $port)" do_pack
 step "runtime: host JDK behind the jvm.dll bridge in app/jre" do_runtime_home
@@ -141,6 +149,7 @@ step "output: last lines of app/logs/stdout.log" tail -3 "$app/logs/stdout.log"
 sed 's/^/    /' "$steplog"
 step "/stop" launcher /stop "$service"
 step "shutdown hook: \"stopping\" in app/logs/stdout.log" wait_for_line "$app/logs/stdout.log" '^stopping' 30
+grep '^stopping' "$app/logs/stdout.log" | tail -1 | sed 's/^/    /'
 step "/uninstall" launcher /uninstall "$service"
 installed=0
 echo "demo finished"
