@@ -27,12 +27,9 @@ TEST(PackExampleE2E, PackedExampleRunsWithTheRuntimeJarExtractedOntoTheClassPath
     std::wstring example = L"Z:" + utf8ToWide(VEXLO_SOURCE_DIR "/examples/hello-service/vexlo.toml");
     RunOptions pack;
     pack.args = {L"build", example, L"-o", app.file(L"hello-service.exe")};
-    std::wstring runtimeJar = binDir() + L"\\vexlo-runtime.jar";
-    if (!fileExists(runtimeJar)) {  // until the Java side is built here, any file stands in for it
-        runtimeJar = app.file(L"standin-runtime.jar");
-        ASSERT_TRUE(writeFileBytes(runtimeJar, "PK stand-in"));
-        pack.args.insert(pack.args.end(), {L"--runtime-jar", runtimeJar});
-    }
+    // The tool embeds the runtime jar that lies beside it.
+    std::optional<std::string> runtimeJar = readFileBytes(binDir() + L"\\vexlo-runtime.jar");
+    ASSERT_TRUE(runtimeJar.has_value()) << "vexlo-runtime.jar is not built";
     RunResult packed = runProcess(binDir() + L"\\vexlo-pack.exe", pack);
     ASSERT_EQ(packed.exitCode, 0u) << packed.err;
     ASSERT_TRUE(writeFileBytes(app.file(L"hello-service.jar"), "PK application"));
@@ -46,6 +43,7 @@ TEST(PackExampleE2E, PackedExampleRunsWithTheRuntimeJarExtractedOntoTheClassPath
     std::vector<std::string> classPath = split(option(r.records, "-Djava.class.path="), ';');
     ASSERT_EQ(classPath.size(), 2u) << option(r.records, "-Djava.class.path=");
     EXPECT_EQ(lowerAscii(classPath[0]), lowerAscii(tempDir + "\\vexlo-runtime.jar"));
+    EXPECT_EQ(readFileBytes(utf8ToWide(tempDir + "\\vexlo-runtime.jar")), runtimeJar) << "extracted as embedded";
     EXPECT_EQ(lowerAscii(classPath[1]), lowerAscii(wideToUtf8(app.file(L"hello-service.jar"))));
     EXPECT_EQ(option(r.records, "-Xmx"), "64m");
 
