@@ -450,7 +450,7 @@ void Encoder::encodeRules(const Key& k, const toml::node& n, const std::string& 
             continue;
         }
         std::optional<std::string> key;
-        std::optional<std::vector<std::string>> options;
+        std::optional<std::vector<std::string>> ruleOptions;
         bool ok = true;
         for (const auto& [name, value] : *t) {
             std::string sub = what + "." + std::string(name.str());
@@ -467,18 +467,18 @@ void Encoder::encodeRules(const Key& k, const toml::node& n, const std::string& 
                     key = (name.str() == "pattern" ? "*" : "") + s->get();
                 }
             } else if (name.str() == "options") {
-                options = strings(value, sub, nullptr);
-                if (!options) ok = false;
+                ruleOptions = strings(value, sub, nullptr);
+                if (!ruleOptions) ok = false;
             } else {
                 error(name.source(), what + ": unknown key \"" + std::string(name.str()) + "\"; expected versions, pattern or options");
                 ok = false;
             }
         }
-        if (ok && (!key || !options)) {
+        if (ok && (!key || !ruleOptions)) {
             error(item, what + ": a rule needs " + (key ? "options" : "versions or pattern"));
             ok = false;
         }
-        if (ok) rules.emplace_back(*key, joinArguments(*options));
+        if (ok) rules.emplace_back(*key, joinArguments(*ruleOptions));
     }
     if (rules.empty()) return;
     put(k.id, std::to_string(rules.size()));
@@ -794,12 +794,13 @@ namespace {
 
 std::string quoted(const std::string& s) {
     bool literal = s.find('\\') != std::string::npos && s.find('\'') == std::string::npos;
-    for (unsigned char c : s)
-        if (c < 0x20 || c == 0x7F) literal = false;
+    for (char ch : s)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) literal = false;
     if (literal) return "'" + s + "'";
     std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') out += '\\', out += static_cast<char>(c);
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') out += '\\', out += ch;
         else if (c == '\n') out += "\\n";
         else if (c == '\t') out += "\\t";
         else if (c < 0x20 || c == 0x7F) {

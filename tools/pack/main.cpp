@@ -129,8 +129,9 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
 
 std::string printable(const std::string& s) {
     std::string out;
-    for (unsigned char c : s) {
-        if (c == '\\' || c == '"') out += '\\', out += static_cast<char>(c);
+    for (char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\\' || c == '"') out += '\\', out += ch;
         else if (c < 0x20 || c == 0x7F) {
             char buf[8];
             std::snprintf(buf, sizeof buf, "\\x%02X", c);
