@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the cross build and the Wine-based tests need; skips what is present.
 set -euo pipefail
-pkgs=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth
+pkgs=(cmake make g++ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth
       googletest openjdk-17-jdk-headless junit5 wine64-tools libwine-dev python3 libtomlplusplus-dev)
 missing=()
 for p in "${pkgs[@]}"; do
