@@ -126,13 +126,14 @@ do_prefix() {
   wineserver -p && wine cmd /c exit
 }
 
-echo "vexlo demo: examples/hello-service as a Windows service (Wine prefix $WINEPREFIX)"
+echo "vexlo demo: examples/hello-service as a Windows service (build tree $build, Wine prefix $WINEPREFIX)"
 mkdir -p "$demo"
 if [ "${DEMO_PREBUILT:-0}" = 1 ]; then
   echo "set-up and build skipped: using the built tree $build"
 else
   step "set-up: packages present (scripts/setup.sh)" bash "$root/scripts/setup.sh"
-  step "build: launcher, vexlo-pack, runtime jar, example ($build)" do_build
+  [ -f "$build/bin/vexlo.exe" ] || echo "building a fresh tree: this takes several minutes on two cores"
+  step "build: launcher, vexlo-pack, runtime jar, bridge, example" do_build
 fi
 port="$(free_port)" || fail "no free port found on 127.0.0.1"
 step "pack: vexlo-pack build -> $(basename "$app")/hello-service.exe (port $port)" do_pack
