@@ -59,6 +59,8 @@ cleanup() {
   [ "${DEMO_KEEP:-0}" = 1 ] || [ "${demo_failed:-0}" = 1 ] || rm -rf "$app"
 }
 trap 'demo_failed=$?; cleanup' EXIT
+# An interrupted demo still stops and removes its service.
+trap 'exit 130' INT TERM HUP
 
 # Service commands with the diagnostic log on (the service process itself never sees VEXLO_LOG).
 launcher() { VEXLO_LOG=yes wine "$app/hello-service.exe" "$@"; }
