@@ -238,15 +238,17 @@ std::string serviceCycles(int runs, const ServiceSetup& setup) {
             failure = "the service did not reach RUNNING";
             break;
         }
-        ULONGLONG end = GetTickCount64() + 15000;
+        ULONGLONG end = GetTickCount64() + 20000;
         while (recordLines(record, mainPrefix).size() == mainsBefore && GetTickCount64() < end) Sleep(5);
         if (recordLines(record, mainPrefix).size() == mainsBefore) {
-            failure = "the application's main was not called";
+            failure = "the application's main was not called in start " + std::to_string(i + 1) +
+                      " (the service is RUNNING)";
             break;
         }
         DWORD serviceId = queryStatus(service.get()).dwProcessId;
         sampleMemory("service process, " + setup.vm, serviceId);
-        sampleMemory("child, " + setup.vm, childOf(serviceId));
+        DWORD childId = childOf(serviceId);
+        sampleMemory("child, " + setup.vm, childId);
         SERVICE_STATUS answer{};
         unsigned long long begin = nowTicks();
         if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) {
@@ -259,8 +261,10 @@ std::string serviceCycles(int runs, const ServiceSetup& setup) {
         }
         add("stop: ControlService(STOP) to STOPPED, " + setup.vm, (nowTicks() - begin) / 10000.0);
         // The service process may still be on its way out; the next start needs it gone.
-        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, serviceId));
-        if (process) WaitForSingleObject(process.get(), 10000);
+        for (DWORD id : {childId, serviceId}) {
+            unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+            if (process) WaitForSingleObject(process.get(), 10000);
+        }
     }
     SERVICE_STATUS status{};
     if (queryStatus(service.get()).dwCurrentState != SERVICE_STOPPED) {

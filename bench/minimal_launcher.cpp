@@ -17,10 +17,12 @@ std::string toAnsi(const wchar_t* text) {
     ansi.pop_back();
     return ansi;
 }
-}  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 4) return 2;
+
+int argCount = 0;
+wchar_t** argValues = nullptr;
+
+int launch(int argc, wchar_t** argv) {
     HMODULE dll = LoadLibraryW(argv[1]);
     auto create = dll ? reinterpret_cast<CreateJavaVM>(GetProcAddress(dll, "JNI_CreateJavaVM")) : nullptr;
     if (!create) return 3;
@@ -46,4 +48,21 @@ int wmain(int argc, wchar_t** argv) {
     int code = env->ExceptionCheck() ? 1 : 0;
     vm->DestroyJavaVM();
     return code;
+}
+
+DWORD WINAPI launchThread(void*) { return static_cast<DWORD>(launch(argCount, argValues)); }
+}  // namespace
+
+// HotSpot is not created on the process's first thread: a thread of its own with a 1 MiB stack, as launchers do.
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) return 2;
+    argCount = argc;
+    argValues = argv;
+    HANDLE thread = CreateThread(nullptr, 1 << 20, launchThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) return 3;
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = 1;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return static_cast<int>(code);
 }
