@@ -60,7 +60,7 @@ double bareRun(const std::wstring& exe) {
     WaitForSingleObject(pi.hProcess, 30000);
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) return -1;
-    return (ticks(exited) - ticks(created)) / 10000.0;
+    return static_cast<double>(ticks(exited) - ticks(created)) / 10000.0;
 }
 
 // Process creation to JNI_CreateJavaVM entry, from the stand-in VM's record; also counts java.exe runs.
@@ -85,7 +85,7 @@ LaunchSample launcherRun(const std::wstring& exe, const TempDir& temp, const std
     if (entries.size() == 1) {
         unsigned long long entry = std::strtoull(entries[0].c_str(), nullptr, 10);
         unsigned long long created = std::strtoull(entries[0].substr(entries[0].find("created=") + 8).c_str(), nullptr, 10);
-        sample.ms = (entry - created) / 10000.0;
+        sample.ms = static_cast<double>(entry - created) / 10000.0;
     }
     return sample;
 }
@@ -203,8 +203,8 @@ void sampleMemory(const std::string& who, DWORD processId) {
                                           sizeof counters))
         return;
     // Wine answers 0 for another process's private bytes: that is no measurement.
-    add("memory: " + who + " private bytes", counters.PrivateUsage ? counters.PrivateUsage / 1024.0 : -1);
-    add("memory: " + who + " working set", counters.WorkingSetSize / 1024.0);
+    add("memory: " + who + " private bytes", counters.PrivateUsage ? static_cast<double>(counters.PrivateUsage) / 1024.0 : -1);
+    add("memory: " + who + " working set", static_cast<double>(counters.WorkingSetSize) / 1024.0);
 }
 
 struct ServiceSetup {
@@ -259,7 +259,7 @@ std::string serviceCycles(int runs, const ServiceSetup& setup) {
             failure = "the service did not reach STOPPED";
             break;
         }
-        add("stop: ControlService(STOP) to STOPPED, " + setup.vm, (nowTicks() - begin) / 10000.0);
+        add("stop: ControlService(STOP) to STOPPED, " + setup.vm, static_cast<double>(nowTicks() - begin) / 10000.0);
         // The service process may still be on its way out; the next start needs it gone.
         for (DWORD id : {childId, serviceId}) {
             unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
