@@ -60,7 +60,7 @@ double bareRun(const std::wstring& exe) {
     WaitForSingleObject(pi.hProcess, 30000);
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) return -1;
-    return (ticks(exited) - ticks(created)) / 10000.0;
+    return static_cast<double>(ticks(exited) - ticks(created)) / 10000.0;
 }
 
 // Process creation to JNI_CreateJavaVM entry, from the stand-in VM's record; also counts java.exe runs.
@@ -85,7 +85,7 @@ LaunchSample launcherRun(const std::wstring& exe, const TempDir& temp, const std
     if (entries.size() == 1) {
         unsigned long long entry = std::strtoull(entries[0].c_str(), nullptr, 10);
         unsigned long long created = std::strtoull(entries[0].substr(entries[0].find("created=") + 8).c_str(), nullptr, 10);
-        sample.ms = (entry - created) / 10000.0;
+        sample.ms = static_cast<double>(entry - created) / 10000.0;
     }
     return sample;
 }
@@ -116,6 +116,55 @@ void startUp(int runs, const TempDir& temp) {
     forgetCachedRuntimes(home);
 }
 
+// ---- the real VM (the host JDK behind the bridge's jvm.dll) ----
+
+std::wstring benchJar() { return binDir() + L"\\bench-app.jar"; }
+std::wstring bridgeHome() { return binDir() + L"\\hostjvm\\home"; }
+
+// Process creation (the system's time of the process) to the application's main, which records its entry.
+double toMain(const std::wstring& exe, const std::wstring& args, const std::wstring& record) {
+    DeleteFileW(record.c_str());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + exe + L"\" " + args;
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    unique_handle process(pi.hProcess), thread(pi.hThread);
+    if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 1);
+        return -1;
+    }
+    FILETIME created, exited, kernel, user;
+    std::vector<std::string> entries = recordLines(record, "entry|");
+    if (entries.size() != 1 || !GetProcessTimes(pi.hProcess, &created, &exited, &kernel, &user)) return -1;
+    return static_cast<double>(std::strtoll(entries[0].c_str(), nullptr, 10) - static_cast<long long>(ticks(created))) /
+           10000.0;
+}
+
+pack::Block realVmBlock(const std::wstring& args) {
+    pack::Block block = launcherBlock(bridgeHome());
+    block.set(121, "A1" + wideToUtf8(binDir() + L"\\vexlo-runtime.jar") + ";A1" + wideToUtf8(benchJar()));
+    block.set(122, "bench.BenchApp");
+    block.set(124, wideToUtf8(args));
+    return block;
+}
+
+// The two launchers alternate run by run, so that a slow phase of the machine hits both alike.
+void realStartUp(int runs, const TempDir& temp) {
+    const std::wstring record = temp.file(L"real-entry.txt");
+    const std::wstring exe = makeLauncher(temp.subdir(L"realapp"), L"realapp.exe", realVmBlock(L"\"" + record + L"\""));
+    const std::wstring minimal = binDir() + L"\\bench_minimal_launcher.exe";
+    const std::wstring minimalArgs = L"\"" + bridgeHome() + L"\\bin\\server\\jvm.dll\" \"" + benchJar() +
+                                     L"\" bench/BenchApp \"" + record + L"\"";
+    toMain(exe, L"-run", record);  // fills the probe cache and warms the JDK's files
+    toMain(minimal, minimalArgs, record);
+    for (int i = 0; i < runs; ++i) {
+        add("start: smallest launcher to main, real VM", toMain(minimal, minimalArgs, record));
+        add("start: vexlo -run to main, real VM (warm cache)", toMain(exe, L"-run", record));
+    }
+    forgetCachedRuntimes(bridgeHome());
+}
+
 // ---- the service ----
 
 SERVICE_STATUS_PROCESS queryStatus(SC_HANDLE service) {
@@ -141,6 +190,8 @@ DWORD childOf(DWORD parent) {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) return entry.th32ProcessID;
+    std::printf("ratio|start: vexlo -run / smallest launcher, real VM|start: vexlo -run to main, real VM (warm cache)|"
+                "start: smallest launcher to main, real VM\n");
     return 0;
 }
 
@@ -152,19 +203,23 @@ void sampleMemory(const std::string& who, DWORD processId) {
                                           sizeof counters))
         return;
     // Wine answers 0 for another process's private bytes: that is no measurement.
-    add("memory: " + who + " private bytes", counters.PrivateUsage ? counters.PrivateUsage / 1024.0 : -1);
-    add("memory: " + who + " working set", counters.WorkingSetSize / 1024.0);
+    add("memory: " + who + " private bytes", counters.PrivateUsage ? static_cast<double>(counters.PrivateUsage) / 1024.0 : -1);
+    add("memory: " + who + " working set", static_cast<double>(counters.WorkingSetSize) / 1024.0);
 }
 
-// Start, wait until the stand-in application's main runs, sample memory, stop and time the stop.
-std::string serviceCycles(int runs, const TempDir& temp) {
-    const std::wstring home = temp.path() + L"\\svcrt";
-    const std::wstring record = temp.file(L"svc-record.txt");
-    layOutRuntime(home);
-    // The service gets no environment from here, so the script names the record file.
-    writeFileBytes(home + L"\\bin\\server\\script.txt", "record " + wideToUtf8(record) + "\nread-stdin\n");
-    const std::wstring exe = makeLauncher(temp.subdir(L"svc"), L"svcapp.exe", launcherBlock(home));
-    const std::wstring name = L"VexloBench" + std::to_wstring(GetCurrentProcessId());
+struct ServiceSetup {
+    std::string vm;          // ends each figure's name: "stand-in VM" or "real VM"
+    std::wstring exe;        // the launcher the service runs
+    std::wstring record;     // where the application's main leaves a line
+    std::string mainPrefix;  // the start of that line
+};
+
+// Start, wait until the application's main runs, sample memory, stop and time the stop.
+std::string serviceCycles(int runs, const ServiceSetup& setup) {
+    const std::wstring& exe = setup.exe;
+    const std::wstring& record = setup.record;
+    const std::string& mainPrefix = setup.mainPrefix;
+    const std::wstring name = L"VexloBench" + std::to_wstring(GetCurrentProcessId()) + std::to_wstring(setup.vm.size());
     ServiceManagerLock lock;
     unique_sc_handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     const std::wstring commandLine = L"\"" + exe + L"\"";
@@ -174,7 +229,7 @@ std::string serviceCycles(int runs, const TempDir& temp) {
     if (!service) return "CreateServiceW failed with " + std::to_string(GetLastError());
     std::string failure;
     for (int i = 0; i < runs && failure.empty(); ++i) {
-        size_t mainsBefore = recordLines(record, "call|").size();
+        size_t mainsBefore = recordLines(record, mainPrefix).size();
         if (!StartServiceW(service.get(), 0, nullptr)) {
             failure = "StartServiceW failed with " + std::to_string(GetLastError());
             break;
@@ -183,15 +238,17 @@ std::string serviceCycles(int runs, const TempDir& temp) {
             failure = "the service did not reach RUNNING";
             break;
         }
-        ULONGLONG end = GetTickCount64() + 15000;
-        while (recordLines(record, "call|").size() == mainsBefore && GetTickCount64() < end) Sleep(5);
-        if (recordLines(record, "call|").size() == mainsBefore) {
-            failure = "the application's main was not called";
+        ULONGLONG end = GetTickCount64() + 20000;
+        while (recordLines(record, mainPrefix).size() == mainsBefore && GetTickCount64() < end) Sleep(5);
+        if (recordLines(record, mainPrefix).size() == mainsBefore) {
+            failure = "the application's main was not called in start " + std::to_string(i + 1) +
+                      " (the service is RUNNING)";
             break;
         }
         DWORD serviceId = queryStatus(service.get()).dwProcessId;
-        sampleMemory("service process", serviceId);
-        sampleMemory("child (stand-in VM)", childOf(serviceId));
+        sampleMemory("service process, " + setup.vm, serviceId);
+        DWORD childId = childOf(serviceId);
+        sampleMemory("child, " + setup.vm, childId);
         SERVICE_STATUS answer{};
         unsigned long long begin = nowTicks();
         if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) {
@@ -202,10 +259,12 @@ std::string serviceCycles(int runs, const TempDir& temp) {
             failure = "the service did not reach STOPPED";
             break;
         }
-        add("stop: ControlService(STOP) to STOPPED, stand-in VM", (nowTicks() - begin) / 10000.0);
+        add("stop: ControlService(STOP) to STOPPED, " + setup.vm, static_cast<double>(nowTicks() - begin) / 10000.0);
         // The service process may still be on its way out; the next start needs it gone.
-        unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, serviceId));
-        if (process) WaitForSingleObject(process.get(), 10000);
+        for (DWORD id : {childId, serviceId}) {
+            unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, id));
+            if (process) WaitForSingleObject(process.get(), 10000);
+        }
     }
     SERVICE_STATUS status{};
     if (queryStatus(service.get()).dwCurrentState != SERVICE_STOPPED) {
@@ -213,7 +272,28 @@ std::string serviceCycles(int runs, const TempDir& temp) {
         waitFor(service.get(), SERVICE_STOPPED, 15000);
     }
     DeleteService(service.get());
+    return failure;
+}
+
+std::string standinService(int runs, const TempDir& temp) {
+    const std::wstring home = temp.path() + L"\\svcrt";
+    const std::wstring record = temp.file(L"svc-record.txt");
+    layOutRuntime(home);
+    // The service gets no environment from here, so the script names the record file.
+    writeFileBytes(home + L"\\bin\\server\\script.txt", "record " + wideToUtf8(record) + "\nread-stdin\n");
+    std::string failure = serviceCycles(
+        runs, {"stand-in VM", makeLauncher(temp.subdir(L"svc"), L"svcapp.exe", launcherBlock(home)), record, "call|"});
     forgetCachedRuntimes(home);
+    return failure;
+}
+
+// The service reaches the bridge only because wine-env.sh set WINEDLLPATH as the prefix's wineserver started.
+std::string realService(int runs, const TempDir& temp) {
+    const std::wstring record = temp.file(L"real-svc-entry.txt");
+    std::wstring exe = makeLauncher(temp.subdir(L"realsvc"), L"realsvc.exe",
+                                    realVmBlock(L"\"" + record + L"\" --wait"));
+    std::string failure = serviceCycles(runs, {"real VM", exe, record, "entry|"});
+    forgetCachedRuntimes(bridgeHome());
     return failure;
 }
 
@@ -223,7 +303,14 @@ int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : 11;
     TempDir temp(L"vexlo-bench");
     startUp(runs, temp);
-    std::string serviceFailure = serviceCycles(runs, temp);
+    std::string serviceFailure = standinService(runs, temp);
+    const bool bridge = GetFileAttributesW(benchJar().c_str()) != INVALID_FILE_ATTRIBUTES &&
+                        GetFileAttributesW((bridgeHome() + L"\\bin\\server\\jvm.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::string realFailure = "the bridge's runtime home or bench-app.jar is not built";
+    if (bridge) {
+        realStartUp(runs, temp);
+        realFailure = realService(runs, temp);
+    }
 
     for (const std::string& figure : order) {
         std::string unit = figure.rfind("memory:", 0) == 0 ? "KiB" : figure.find("runs") != std::string::npos ? "count" : "ms";
@@ -237,9 +324,12 @@ int main(int argc, char** argv) {
         std::printf("\n");
     }
     if (!serviceFailure.empty()) std::printf("missing|stop and memory, stand-in VM|%s\n", serviceFailure.c_str());
+    if (!realFailure.empty()) std::printf("missing|stop and memory, real VM|%s\n", realFailure.c_str());
     std::printf("ratio|start: warm cache / bare|start: launcher warm cache, creation to JNI_CreateJavaVM|"
                 "start: bare process, creation to end\n");
     std::printf("ratio|start: cold cache / bare|start: launcher cold cache, creation to JNI_CreateJavaVM|"
                 "start: bare process, creation to end\n");
+    std::printf("ratio|start: vexlo -run / smallest launcher, real VM|start: vexlo -run to main, real VM (warm cache)|"
+                "start: smallest launcher to main, real VM\n");
     return 0;
 }
