@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the cross build and the Wine-based tests need; skips what is present.
 set -euo pipefail
-pkgs=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth
-      googletest openjdk-17-jdk-headless junit5 wine64-tools libwine-dev python3)
+pkgs=(cmake make g++ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth
+      googletest openjdk-17-jdk-headless junit5 wine64-tools libwine-dev python3 libtomlplusplus-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

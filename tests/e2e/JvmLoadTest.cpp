@@ -308,6 +308,7 @@ TEST_F(JvmLoadE2E, ExtractionAndTheGuardComeBeforeTheSearch) {
     EXPECT_LT(extracted, messageIndex(r.log, L"Setting PATH (native libs) "));
     EXPECT_LT(messageIndex(r.log, L"Setting PATH (native libs) "), messageIndex(r.log, L"semaphore name "));
     EXPECT_LT(messageIndex(r.log, L"semaphore name "), messageIndex(r.log, L"Searching for a JVM"));
+    EXPECT_TRUE(logHas(r.log, L"Loading of JVM-DLL successful"));
 }
 
 }  // namespace

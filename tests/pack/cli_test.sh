@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The native vexlo-pack as a build server runs it: exit codes, messages, build -> inspect -> build giving the
+# same launcher byte for byte, and the README's key reference matching the tool's own table.
+# Usage: cli_test.sh BIN_DIR SOURCE_DIR
+set -uo pipefail
+bin="$1"; src="$2"
+pack="$bin/vexlo-pack"
+work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+expect_rc() {  # expected-rc description command...
+  local want="$1" what="$2"; shift 2
+  "$@" >"$work/out" 2>"$work/err"; local rc=$?
+  [ "$rc" -eq "$want" ] || fail "$what: exit code $rc, expected $want ($(head -3 "$work/err"))"
+}
+
+printf 'JAR' >"$work/vexlo-runtime.jar"
+cp "$src/examples/hello-service/vexlo.toml" "$work/vexlo.toml"
+
+expect_rc 2 "no command" "$pack"
+expect_rc 2 "unknown option" "$pack" build "$work/vexlo.toml" --frobnicate
+expect_rc 2 "two files" "$pack" check "$work/vexlo.toml" "$work/vexlo.toml"
+expect_rc 0 "check of the example" "$pack" check "$work/vexlo.toml" --runtime-jar "$work/vexlo-runtime.jar"
+
+printf '[application]\nmain_class = 1\n' >"$work/bad.toml"
+expect_rc 1 "check of a bad file" "$pack" check "$work/bad.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -q "bad.toml:2:14: error: application.main_class: expected a string" "$work/err" || fail "message: $(cat "$work/err")"
+expect_rc 1 "build of a bad file" "$pack" build "$work/bad.toml" -o "$work/bad.exe" --runtime-jar "$work/vexlo-runtime.jar"
+[ ! -e "$work/bad.exe" ] || fail "an invalid file still wrote a launcher"
+expect_rc 1 "missing template" "$pack" build "$work/vexlo.toml" -o "$work/x.exe" --template "$work/none.exe" \
+  --runtime-jar "$work/vexlo-runtime.jar"
+[ ! -e "$work/x.exe" ] || fail "a failed build left its output"
+
+# The runtime jar beside the tool is the default; the output defaults to the service name.
+cp "$bin/vexlo.exe" "$work/vexlo.exe"; cp "$pack" "$work/vexlo-pack"
+(cd "$work" && ./vexlo-pack build vexlo.toml >/dev/null) || fail "build with the defaults beside the tool"
+[ -f "$work/hello-service.exe" ] || fail "no hello-service.exe from the service name"
+
+expect_rc 0 "inspect" "$pack" inspect --files "$work/files" "$work/hello-service.exe"
+cp "$work/out" "$work/inspected.toml"
+[ ! -s "$work/err" ] || fail "inspect has notes: $(cat "$work/err")"
+grep -q '^main_class = "com.example.hello.HelloService"$' "$work/inspected.toml" || fail "inspect output lacks the main class"
+cmp -s "$work/files/vexlo-runtime.jar" "$work/vexlo-runtime.jar" || fail "inspect did not write the runtime jar"
+expect_rc 0 "rebuild from inspect" "$pack" build "$work/inspected.toml" -o "$work/again.exe" --template "$bin/vexlo.exe"
+cmp -s "$work/hello-service.exe" "$work/again.exe" || fail "build -> inspect -> build changed the launcher"
+expect_rc 0 "inspect --ids" "$pack" inspect --ids "$work/hello-service.exe"
+grep -q '^122 = "com.example.hello.HelloService"$' "$work/out" || fail "--ids lacks id 122: $(head -3 "$work/out")"
+grep -q '^message 20017 = ' "$work/out" || fail "--ids lacks the description"
+expect_rc 1 "inspect of the bare launcher" "$pack" inspect "$bin/vexlo.exe"
+
+# The README's reference section is the tool's table, not a second copy of it.
+"$pack" keys >"$work/keys.md"
+awk '/<!-- keys:begin -->/{on=1; next} /<!-- keys:end -->/{on=0} on' "$src/README.md" >"$work/readme-keys.md"
+diff -u "$work/keys.md" "$work/readme-keys.md" >"$work/diff" || fail "README key reference is stale (scripts/readme-keys.sh): $(head -20 "$work/diff")"
+
+[ "$failures" -eq 0 ] && echo "vexlo-pack CLI: all checks passed"
+exit "$failures"
