@@ -20,7 +20,7 @@ std::wstring formatWideV(const wchar_t* format, va_list args) {
     }
 }
 
-std::wstring formatWide(const wchar_t* format, ...) {
+std::wstring formatWideUnchecked(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     std::wstring text = formatWideV(format, args);

@@ -4,7 +4,11 @@
 #include <windows.h>
 #include <winsvc.h>
 
+#include <cstdio>
 #include <utility>
+
+// With UNICODE the SDK headers map GetEnvironmentStrings to the wide call and leave the 8-bit one undeclared.
+extern "C" __declspec(dllimport) LPCH WINAPI GetEnvironmentStringsA(void);
 
 namespace vexlo {
 
@@ -29,9 +33,15 @@ public:
     explicit operator bool() const noexcept { return valid(); }
 
     pointer release() noexcept { return std::exchange(value_, Traits::invalid()); }
+    // The close leaves GetLastError() as it was, so an error read after an owner went out of scope is the
+    // caller's own.
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(value_, value);
-        if (Traits::isValid(old)) Traits::close(old);
+        if (Traits::isValid(old)) {
+            DWORD savedError = GetLastError();
+            Traits::close(old);
+            SetLastError(savedError);
+        }
     }
     // Releases the current value and hands out the address for an out-parameter.
     pointer* put() noexcept {
@@ -64,10 +74,16 @@ struct FindTraits {
 struct HkeyTraits {
     using type = HKEY;
     static HKEY invalid() noexcept { return nullptr; }
-    // Predefined roots are never closed.
-    static bool isValid(HKEY k) noexcept {
-        return k != nullptr && !(reinterpret_cast<ULONG_PTR>(k) >= 0x80000000u &&
-                                 reinterpret_cast<ULONG_PTR>(k) <= 0x800000FFu);
+    // Predefined roots are never closed. On 64-bit they are sign-extended (HKEY_LOCAL_MACHINE is
+    // 0xFFFFFFFF80000002), so they are compared as the HKEY values themselves, not as numbers.
+    static bool isValid(HKEY k) noexcept { return k != nullptr && !isPredefinedRoot(k); }
+    static bool isPredefinedRoot(HKEY k) noexcept {
+        for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                          HKEY_PERFORMANCE_DATA, HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT,
+                          HKEY_CURRENT_CONFIG, HKEY_DYN_DATA, HKEY_CURRENT_USER_LOCAL_SETTINGS}) {
+            if (k == root) return true;
+        }
+        return false;
     }
     static void close(HKEY k) noexcept { RegCloseKey(k); }
 };
@@ -94,6 +110,22 @@ struct LocalTraits {
     static void close(T* p) noexcept { LocalFree(reinterpret_cast<HLOCAL>(p)); }
 };
 
+struct CFileTraits {
+    using type = FILE*;
+    static FILE* invalid() noexcept { return nullptr; }
+    static bool isValid(FILE* f) noexcept { return f != nullptr; }
+    static void close(FILE* f) noexcept { std::fclose(f); }
+};
+
+template <typename Char>
+struct EnvironmentStringsTraits {
+    using type = Char*;
+    static Char* invalid() noexcept { return nullptr; }
+    static bool isValid(Char* p) noexcept { return p != nullptr; }
+    static void close(char* p) noexcept { FreeEnvironmentStringsA(p); }
+    static void close(wchar_t* p) noexcept { FreeEnvironmentStringsW(p); }
+};
+
 using unique_handle = unique_resource<HandleTraits>;
 using unique_file = unique_resource<FileTraits>;
 using unique_find = unique_resource<FindTraits>;
@@ -102,5 +134,9 @@ using unique_sc_handle = unique_resource<ScHandleTraits>;
 using unique_module = unique_resource<ModuleTraits>;  // never used for the JVM library, which stays loaded
 template <typename T>
 using local_ptr = unique_resource<LocalTraits<T>>;
+using unique_cfile = unique_resource<CFileTraits>;
+// The process's environment block as GetEnvironmentStringsA / GetEnvironmentStringsW give it.
+using unique_environment_a = unique_resource<EnvironmentStringsTraits<char>>;
+using unique_environment_w = unique_resource<EnvironmentStringsTraits<wchar_t>>;
 
 }  // namespace vexlo

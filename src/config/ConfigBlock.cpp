@@ -1,29 +1,18 @@
 #include "config/ConfigBlock.h"
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
-#include "common/Format.h"
 #include "common/Handles.h"
+#include "common/ModuleFileName.h"
 #include "config/ConfigIds.h"
 #include "config/Language.h"
-#include "launcher/Errors.h"
 #include "log/Log.h"
-#include "paths/ExecutablePath.h"
+#include "process/Errors.h"
 
 namespace vexlo {
 namespace {
 
 constexpr int kMagic = static_cast<int>(0xE8E413D5u);
-
-std::map<int, std::string> configTable;
-std::map<int, std::wstring> messageTable;
-std::string language;
-std::string country;
-DWORD filesOffset = 0;
-bool messageBoxMode = true;
-std::wstring sharedWide;
 
 // Reads exactly `size` bytes; a short read is reported through `got`.
 bool readExact(HANDLE file, void* buffer, DWORD size, DWORD* got) {
@@ -81,11 +70,11 @@ void firstPass(const std::wstring& path) {
     int count = readInt(file.get());
     for (int i = 0; i < count; ++i) {
         int id = readInt(file.get());
-        configTable[id] = readString(file.get());
+        storeConfigValue(id, readString(file.get()));
     }
 }
 
-void secondPass(const std::wstring& path, const std::vector<std::wstring>* args) {
+void secondPass(const std::wstring& path) {
     unique_file file = openForReading(path);
     HANDLE h = file.get();
     checkHeader(h);
@@ -97,14 +86,10 @@ void secondPass(const std::wstring& path, const std::vector<std::wstring>* args)
     int messageCount = readInt(h);
     for (int i = 0; i < messageCount; ++i) {
         int id = readInt(h);
-        messageTable[id] = readWString(h);
+        storeMessage(id, readWString(h));
     }
 
-    std::string locale = languageSelection(args);
-    language.clear();
-    country.clear();
-    if (locale.size() >= 2) language = locale.substr(0, 2);
-    if (locale.size() == 5) country = locale.substr(3, 2);
+    std::string locale = languageSelection();
 
     int groupCount = readInt(h);
     for (int g = 0; g < groupCount; ++g) {
@@ -114,23 +99,26 @@ void secondPass(const std::wstring& path, const std::vector<std::wstring>* args)
         for (int i = 0; i < entries; ++i) {
             int id = readInt(h);
             std::wstring text = readWString(h);
-            if (matches) messageTable[id] = std::move(text);
+            if (matches) storeMessage(id, std::move(text));
         }
     }
 
     LARGE_INTEGER zero, position;
     zero.QuadPart = 0;
     SetFilePointerEx(h, zero, &position, FILE_CURRENT);
-    filesOffset = static_cast<DWORD>(position.QuadPart);
     file.reset();
 
     int type = getConfigInt(ids::kExecutableType);
-    if (type != ids::kExeTypeGui && type != ids::kExeTypeMessageBox) messageBoxMode = false;
+    storeSecondPassState(locale.size() >= 2 ? locale.substr(0, 2) : std::string(),
+                         locale.size() == 5 ? locale.substr(3, 2) : std::string(),
+                         static_cast<DWORD>(position.QuadPart),
+                         type == ids::kExeTypeGui || type == ids::kExeTypeMessageBox);
 }
 
 }  // namespace
 
-HANDLE openOwnExecutable() { return openForReading(executablePathLong()).release(); }
+// The module name names the same file as the executable's long path form, which the paths compute later.
+HANDLE openOwnExecutable() { return openForReading(moduleFileName()).release(); }
 
 void seekConfigBlock(HANDLE file) {
     seekTo(file, 60);
@@ -205,102 +193,10 @@ void skipBytes(HANDLE file) {
     }
 }
 
-void readConfigFirstPass() { firstPass(executablePathLong()); }
-void readConfigSecondPass(const std::vector<std::wstring>* args) { secondPass(executablePathLong(), args); }
+void readConfigFirstPass() { firstPass(moduleFileName()); }
+void readConfigSecondPass() { secondPass(moduleFileName()); }
 void readConfigFirstPassFrom(const std::wstring& path) { firstPass(path); }
-void readConfigSecondPassFrom(const std::wstring& path, const std::vector<std::wstring>* args) {
-    secondPass(path, args);
-}
-
-int getConfigString(int id, char* buffer, int capacity) {
-    if (capacity <= 0) return 0;
-    buffer[0] = '\0';
-    auto it = configTable.find(id);
-    if (it == configTable.end()) return 0;
-    const std::string& value = it->second;
-    size_t copied = value.size();
-    if (copied > static_cast<size_t>(capacity - 1)) {
-        copied = static_cast<size_t>(capacity - 1);
-        logError(L"config string %d truncated (%d %d)", id, capacity, static_cast<int>(value.size()));
-    }
-    std::memcpy(buffer, value.data(), copied);
-    buffer[copied] = '\0';
-    return static_cast<int>(copied);
-}
-
-int getConfigInt(int id) {
-    char buffer[6000];
-    getConfigString(id, buffer, sizeof buffer);
-    return std::atoi(buffer);
-}
-
-std::string copyConfigString(int id) {
-    auto it = configTable.find(id);
-    return it == configTable.end() ? std::string() : it->second;
-}
-
-void appendConfigText(int id, std::string& target) {
-    auto it = configTable.find(id);
-    if (it != configTable.end()) target += it->second;
-}
-
-void appendConfigWide(int id, std::wstring& target) {
-    auto it = configTable.find(id);
-    if (it != configTable.end()) target += widenBytes(it->second);
-}
-
-// A value that does not fit is cut to the capacity, like the 8-bit lookup, instead of overrunning.
-int getConfigWide(int id, wchar_t* buffer, int capacity) {
-    if (capacity <= 0) return 0;
-    std::wstring value = getConfigWide(id);
-    size_t length = std::min(value.size(), static_cast<size_t>(capacity - 1));
-    if (length < value.size())
-        logError(L"config string %d truncated (%d %d)", id, capacity, static_cast<int>(value.size()));
-    std::memcpy(buffer, value.data(), length * sizeof(wchar_t));
-    buffer[length] = L'\0';
-    return static_cast<int>(length);
-}
-
-std::wstring getConfigWide(int id) {
-    std::wstring value;
-    appendConfigWide(id, value);
-    return value;
-}
-
-std::wstring getMessageText(int id) {
-    auto it = messageTable.find(id);
-    std::wstring text = it != messageTable.end() ? it->second : std::wstring();
-    if (text.empty()) appendConfigWide(id, text);
-    // Message texts are shorter than 6000 code units.
-    if (text.size() > 5999) text.resize(5999);
-    return text;
-}
-
-std::wstring getMessageTableText(int id) {
-    auto it = messageTable.find(id);
-    return it != messageTable.end() ? it->second : std::wstring();
-}
-
-const wchar_t* widenShared(const char* text) {
-    sharedWide = text ? widenBytes(text) : std::wstring();
-    return sharedWide.c_str();
-}
-
-const std::string& selectedLanguage() { return language; }
-const std::string& selectedCountry() { return country; }
-DWORD includedFilesOffset() { return filesOffset; }
-bool errorDisplayIsMessageBox() { return messageBoxMode; }
-
-void resetConfigForTests() {
-    configTable.clear();
-    messageTable.clear();
-    language.clear();
-    country.clear();
-    filesOffset = 0;
-    messageBoxMode = true;
-}
-
-void setConfigValueForTests(int id, const std::string& value) { configTable[id] = value; }
-void setMessageForTests(int id, const std::wstring& text) { messageTable[id] = text; }
+void readConfigSecondPassFrom(const std::wstring& path) { secondPass(path); }
 
 }  // namespace vexlo
+

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "common/Handles.h"
+#include "common/ProcAddress.h"
 #include "log/Log.h"
 
 namespace vexlo {
@@ -243,13 +244,12 @@ std::string selectLocaleCode(unsigned short languageId) {
     return "en";
 }
 
-std::string languageSelection(const std::vector<std::wstring>*) {
+std::string languageSelection() {
     unsigned short languageId = static_cast<unsigned short>(GetUserDefaultLCID() & 0xFFFF);
     // The user interface language wins over the formatting locale.
     unique_module kernel(LoadLibraryA("Kernel32.DLL"));
     if (kernel) {
-        using UiLanguageFn = LANGID(WINAPI*)();
-        auto fn = reinterpret_cast<UiLanguageFn>(GetProcAddress(kernel.get(), "GetUserDefaultUILanguage"));
+        auto fn = procAddress<LANGID(WINAPI*)()>(kernel.get(), "GetUserDefaultUILanguage");
         if (fn) languageId = fn();
     }
     std::string code = selectLocaleCode(languageId);

@@ -2,14 +2,13 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace vexlo {
 
 // The code of a language identifier by the fixed table: the full identifier first, then its primary language.
 std::string selectLocaleCode(unsigned short languageId);
 
-// The user's locale code; the argument list is accepted but not consulted.
-std::string languageSelection(const std::vector<std::wstring>* args);
+// The user's locale code, from the user interface language.
+std::string languageSelection();
 
 }  // namespace vexlo

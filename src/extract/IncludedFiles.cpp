@@ -7,7 +7,8 @@
 #include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "launcher/Errors.h"
+#include "process/Errors.h"
+#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
 
@@ -56,8 +57,16 @@ bool staysBelow(const std::string& directory, const std::string& target) {
     return full.size() > base.size() && equalsIgnoringCase(std::string_view(full).substr(0, base.size()), base);
 }
 
+// Replaces the temporary directory's own clean-up on a failed launch: deep enough for every level created here.
+void removeExtractedTree() {
+    if (launcherTempDir.empty()) return;
+    removeDirectoryContents(launcherTempDir, nullptr, nullptr, std::max(1, includedDirectoryDepth));
+    RemoveDirectoryA(launcherTempDir.c_str());
+}
+
 // Creates every directory level of the entry, outermost first; a level that exists already is fine.
 void createEntryDirectories(const std::string& entry) {
+    setExitCleanup(removeExtractedTree);
     int level = 0;
     for (size_t at = entry.find('\\'); at != std::string::npos; at = entry.find('\\', at + 1)) {
         const std::string directory = launcherTempDir + "\\" + entry.substr(0, at);

@@ -6,9 +6,9 @@
 
 #include "common/Handles.h"
 #include "config/ConfigIds.h"
-#include "launcher/Errors.h"
 #include "log/Log.h"
 #include "paths/PathForms.h"
+#include "process/Errors.h"
 
 namespace vexlo {
 

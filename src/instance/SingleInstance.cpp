@@ -5,7 +5,7 @@
 #include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "launcher/Launcher.h"
+#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "common/Buffers.h"
+#include "common/ChildProcess.h"
 #include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
@@ -19,10 +21,9 @@ std::vector<std::string> nonWorkingJavas;
 
 namespace {
 
-constexpr DWORD kCommandCapacity = 6000;
-constexpr DWORD kShortPathCapacity = 5980;
-constexpr DWORD kCachedVersionCapacity = 6000;
-constexpr DWORD kPipeChunk = 512;
+constexpr DWORD kCommandCapacity = kPathCapacity;
+constexpr DWORD kShortPathCapacity = kPathCapacity - 20;
+constexpr DWORD kCachedVersionCapacity = kPathCapacity;
 constexpr char kVersionMarker[] = " version \"";
 
 // The Java option variables would change what -version prints, or make it fail; the child runs without them.
@@ -46,10 +47,13 @@ private:
     std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
 };
 
-struct FileCloser {
-    void operator()(FILE* f) const noexcept { fclose(f); }
-};
-using unique_cfile = std::unique_ptr<FILE, FileCloser>;
+// The command line as CreateProcessA would have widened it.
+std::wstring widenAnsi(const std::string& text) {
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
 
 bool isUntrustedCachedVersion(const std::string& version) {
     return version == "1.7." || version == "1.6." || version == "1.5.";
@@ -163,7 +167,8 @@ std::optional<std::string> takeEnvironmentVariable(const char* name) {
     return result;
 }
 
-bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version) {
+bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                    DWORD timeoutMs) {
     std::string command(kCommandCapacity, '\0');
     command[0] = '"';
     DWORD shortLength = GetShortPathNameA(canonicalPath.c_str(), command.data() + 1, kShortPathCapacity);
@@ -179,76 +184,39 @@ bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWri
 
     JavaOptionsAway optionsAway;
 
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    unique_handle readEnd;
-    unique_handle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-        logMessage(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
-        return false;
-    }
-    if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
-        logMessage(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
-        return false;
-    }
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdError = writeEnd.get();
-    PROCESS_INFORMATION info{};
-    std::string commandLine = command;  // CreateProcessA may write into its command line
-    BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                                  nullptr, &startup, &info);
-    DWORD startError = started ? 0 : GetLastError();
-    // Our copy of the write end must go, or the pipe never reports its end.
-    writeEnd.reset();
-    if (!started) {
-        logMessage(L"Could not create process %S (error %d)", command.c_str(), static_cast<int>(startError));
-        return false;
-    }
-    unique_handle process(info.hProcess);
-    unique_handle thread(info.hThread);
-
-    // The time limit covers the reading too: a runtime that hangs with its standard error open must not hang
+    ChildProcessRequest request;
+    request.commandLine = widenAnsi(command);
+    request.captureOutput = false;  // the banner goes to standard error
+    request.creationFlags = NORMAL_PRIORITY_CLASS;
+    request.hideWindow = true;
+    // The limit covers the reading too: a runtime that hangs with its standard error open must not hang
     // the launcher.
-    std::string output;
-    char chunk[kPipeChunk];
-    const ULONGLONG deadline = GetTickCount64() + kJavaVersionTimeoutMs;
-    bool drainedAfterExit = false;
-    for (;;) {
-        DWORD available = 0;
-        if (!PeekNamedPipe(readEnd.get(), nullptr, 0, nullptr, &available, nullptr)) break;  // every writer is gone
-        if (available > 0) {
-            DWORD got = 0;
-            if (!ReadFile(readEnd.get(), chunk, std::min<DWORD>(available, kPipeChunk), &got, nullptr) || got == 0) break;
-            output.append(chunk, got);
-            continue;
-        }
-        // The child may write its banner and exit between the look at the pipe and this test: look once more
-        // after it has exited, so that nothing it wrote is lost.
-        if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
-            if (drainedAfterExit) break;
-            drainedAfterExit = true;
-            continue;
-        }
-        if (GetTickCount64() >= deadline) break;
-        WaitForSingleObject(process.get(), 10);
+    request.timeoutMs = timeoutMs;
+    ChildProcessResult child = runChildProcess(request);
+    switch (child.status) {
+        case ChildProcessStatus::PipeFailed:
+            logMessage(L"CreatePipe error (%d)", static_cast<int>(child.error));
+            return false;
+        case ChildProcessStatus::InheritFailed:
+            logMessage(L"SetHandleInformation error (%d)", static_cast<int>(child.error));
+            return false;
+        case ChildProcessStatus::StartFailed:
+            logMessage(L"Could not create process %S (error %d)", command.c_str(), static_cast<int>(child.error));
+            return false;
+        case ChildProcessStatus::Finished:
+        case ChildProcessStatus::TimedOut:
+            break;
     }
-    ULONGLONG now = GetTickCount64();
-    WaitForSingleObject(process.get(), now < deadline ? static_cast<DWORD>(deadline - now) : 0);
-
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.get(), &exitCode);
-    logMessage(L"Exit Code %d", static_cast<int>(exitCode));
-    if (exitCode == STILL_ACTIVE) {
+    logMessage(L"Exit Code %d", static_cast<int>(child.exitCode));
+    if (child.status == ChildProcessStatus::TimedOut) {
         logMessage(L"Terminating process");
-        TerminateProcess(process.get(), 1);
-    } else if (exitCode != 0) {
-        writeCachedVersion(canonicalPath, lastWriteTime, kFailedRunVersion, kMachineX64);
+        return false;
     }
-    if (exitCode != 0) return false;
-    return extractVersion(output, version);
+    if (child.exitCode != 0) {
+        writeCachedVersion(canonicalPath, lastWriteTime, kFailedRunVersion, kMachineX64);
+        return false;
+    }
+    return extractVersion(child.output, version);
 }
 
 DWORD readPeMachine(const std::string& path) {
@@ -289,6 +257,21 @@ DWORD readPeMachine(const std::string& path) {
     return static_cast<DWORD>(machine[0] | (machine[1] << 8));
 }
 
+bool locateJavaExe(std::string& javaExe, std::string_view home) {
+    javaExe.assign(home);
+    javaExe += "\\jre\\bin\\java.exe";
+    if (getConfigInt(ids::kRequireJdk) != 0) {
+        std::string tools(home);
+        tools += "\\lib\\tools.jar";
+        return pathExists(tools);
+    }
+    if (!pathExists(javaExe)) {
+        javaExe.assign(home);
+        javaExe += "\\bin\\java.exe";
+    }
+    return true;
+}
+
 bool addNonWorkingJava(const std::string& path) {
     logMessage(L"add non-working java %S", path.c_str());
     nonWorkingJavas.push_back(path);
@@ -296,7 +279,7 @@ bool addNonWorkingJava(const std::string& path) {
 }
 
 bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
-                  const VersionComponents& maximum, bool allowBeta) {
+                  const VersionComponents& maximum, bool allowBeta, DWORD versionTimeoutMs) {
     logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(minimum.size()),
                static_cast<int>(maximum.size()), allowBeta ? 1 : 0);
     path = canonicalPathAnsi(path, false);
@@ -316,7 +299,7 @@ bool checkJavaExe(std::string& path, std::string& version, const VersionComponen
         } else {
             // A stale or untrusted entry's text must not stand in for the version of this run.
             version.clear();
-            if (!runJavaVersion(path, lastWriteTime, version)) {
+            if (!runJavaVersion(path, lastWriteTime, version, versionTimeoutMs)) {
                 logMessage(L"couldn't get version");
             } else {
                 machine = readPeMachine(path);

@@ -25,9 +25,10 @@ inline constexpr std::size_t kNonWorkingJavaLimit = 50;
 extern std::vector<std::string> nonWorkingJavas;
 
 // Decides whether the runtime of `path` may be used. `path` becomes its lower-case canonical form (and the
-// matching javaw.exe for GUI applications); `version` receives the runtime's version text.
+// matching javaw.exe for GUI applications); `version` receives the runtime's version text. A version run that
+// takes longer than `versionTimeoutMs` is ended and the runtime refused.
 bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
-                  const VersionComponents& maximum, bool allowBeta);
+                  const VersionComponents& maximum, bool allowBeta, DWORD versionTimeoutMs = kJavaVersionTimeoutMs);
 
 // The registry subkey (below HKEY_CURRENT_USER) of the cache entry for a canonical path.
 std::string javaCacheKeyName(std::string_view canonicalPath);
@@ -38,14 +39,20 @@ bool readCachedVersion(const std::string& canonicalPath, unsigned long long last
 void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
                         DWORD machine);
 
-// Runs "<path> -version" without the Java option variables and takes the version from its standard error.
-bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version);
+// Runs "<path> -version" without the Java option variables and takes the version from its standard error;
+// a run that overruns the time limit is ended (with whatever it started) and gives no version.
+bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                    DWORD timeoutMs = kJavaVersionTimeoutMs);
 
 // The Machine field of a PE file's header; 0 when the file is not a readable PE file.
 DWORD readPeMachine(const std::string& path);
 
 // Removes the variable from the environment and returns its value; none when it was not set or unreadable.
 std::optional<std::string> takeEnvironmentVariable(const char* name);
+
+// The java.exe of a runtime home: home\jre\bin\java.exe when it exists (always when a JDK is required, which
+// then needs home\lib\tools.jar), otherwise home\bin\java.exe. False only when a required JDK is missing.
+bool locateJavaExe(std::string& javaExe, std::string_view home);
 
 // Lists the executable as non-working; true while the list holds fewer than kNonWorkingJavaLimit entries.
 bool addNonWorkingJava(const std::string& path);

@@ -1,11 +1,10 @@
 #include "jvm/JvmLoader.h"
 
-#include "config/ConfigBlock.h"
+#include "common/ProcAddress.h"
+#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
-#include "jvm/JvmSearch.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/NativeLibraryPath.h"
-#include "launcher/Errors.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -27,40 +26,6 @@ void setPathLogged(const std::string& value) {
 }  // namespace
 
 CreateJavaVMFunction createJavaVMEntry() { return createJavaVM; }
-
-bool LoadDLL() {
-    logMessage(L"LoadDLL (%d, %S, %d)", 1, static_cast<const char*>(nullptr), 0);
-    JvmLocation location;
-    HMODULE library = findJvm(location);
-    if (location.kind == kLocationNone) {
-        logError(L"No JVM found");
-        showMessageError(ids::kMsgNoJvmFound, std::string("64"));
-        return false;
-    }
-    publishSelectedRuntime(location.javaExe, location.version);
-    if (!library) logError(L"Could not get DLL-Handle.");
-    bool resolved = resolveCreateJavaVM(library);
-    if (!resolved) logError(L"Could not load functions");
-    if (library && resolved) {
-        logMessage(L"Loading of JVM-DLL successful");
-        return true;
-    }
-    switch (location.kind) {
-        case kLocationSearchPath:
-            showMessageError(ids::kMsgNoJvmFound, std::string("64"));
-            break;
-        case kLocationDirectory:
-            showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text);
-            break;
-        case kLocationVariable:
-            showMessageError(ids::kMsgEnvJvmNotLoaded, location.text);
-            break;
-        default:
-            showMessageError(ids::kMsgRegistryJvmNotLoaded);
-            break;
-    }
-    return false;
-}
 
 HMODULE loadJvmForJavaExe(const std::string& javaExe) {
     logMessage(L"Trying to load JVM-DLL from %S", javaExe.c_str());
@@ -145,7 +110,7 @@ void preloadUcrtbase(const std::string& binDirectory) {
 
 bool resolveCreateJavaVM(HMODULE library) {
     if (!library) return false;
-    auto entry = reinterpret_cast<CreateJavaVMFunction>(GetProcAddress(library, "JNI_CreateJavaVM"));
+    auto entry = procAddress<CreateJavaVMFunction>(library, "JNI_CreateJavaVM");
     if (!entry) return false;
     createJavaVM = entry;
     return true;

@@ -1,5 +1,5 @@
-// Loading the chosen runtime's jvm.dll into this process and publishing what later steps need to know about
-// the runtime: its home, version, the bin directory the library came from, and JNI_CreateJavaVM.
+// Loading a runtime's jvm.dll into this process and publishing what later steps need to know about the
+// runtime: its home, version, the bin directory the library came from, and JNI_CreateJavaVM.
 #pragma once
 
 #include <windows.h>
@@ -22,9 +22,6 @@ inline constexpr const char* kJvmSubdirectories[] = {"server", "client", "j9vm",
 
 // JNI_CreateJavaVM of the loaded library; null until resolveCreateJavaVM found it.
 CreateJavaVMFunction createJavaVMEntry();
-
-// Searches and loads the runtime; shows the message that fits when none can be used.
-bool LoadDLL();
 
 // The library of the runtime of `javaExe`, or of the runtime in its jre folder (a JDK's layout).
 HMODULE loadJvmForJavaExe(const std::string& javaExe);

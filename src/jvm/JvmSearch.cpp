@@ -5,7 +5,9 @@
 #include <share.h>
 #include <vector>
 
-#include "config/ConfigBlock.h"
+#include "common/Handles.h"
+#include "common/TextLists.h"
+#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
 #include "extract/PackedRuntime.h"
 #include "jvm/JavaProbe.h"
@@ -15,30 +17,14 @@
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
+#include "process/Errors.h"
 
 namespace vexlo {
 
 namespace {
 
-constexpr int kSequenceCapacity = 6000;
-constexpr int kLineCapacity = 6000;
-
-struct FileCloser {
-    void operator()(FILE* f) const noexcept { fclose(f); }
-};
-using unique_cfile = std::unique_ptr<FILE, FileCloser>;
-
-std::vector<std::string> splitSequence(const std::string& sequence) {
-    std::vector<std::string> entries;
-    size_t start = 0;
-    while (start <= sequence.size()) {
-        size_t end = sequence.find(';', start);
-        if (end == std::string::npos) end = sequence.size();
-        if (end > start) entries.push_back(sequence.substr(start, end - start));
-        start = end + 1;
-    }
-    return entries;
-}
+constexpr int kSequenceCapacity = kPathCapacity;
+constexpr int kLineCapacity = kPathCapacity;
 
 bool isDirectoryType(char type) { return type == 'A' || type == 'B' || type == 'R'; }
 
@@ -89,7 +75,10 @@ struct Search {
         std::string javaExe;
         std::string version;
         if (!checkJavaHome(javaExe, version, line, minimum, maximum, preferred, false)) return nullptr;
-        logMessage(preferred ? L"Using preferred location" : L"Using installer location");
+        if (preferred)
+            logMessage(L"Using preferred location");
+        else
+            logMessage(L"Using installer location");
         return tryCandidate(javaExe, version, kLocationDirectory, line);
     }
 
@@ -162,7 +151,7 @@ HMODULE findJvm(JvmLocation& location) {
 
     if (HMODULE library = search.tryLocationFile(true)) return library;
 
-    const std::vector<std::string> entries = splitSequence(sequence);
+    const std::vector<std::string> entries = splitList(sequence);
     const bool acceptAnyDirectory = getConfigInt(ids::kAcceptFailedDirectoryEntry) != 0;
     for (const std::string& entry : entries) {
         if (HMODULE library = search.mainPassEntry(entry, acceptAnyDirectory)) return library;
@@ -179,19 +168,38 @@ HMODULE findJvm(JvmLocation& location) {
     return search.tryHomeVariable(kQuandrelJavaHomeVariable);
 }
 
-bool locateJavaExe(std::string& javaExe, std::string_view home) {
-    javaExe.assign(home);
-    javaExe += "\\jre\\bin\\java.exe";
-    if (getConfigInt(ids::kRequireJdk) != 0) {
-        std::string tools(home);
-        tools += "\\lib\\tools.jar";
-        return pathExists(tools);
+bool LoadDLL() {
+    logMessage(L"LoadDLL (%d, %S, %d)", 1, static_cast<const char*>(nullptr), 0);
+    JvmLocation location;
+    HMODULE library = findJvm(location);
+    if (location.kind == kLocationNone) {
+        logError(L"No JVM found");
+        showMessageError(ids::kMsgNoJvmFound, std::string("64"));
+        return false;
     }
-    if (!pathExists(javaExe)) {
-        javaExe.assign(home);
-        javaExe += "\\bin\\java.exe";
+    publishSelectedRuntime(location.javaExe, location.version);
+    if (!library) logError(L"Could not get DLL-Handle.");
+    bool resolved = resolveCreateJavaVM(library);
+    if (!resolved) logError(L"Could not load functions");
+    if (library && resolved) {
+        logMessage(L"Loading of JVM-DLL successful");
+        return true;
     }
-    return true;
+    switch (location.kind) {
+        case kLocationSearchPath:
+            showMessageError(ids::kMsgNoJvmFound, std::string("64"));
+            break;
+        case kLocationDirectory:
+            showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text);
+            break;
+        case kLocationVariable:
+            showMessageError(ids::kMsgEnvJvmNotLoaded, location.text);
+            break;
+        default:
+            showMessageError(ids::kMsgRegistryJvmNotLoaded);
+            break;
+    }
+    return false;
 }
 
 bool checkJavaHome(std::string& javaExe, std::string& version, std::string_view home,

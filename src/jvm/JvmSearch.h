@@ -39,9 +39,8 @@ inline constexpr char kQuandrelJavaHomeVariable[] = "QUANDREL_JAVA_HOME";
 // Runs the whole search; the loaded JVM library (never freed), or null.
 HMODULE findJvm(JvmLocation& location);
 
-// The java.exe of a runtime home: home\jre\bin\java.exe when it exists (always when a JDK is required, which
-// then needs home\lib\tools.jar), otherwise home\bin\java.exe. False only when a required JDK is missing.
-bool locateJavaExe(std::string& javaExe, std::string_view home);
+// Searches and loads the runtime and publishes it; shows the message that fits when none can be used.
+bool LoadDLL();
 
 // Probes a runtime home (canonical form, packed archives unpacked first); accept-any-version passes the
 // home even when its runtime fails the probe.

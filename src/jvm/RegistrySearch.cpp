@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "common/Handles.h"
+#include "common/TextLists.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "jvm/JavaProbe.h"
-#include "jvm/JvmSearch.h"
 #include "log/Log.h"
 
 namespace vexlo {
@@ -121,14 +121,8 @@ bool tryPreviousInstallation(HKEY root, REGSAM view, Runtime& found, const Versi
     }
     logMessage(L"found installations: %S", installations.c_str());
 
-    std::string_view rest = installations;
-    while (!rest.empty()) {
-        std::size_t end = rest.find(';');
-        std::string_view directory = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end + 1);
-        if (directory.empty()) continue;
-
-        std::string home = std::string(directory) + "\\jre";
+    for (const std::string& directory : splitList(std::string_view(installations))) {
+        std::string home = directory + "\\jre";
         std::string javaExe;
         if (!locateJavaExe(javaExe, home)) {
             logMessage(L"did not find java in %S", home.c_str());

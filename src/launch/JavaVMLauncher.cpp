@@ -7,15 +7,16 @@
 #include <limits>
 
 #include "common/Handles.h"
+#include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "jvm/JavaVersion.h"
 #include "jvm/JvmLoader.h"
 #include "launch/JvmArguments.h"
 #include "launch/LauncherVariables.h"
-#include "launcher/CommandLine.h"
-#include "launcher/Errors.h"
-#include "launcher/Launcher.h"
+#include "common/CommandLine.h"
+#include "process/Errors.h"
+#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -315,13 +316,13 @@ void loadHelperLibrary() {
     if (preJava8Minimum) logMessage(L"partially registering natives");
     if (!library) return;
 
-    auto registerNatives = reinterpret_cast<RegisterNativesFunction>(GetProcAddress(library, "registerNativesEx"));
+    auto registerNatives = procAddress<RegisterNativesFunction>(library, "registerNativesEx");
     if (!registerNatives) {
         logError(L"did not find register natives in helper dll");
         return;
     }
     if (!initFromLauncher(true)) return;
-    if (!registerNatives(launchJniEnv, library, !preJava8Minimum, &logError)) {
+    if (!registerNatives(launchJniEnv, library, !preJava8Minimum, &logErrorFromLibrary)) {
         launchJniEnv->ExceptionClear();
         logError(L"registering helper dll failed");
         initFromLauncher(false);

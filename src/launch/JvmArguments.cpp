@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/Handles.h"
+#include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "extract/IncludedFiles.h"
@@ -16,8 +17,8 @@
 #include "launch/LauncherVariables.h"
 #include "launch/NativeLibraryPath.h"
 #include "launch/VmOptions.h"
-#include "launcher/Errors.h"
-#include "launcher/Launcher.h"
+#include "process/Errors.h"
+#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -295,9 +296,9 @@ void expandArgumentFiles(std::vector<std::string>& options) {
         return;
     }
     auto initArgProcessing =
-        reinterpret_cast<JliInitArgProcessing>(GetProcAddress(library.get(), "JLI_InitArgProcessing"));
-    auto preprocessArg = reinterpret_cast<JliPreprocessArg>(GetProcAddress(library.get(), "JLI_PreprocessArg"));
-    auto memFree = reinterpret_cast<JliMemFree>(GetProcAddress(library.get(), "JLI_MemFree"));
+        procAddress<JliInitArgProcessing>(library.get(), "JLI_InitArgProcessing");
+    auto preprocessArg = procAddress<JliPreprocessArg>(library.get(), "JLI_PreprocessArg");
+    auto memFree = procAddress<JliMemFree>(library.get(), "JLI_MemFree");
     if (!initArgProcessing || !preprocessArg || !memFree) {
         logMessage(L"did not find all list functions %p %p %p", reinterpret_cast<void*>(initArgProcessing),
                    reinterpret_cast<void*>(preprocessArg), reinterpret_cast<void*>(memFree));
@@ -328,7 +329,7 @@ void removeJavaOptionVariables() {
     // A virtual machine built against the universal runtime reads that runtime's copy of the environment.
     if (HMODULE ucrt = GetModuleHandleA("ucrtbase.dll")) {
         using PutenvFn = errno_t(__cdecl*)(const char*, const char*);
-        auto putenvS = reinterpret_cast<PutenvFn>(GetProcAddress(ucrt, "_putenv_s"));
+        auto putenvS = procAddress<PutenvFn>(ucrt, "_putenv_s");
         if (putenvS) {
             logMessage(L"using _putenv_s in ucrtbase.dll %p %p", reinterpret_cast<void*>(putenvS),
                        reinterpret_cast<void*>(&_putenv_s));

@@ -2,16 +2,12 @@
 
 #include <windows.h>
 
-#include <memory>
-
 #include "common/Format.h"
+#include "common/Handles.h"
 #include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
-
-// With UNICODE the SDK headers map GetEnvironmentStrings to the wide call and leave the 8-bit one undeclared.
-extern "C" __declspec(dllimport) LPCH WINAPI GetEnvironmentStringsA(void);
 
 namespace vexlo {
 
@@ -111,13 +107,6 @@ void expandEnvironmentEntries(std::basic_string<Char>& text, const Char* block) 
     }
 }
 
-struct EnvironmentBlockA {
-    void operator()(char* block) const noexcept { FreeEnvironmentStringsA(block); }
-};
-struct EnvironmentBlockW {
-    void operator()(wchar_t* block) const noexcept { FreeEnvironmentStringsW(block); }
-};
-
 }  // namespace
 
 int replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
@@ -149,7 +138,7 @@ void expandLauncherVariables(std::string& text) {
         }
         replaceAll(text, placeholder.text, value);
     }
-    std::unique_ptr<char, EnvironmentBlockA> block(GetEnvironmentStringsA());
+    unique_environment_a block(GetEnvironmentStringsA());
     expandEnvironmentPlaceholders(text, block.get());
 }
 
@@ -167,7 +156,7 @@ void expandLauncherVariablesWide(std::wstring& text, bool useAnsiForms) {
         }
         replaceAll(text, widenBytes(placeholder.text), value);
     }
-    std::unique_ptr<wchar_t, EnvironmentBlockW> block(GetEnvironmentStringsW());
+    unique_environment_w block(GetEnvironmentStringsW());
     expandEnvironmentPlaceholders(text, block.get());
 }
 

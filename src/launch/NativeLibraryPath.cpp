@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "config/ConfigBlock.h"
+#include "common/ProcAddress.h"
+#include "common/TextLists.h"
+#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
 #include "launch/LauncherVariables.h"
 #include "log/Log.h"
@@ -29,18 +31,13 @@ void reducePath() {
     logMessage(L"reducing PATH %d %d %s", static_cast<int>(n), static_cast<int>(size), path.c_str());
 
     std::wstring reduced;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(L';', start);
-        if (end == std::wstring::npos) end = path.size();
-        std::wstring entry = path.substr(start, end - start);
-        if (!entry.empty() && entry.size() >= n &&
+    for (const std::wstring& entry : splitList(std::wstring_view(path))) {
+        if (entry.size() >= n &&
             CompareStringOrdinal(entry.c_str(), static_cast<int>(n), windowsDir, static_cast<int>(n), TRUE) ==
                 CSTR_EQUAL) {
             if (!reduced.empty()) reduced += L';';
             reduced += entry;
         }
-        start = end + 1;
     }
     logMessage(L"reduced PATH %d to %s", static_cast<int>(reduced.size()), reduced.c_str());
     if (!reduced.empty() && !SetEnvironmentVariableW(L"PATH", reduced.c_str())) logMessage(L"ERROR setting path");
@@ -95,8 +92,7 @@ void prepareNativeLibraryPath() {
 DllDirectoryCookie addDllDirectory(const std::string& directory) {
     if (getConfigInt(ids::kAddDllDirectories) == 0) return nullptr;
     using AddFunction = DLL_DIRECTORY_COOKIE(WINAPI*)(PCWSTR);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto add = kernel ? reinterpret_cast<AddFunction>(GetProcAddress(kernel, "AddDllDirectory")) : nullptr;
+    auto add = procAddress<AddFunction>(GetModuleHandleA("kernel32.dll"), "AddDllDirectory");
     if (!add) return nullptr;
 
     wchar_t wide[kPathCapacity];
@@ -109,8 +105,7 @@ DllDirectoryCookie addDllDirectory(const std::string& directory) {
 void removeDllDirectory(DllDirectoryCookie cookie) {
     if (!cookie) return;
     using RemoveFunction = BOOL(WINAPI*)(DLL_DIRECTORY_COOKIE);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto remove = kernel ? reinterpret_cast<RemoveFunction>(GetProcAddress(kernel, "RemoveDllDirectory")) : nullptr;
+    auto remove = procAddress<RemoveFunction>(GetModuleHandleA("kernel32.dll"), "RemoveDllDirectory");
     if (!remove) return;
     logMessage(L"Removing DLL directory");
     remove(cookie);

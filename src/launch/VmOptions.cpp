@@ -12,7 +12,7 @@
 #include "jvm/JavaVersion.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/LauncherVariables.h"
-#include "launcher/CommandLine.h"
+#include "common/CommandLine.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"

@@ -8,31 +8,26 @@
 #include "config/ConfigIds.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
-#include "jvm/JvmLoader.h"
+#include "jvm/JvmSearch.h"
 #include "launch/JavaVMLauncher.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
-#include "launcher/CommandLine.h"
-#include "launcher/Errors.h"
+#include "common/CommandLine.h"
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
+#include "process/Errors.h"
+#include "process/LauncherState.h"
 #include "service/ServiceControl.h"
 #include "service/ServiceRuntime.h"
 
 namespace vexlo {
 
-bool serviceFlag = false;
-bool noRedirectFlag = false;
-char launcherKind = 0;
-std::wstring serviceName;
-std::vector<std::wstring> argumentList;
-
 namespace {
 
 void initialiseLauncher() {
     launcherTempDir.clear();
-    readConfigSecondPass(nullptr);
+    readConfigSecondPass();
     char kind[2];
     getConfigString(ids::kLauncherKind, kind, sizeof kind);
     launcherKind = kind[0];
@@ -74,21 +69,21 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
     if (!argumentList.empty()) serviceName = argumentList.front();
 
     if (word == L"?" || word == L"help") return printUsage();
-    if (word == L"install") return installService(installStartType());
+    if (word == L"install") return installService(serviceName, installStartType());
     if (word == L"install-and-start") {
-        installService(installStartType());
-        return startService(argumentList);
+        installService(serviceName, installStartType());
+        return startService(serviceName, argumentList);
     }
-    if (word == L"install-auto") return installService(SERVICE_AUTO_START);
-    if (word == L"install-demand") return installService(SERVICE_DEMAND_START);
-    if (word == L"uninstall") return uninstallService(true);
-    if (word == L"stop") return stopService(true);
-    if (word == L"start") return startService(argumentList);
+    if (word == L"install-auto") return installService(serviceName, SERVICE_AUTO_START);
+    if (word == L"install-demand") return installService(serviceName, SERVICE_DEMAND_START);
+    if (word == L"uninstall") return uninstallService(serviceName, true);
+    if (word == L"stop") return stopService(serviceName, true);
+    if (word == L"start") return startService(serviceName, argumentList);
     if (word == L"restart") {
-        stopService(false);
-        return startService(argumentList);
+        stopService(serviceName, false);
+        return startService(serviceName, argumentList);
     }
-    if (word == L"status") return serviceStatus();
+    if (word == L"status") return serviceStatus(serviceName);
     if (word == L"run" || word == L"run-redirect") {
         if (word == L"run") {
             logMessage(L"running service");
@@ -132,7 +127,7 @@ int launcherMain() {
     return dispatchCommand(argumentList.front(), programPath);
 }
 
-void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
+void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) {
     if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
     if (restarted) {
@@ -142,15 +137,6 @@ void launchSequence(std::vector<std::wstring>& arguments, bool restarted) {
     checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
     if (!launchJvm(arguments)) exitLauncher(1);
-}
-
-void exitLauncher(int exitCode) {
-    if (!launcherTempDir.empty()) {
-        // Deep enough for every directory level that extraction created.
-        removeDirectoryContents(launcherTempDir, nullptr, nullptr, std::max(1, includedDirectoryDepth));
-        RemoveDirectoryA(launcherTempDir.c_str());
-    }
-    ExitProcess(static_cast<UINT>(exitCode));
 }
 
 }  // namespace vexlo

@@ -7,8 +7,11 @@
 #include <ctime>
 #include <share.h>
 
+#include "common/Buffers.h"
 #include "common/Format.h"
-#include "paths/TempDirectories.h"
+#include "common/Handles.h"
+#include "common/ModuleFileName.h"
+#include "paths/LogDirectory.h"
 
 namespace vexlo {
 namespace {
@@ -37,7 +40,7 @@ long long nowMillis() {
 }
 
 bool envEqualsYes(const char* name) {
-    char value[6000];
+    char value[kPathCapacity];
     DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
     return n > 0 && n < sizeof value && std::string(value) == "yes";
 }
@@ -46,17 +49,15 @@ bool envEqualsYes(const char* name) {
 bool logPathExists(const std::wstring& path) {
     if (path.size() <= 3 && path.size() >= 2 && path[1] == L':') return true;
     WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW(path.c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    FindClose(h);
-    return true;
+    unique_find find(FindFirstFileW(path.c_str(), &data));
+    return find.valid();
 }
 
 void activate(LogState& s) {
     s.initialised = true;
     if (!envEqualsYes("VEXLO_LOG") && !envEqualsYes("QUANDREL_LOG")) return;
 
-    std::wstring dir = getTempDirectoryWide(false);
+    std::wstring dir = logDirectory();
     if (dir.empty()) {
         dir = L"c:\\";
     } else if (dir.back() != L'\\' && dir.back() != L'/') {
@@ -72,14 +73,11 @@ void activate(LogState& s) {
         s.stream = _wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO);
         if (!s.stream) return;
     }
-    wchar_t exe[6000];
-    DWORD n = GetModuleFileNameW(nullptr, exe, 6000);
-    if (n >= 6000) n = 5999;
-    exe[n] = L'\0';
+    std::wstring exe = moduleFileName();
     time_t now = time(nullptr);
     const char* when = ctime(&now);
     // The runtime's own wide printf reads "%s" as 8-bit under libstdc++; our formatter keeps the wide rules.
-    fputws(formatWide(L"Started executable %s at %S\n", exe, when ? when : "\n").c_str(), s.stream);
+    fputws(formatWide(L"Started executable %s at %S\n", exe.c_str(), when ? when : "\n").c_str(), s.stream);
     fflush(s.stream);
     s.startMillis = nowMillis();
 }
@@ -111,14 +109,14 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
 
 }  // namespace
 
-void logMessage(const wchar_t* format, ...) {
+void writeLogLine(bool isError, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
-    writeLine(false, format, args);
+    writeLine(isError, format, args);
     va_end(args);
 }
 
-void logError(const wchar_t* format, ...) {
+void logErrorFromLibrary(const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(true, format, args);

@@ -3,10 +3,25 @@
 
 #include <string>
 
+#include "common/Format.h"
+
 namespace vexlo {
 
-void logMessage(const wchar_t* format, ...);
-void logError(const wchar_t* format, ...);
+// Unchecked: logMessage and logError check their formats at compile time and call this.
+void writeLogLine(bool isError, const wchar_t* format, ...);
+
+template <typename... Args>
+void logMessage(CheckedFormat<Args...> format, Args... args) {
+    writeLogLine(false, format.text, args...);
+}
+
+template <typename... Args>
+void logError(CheckedFormat<Args...> format, Args... args) {
+    writeLogLine(true, format.text, args...);
+}
+
+// An error line whose format comes from a library we load (it logs through us), so it cannot be checked here.
+void logErrorFromLibrary(const wchar_t* format, ...);
 
 // The log file's path; empty while logging is off.
 std::wstring getLogPath();

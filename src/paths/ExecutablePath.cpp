@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/ChildProcess.h"
 #include "common/Format.h"
-#include "common/Handles.h"
+#include "common/ModuleFileName.h"
 #include "log/Log.h"
-#include "paths/PathForms.h"
 
 namespace vexlo {
 namespace {
@@ -42,27 +42,17 @@ std::vector<unsigned>& plainCodePages() {
     return pages;
 }
 
-// A call that fills a buffer of kPathCapacity units; a result that does not fit counts as failure.
-bool fits(DWORD n) { return n > 0 && n < kPathCapacity; }
-
-std::wstring moduleFileNameWide() {
-    std::vector<wchar_t> buffer(kPathCapacity);
-    DWORD n = GetModuleFileNameW(nullptr, buffer.data(), kPathCapacity);
-    if (!fits(n)) return std::wstring();
-    return std::wstring(buffer.data(), n);
-}
-
 std::wstring longPathOf(const std::wstring& path) {
     std::vector<wchar_t> buffer(kPathCapacity);
     DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), kPathCapacity);
-    if (!fits(n)) return path;
+    if (!fitsBuffer(n)) return path;
     return std::wstring(buffer.data(), n);
 }
 
 std::optional<std::string> shortPathViaApi(const std::wstring& path) {
     std::vector<wchar_t> buffer(kPathCapacity);
     DWORD n = GetShortPathNameW(path.c_str(), buffer.data(), kPathCapacity);
-    if (!fits(n)) return std::nullopt;
+    if (!fitsBuffer(n)) return std::nullopt;
     bool substituted = false;
     std::string ansi = wideToAnsi(std::wstring_view(buffer.data(), n), &substituted);
     if (substituted) return std::nullopt;
@@ -73,17 +63,17 @@ std::optional<std::string> shortPathViaApi(const std::wstring& path) {
 std::string shortModuleNameAnsi() {
     std::vector<char> module(kPathCapacity);
     DWORD n = GetModuleFileNameA(nullptr, module.data(), kPathCapacity);
-    if (!fits(n)) return std::string();
+    if (!fitsBuffer(n)) return std::string();
     std::vector<char> shortName(kPathCapacity);
     DWORD m = GetShortPathNameA(module.data(), shortName.data(), kPathCapacity);
-    if (!fits(m)) return std::string();
+    if (!fitsBuffer(m)) return std::string();
     return std::string(shortName.data(), m);
 }
 
 void computeExecutablePaths() {
     ExecutablePaths& p = paths();
     if (p.computed) return;
-    p.longPath = longPathOf(moduleFileNameWide());
+    p.longPath = longPathOf(moduleFileName());
 
     std::optional<std::string> ansi;
     bool substituted = false;
@@ -168,7 +158,7 @@ void initExecutableDirectories() {
     std::vector<char> ansiBuffer(kPathCapacity);
     char* ansiFilePart = nullptr;
     DWORD n = GetFullPathNameA(ansi.c_str(), kPathCapacity, ansiBuffer.data(), &ansiFilePart);
-    if (fits(n)) {
+    if (fitsBuffer(n)) {
         d.ansi.assign(ansiBuffer.data(), ansiFilePart ? static_cast<size_t>(ansiFilePart - ansiBuffer.data()) : n);
     }
     d.ansiWide = widenBytes(d.ansi);
@@ -176,7 +166,7 @@ void initExecutableDirectories() {
     std::vector<wchar_t> wideBuffer(kPathCapacity);
     wchar_t* wideFilePart = nullptr;
     DWORD m = GetFullPathNameW(wide.c_str(), kPathCapacity, wideBuffer.data(), &wideFilePart);
-    if (fits(m)) {
+    if (fitsBuffer(m)) {
         d.longDir.assign(wideBuffer.data(), wideFilePart ? static_cast<size_t>(wideFilePart - wideBuffer.data()) : m);
     }
     d.computed = true;
@@ -198,72 +188,85 @@ const std::wstring& exeDirLong() {
 }
 
 std::optional<std::string> shortPathViaShell(const std::wstring& longPath) {
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    unique_handle readEnd;
-    unique_handle writeEnd;
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-        logMessage(L"CreatePipe error (%d)", static_cast<int>(GetLastError()));
-        return std::nullopt;
-    }
-    if (!SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0)) {
-        logMessage(L"SetHandleInformation error (%d)", static_cast<int>(GetLastError()));
-        return std::nullopt;
-    }
-
     std::vector<wchar_t> windowsDir(kPathCapacity);
     UINT w = GetWindowsDirectoryW(windowsDir.data(), kPathCapacity);
-    if (!fits(w)) windowsDir[0] = L'\0';
-    std::wstring commandLine = formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI",
-                                          windowsDir.data(), longPath.c_str());
-    logMessage(L"executing %s", commandLine.c_str());
-
-    PROCESS_INFORMATION info{};
-    BOOL started = FALSE;
-    if (commandLine.size() < kPathCapacity) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = writeEnd.get();
-        startup.hStdError = writeEnd.get();
-        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                 nullptr, &startup, &info);
-    }
-    if (!started) {
+    if (!fitsBuffer(w)) windowsDir[0] = L'\0';
+    ChildProcessRequest request;
+    request.commandLine = formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI",
+                                     windowsDir.data(), longPath.c_str());
+    logMessage(L"executing %s", request.commandLine.c_str());
+    if (request.commandLine.size() >= kPathCapacity) {
         logMessage(L"could not execute cmd.exe");
         return std::nullopt;
     }
-    unique_handle process(info.hProcess);
-    unique_handle thread(info.hThread);
-    writeEnd.reset();  // our copy must go, or the read below never sees the end
-
-    std::string output;
-    std::vector<char> chunk(kPathCapacity);
-    while (output.size() < kPathCapacity) {
-        DWORD got = 0;
-        DWORD want = static_cast<DWORD>(kPathCapacity - output.size());
-        if (!ReadFile(readEnd.get(), chunk.data(), want, &got, nullptr) || got == 0) break;
-        output.append(chunk.data(), got);
+    request.creationFlags = CREATE_NO_WINDOW;
+    request.outputLimit = kPathCapacity;
+    request.timeoutMs = 10000;
+    ChildProcessResult child = runChildProcess(request);
+    switch (child.status) {
+        case ChildProcessStatus::PipeFailed:
+            logMessage(L"CreatePipe error (%d)", static_cast<int>(child.error));
+            return std::nullopt;
+        case ChildProcessStatus::InheritFailed:
+            logMessage(L"SetHandleInformation error (%d)", static_cast<int>(child.error));
+            return std::nullopt;
+        case ChildProcessStatus::StartFailed:
+            logMessage(L"could not execute cmd.exe");
+            return std::nullopt;
+        case ChildProcessStatus::Finished:
+        case ChildProcessStatus::TimedOut:
+            break;
     }
-    readEnd.reset();
+    const std::string& output = child.output;
     logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(output.size()), output.c_str());
-
-    // The child closes its output just before it ends; give it a moment so its exit code is final.
-    WaitForSingleObject(process.get(), 10000);
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.get(), &exitCode);
-    logMessage(L"Exit Code %d", static_cast<int>(exitCode));
-    if (exitCode == STILL_ACTIVE) {
+    logMessage(L"Exit Code %d", static_cast<int>(child.exitCode));
+    if (child.status == ChildProcessStatus::TimedOut) {
         logMessage(L"Terminating process");
-        TerminateProcess(process.get(), 1);
         return std::nullopt;
     }
-    if (exitCode != 0 || output.size() < 6) return std::nullopt;
+    if (child.exitCode != 0 || output.size() < 6) return std::nullopt;
     size_t lineEnd = output.find_first_of("\r\n");
     if (lineEnd == std::string::npos) return std::nullopt;
     std::string shortPath = output.substr(0, lineEnd);
     logMessage(L"Using %S", shortPath.c_str());
     return shortPath;
+}
+
+bool ansiToWide(std::string_view text, std::wstring& wide) {
+    wide.clear();
+    if (text.empty()) return true;
+    UINT cp = fileApiCodePage();
+    int size = MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) return false;
+    wide.resize(static_cast<size_t>(size));
+    return MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), wide.data(), size) == size;
+}
+
+void collapseBackslashes(std::wstring& text, size_t start) {
+    if (start >= text.size()) return;
+    size_t out = std::min(text.size(), start + 2);
+    for (size_t in = out; in < text.size(); ++in) {
+        if (text[in] == L'\\' && text[out - 1] == L'\\') continue;
+        text[out++] = text[in];
+    }
+    text.resize(out);
+}
+
+void collapseBackslashesAnsi(std::string& text, size_t start) {
+    if (start >= text.size()) return;
+    std::wstring wide;
+    if (!ansiToWide(std::string_view(text).substr(start), wide)) return;
+    collapseBackslashes(wide, 0);
+    bool substituted = false;
+    std::string back = wideToAnsi(wide, &substituted);
+    if (substituted) return;
+    text.replace(start, std::string::npos, back);
+}
+
+bool hasExeSuffix(std::string_view path) {
+    if (path.size() < 5) return false;
+    std::string_view suffix = path.substr(path.size() - 4);
+    return suffix[0] == '.' && (suffix[1] | 0x20) == 'e' && (suffix[2] | 0x20) == 'x' && (suffix[3] | 0x20) == 'e';
 }
 
 }  // namespace vexlo

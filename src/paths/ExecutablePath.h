@@ -6,10 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace vexlo {
+#include "common/Buffers.h"
 
-// Every Windows path call gets a buffer of this many units; a path that does not fit is that call's failure.
-inline constexpr unsigned kPathCapacity = 6000;
+namespace vexlo {
 
 // CP_ACP when the file APIs are in ANSI mode, otherwise CP_OEMCP.
 unsigned fileApiCodePage();
@@ -35,5 +34,17 @@ const std::wstring& exeDirLong();
 
 // Asks the command interpreter for the short form of a long path; none when it cannot give one.
 std::optional<std::string> shortPathViaShell(const std::wstring& longPath);
+
+// 8-bit text in the file-API code page to wide; false when the system cannot convert it.
+bool ansiToWide(std::string_view text, std::wstring& wide);
+
+// Drops every backslash that follows a kept backslash, from `start` on; the characters at `start` and
+// `start + 1` are always kept, so a network path's leading pair survives.
+void collapseBackslashes(std::wstring& text, size_t start = 0);
+// The same done on the wide form; the string stays unchanged when converting back would substitute.
+void collapseBackslashesAnsi(std::string& text, size_t start = 0);
+
+// Ends in ".exe" (any case) and is at least 5 characters long.
+bool hasExeSuffix(std::string_view path);
 
 }  // namespace vexlo

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/Handles.h"
+#include "common/TextLists.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 
@@ -24,18 +25,6 @@ bool isRelative(std::basic_string_view<Char> path) {
     return true;
 }
 
-bool fits(DWORD n) { return n > 0 && n < kPathCapacity; }
-
-// 8-bit text in the file-API code page to wide; false when the system cannot convert it.
-bool ansiToWide(std::string_view text, std::wstring& wide) {
-    wide.clear();
-    if (text.empty()) return true;
-    UINT cp = fileApiCodePage();
-    int size = MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) return false;
-    wide.resize(static_cast<size_t>(size));
-    return MultiByteToWideChar(cp, 0, text.data(), static_cast<int>(text.size()), wide.data(), size) == size;
-}
 
 // The directory part of a base file as GetFullPathName gives it, trailing backslash included.
 std::string directoryOfAnsi(std::string_view baseFile) {
@@ -43,7 +32,7 @@ std::string directoryOfAnsi(std::string_view baseFile) {
     std::vector<char> buffer(kPathCapacity);
     char* filePart = nullptr;
     DWORD n = GetFullPathNameA(base.c_str(), kPathCapacity, buffer.data(), &filePart);
-    if (fits(n)) return std::string(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
+    if (fitsBuffer(n)) return std::string(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
     size_t cut = base.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
 }
@@ -53,7 +42,7 @@ std::wstring directoryOfWide(std::wstring_view baseFile) {
     std::vector<wchar_t> buffer(kPathCapacity);
     wchar_t* filePart = nullptr;
     DWORD n = GetFullPathNameW(base.c_str(), kPathCapacity, buffer.data(), &filePart);
-    if (fits(n)) return std::wstring(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
+    if (fitsBuffer(n)) return std::wstring(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
     size_t cut = base.find_last_of(L"\\/");
     return cut == std::wstring::npos ? std::wstring() : base.substr(0, cut + 1);
 }
@@ -77,26 +66,7 @@ unsigned long long fileTimeValue(const FILETIME& time) {
 bool isRelativePath(std::string_view path) { return isRelative(path); }
 bool isRelativePath(std::wstring_view path) { return isRelative(path); }
 
-void collapseBackslashes(std::wstring& text, size_t start) {
-    if (start >= text.size()) return;
-    size_t out = std::min(text.size(), start + 2);
-    for (size_t in = out; in < text.size(); ++in) {
-        if (text[in] == L'\\' && text[out - 1] == L'\\') continue;
-        text[out++] = text[in];
-    }
-    text.resize(out);
-}
 
-void collapseBackslashesAnsi(std::string& text, size_t start) {
-    if (start >= text.size()) return;
-    std::wstring wide;
-    if (!ansiToWide(std::string_view(text).substr(start), wide)) return;
-    collapseBackslashes(wide, 0);
-    bool substituted = false;
-    std::string back = wideToAnsi(wide, &substituted);
-    if (substituted) return;
-    text.replace(start, std::string::npos, back);
-}
 
 void lowerCasePathWide(std::wstring& path) {
     for (wchar_t& c : path) {
@@ -150,7 +120,7 @@ std::string canonicalPathAnsi(std::string_view path, bool keepCase) {
     std::string resolved = resolvePath(path);
     std::vector<char> buffer(kPathCapacity);
     DWORD n = GetFullPathNameA(resolved.c_str(), kPathCapacity, buffer.data(), nullptr);
-    if (!fits(n)) {
+    if (!fitsBuffer(n)) {
         logError(L"could not get canonical path for %S.", std::string(path).c_str());
         return resolved;
     }
@@ -164,7 +134,7 @@ std::wstring canonicalPathWide(std::wstring_view path, bool useAnsiDir, bool kee
     std::wstring resolved = resolvePathWide(path, useAnsiDir);
     std::vector<wchar_t> buffer(kPathCapacity);
     DWORD n = GetFullPathNameW(resolved.c_str(), kPathCapacity, buffer.data(), nullptr);
-    if (!fits(n)) {
+    if (!fitsBuffer(n)) {
         logError(L"could not get canonical path for %s.", std::wstring(path).c_str());
         return resolved;
     }
@@ -177,13 +147,7 @@ std::wstring canonicalPathWide(std::wstring_view path, bool useAnsiDir, bool kee
 void resolvePathList(std::string& target, std::string_view list,
                      const std::function<void(const std::string&)>& callback) {
     bool first = true;
-    size_t pos = 0;
-    while (pos <= list.size()) {
-        size_t end = list.find(';', pos);
-        if (end == std::string_view::npos) end = list.size();
-        std::string_view entry = list.substr(pos, end - pos);
-        pos = end + 1;
-        if (entry.empty()) continue;
+    for (const std::string& entry : splitList(list)) {
         if (!first) target += ';';
         first = false;
         std::string resolved = resolvePath(entry);
@@ -213,11 +177,6 @@ bool findFileWide(std::wstring_view path, unsigned long long* lastWriteTime) {
 bool pathExists(std::string_view path) { return findFile(path, nullptr); }
 bool pathExistsWide(std::wstring_view path) { return findFileWide(path, nullptr); }
 
-bool hasExeSuffix(std::string_view path) {
-    if (path.size() < 5) return false;
-    std::string_view suffix = path.substr(path.size() - 4);
-    return suffix[0] == '.' && (suffix[1] | 0x20) == 'e' && (suffix[2] | 0x20) == 'x' && (suffix[3] | 0x20) == 'e';
-}
 
 int listFilesByExtension(std::string_view directory, std::string_view extension, std::vector<std::string>& names) {
     names.clear();

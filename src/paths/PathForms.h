@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "paths/ExecutablePath.h"
+
 namespace vexlo {
 
 // Absolute means "X:\..." or "\\..." (after an optional leading double quote); everything else is relative.
@@ -34,12 +36,6 @@ std::wstring canonicalPathWide(std::wstring_view path, bool useAnsiDir, bool kee
 void resolvePathList(std::string& target, std::string_view list,
                      const std::function<void(const std::string&)>& callback = {});
 
-// Drops every backslash that follows a kept backslash, from `start` on; the characters at `start` and
-// `start + 1` are always kept, so a network path's leading pair survives.
-void collapseBackslashes(std::wstring& text, size_t start = 0);
-// The same done on the wide form; the string stays unchanged when converting back would substitute.
-void collapseBackslashesAnsi(std::string& text, size_t start = 0);
-
 // Lower-cases A-Z only; the 8-bit form stays unchanged when converting back would substitute.
 void lowerCasePathAnsi(std::string& path);
 void lowerCasePathWide(std::wstring& path);
@@ -51,9 +47,6 @@ bool pathExistsWide(std::wstring_view path);
 // As pathExists; also gives the entry's last-write time (FILETIME as 64-bit, 100 ns since 1601) when found.
 bool findFile(std::string_view path, unsigned long long* lastWriteTime = nullptr);
 bool findFileWide(std::wstring_view path, unsigned long long* lastWriteTime = nullptr);
-
-// Ends in ".exe" (any case) and is at least 5 characters long.
-bool hasExeSuffix(std::string_view path);
 
 // Names (without directory) of the entries matching dir\*.ext in enumeration order; returns their count.
 int listFilesByExtension(std::string_view directory, std::string_view extension, std::vector<std::string>& names);

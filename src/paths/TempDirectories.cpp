@@ -10,13 +10,16 @@
 #include <optional>
 #include <vector>
 
+#include "common/Buffers.h"
 #include "common/Format.h"
-#include "config/ConfigBlock.h"
+#include "common/ProcAddress.h"
+#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
-#include "launcher/Errors.h"
 #include "log/Log.h"
-#include "paths/ExecutablePath.h"
+#include "paths/LogDirectory.h"
 #include "paths/PathForms.h"
+#include "process/Errors.h"
+#include "process/LauncherState.h"
 
 namespace vexlo {
 
@@ -49,15 +52,13 @@ const FolderFunctions& folderFunctions() {
         FolderFunctions f;
         HMODULE shell = LoadLibraryA("shell32.dll");  // stays loaded for the process
         if (shell) {
-            f.ansi = reinterpret_cast<FolderPathA>(GetProcAddress(shell, "SHGetFolderPathA"));
-            f.wide = reinterpret_cast<FolderPathW>(GetProcAddress(shell, "SHGetFolderPathW"));
+            f.ansi = procAddress<FolderPathA>(shell, "SHGetFolderPathA");
+            f.wide = procAddress<FolderPathW>(shell, "SHGetFolderPathW");
         }
         return f;
     }();
     return functions;
 }
-
-bool fits(DWORD n) { return n > 0 && n < kPathCapacity; }
 
 template <typename Char>
 bool containsBang(std::basic_string_view<Char> path) {
@@ -134,14 +135,14 @@ std::optional<std::wstring> environmentWide(const wchar_t* name, DWORD capacity)
 std::optional<std::string> windowsDirectoryAnsi() {
     std::vector<char> buffer(kPathCapacity);
     UINT n = GetWindowsDirectoryA(buffer.data(), kPathCapacity);
-    if (!fits(n)) return std::nullopt;
+    if (!fitsBuffer(n)) return std::nullopt;
     return std::string(buffer.data(), n);
 }
 
 std::optional<std::wstring> windowsDirectoryWide() {
     std::vector<wchar_t> buffer(kPathCapacity);
     UINT n = GetWindowsDirectoryW(buffer.data(), kPathCapacity);
-    if (!fits(n)) return std::nullopt;
+    if (!fitsBuffer(n)) return std::nullopt;
     return std::wstring(buffer.data(), n);
 }
 
@@ -172,7 +173,7 @@ std::optional<std::string> candidateAnsi(Candidate c) {
         case Candidate::TempPath: {
             std::vector<char> buffer(kPathCapacity);
             DWORD n = GetTempPathA(kPathCapacity, buffer.data());
-            if (!fits(n)) return std::nullopt;
+            if (!fitsBuffer(n)) return std::nullopt;
             return std::string(buffer.data(), n);
         }
         case Candidate::UserProfile: {
@@ -206,7 +207,7 @@ std::optional<std::wstring> candidateWide(Candidate c) {
         case Candidate::TempPath: {
             std::vector<wchar_t> buffer(kPathCapacity);
             DWORD n = GetTempPathW(kPathCapacity, buffer.data());
-            if (!fits(n)) return std::nullopt;
+            if (!fitsBuffer(n)) return std::nullopt;
             return std::wstring(buffer.data(), n);
         }
         case Candidate::UserProfile: {
@@ -246,6 +247,13 @@ struct Outcome {
     bool taken = false;
     bool bang = false;
 };
+
+// Run on the way out of a failed launch: nothing extracted for it stays behind.
+void removeLauncherTempDirectory() {
+    if (launcherTempDir.empty()) return;
+    removeDirectoryContents(launcherTempDir, nullptr, nullptr, 1);
+    RemoveDirectoryA(launcherTempDir.c_str());
+}
 
 Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
     Outcome outcome;
@@ -320,7 +328,7 @@ bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bo
     std::vector<wchar_t> buffer(kPathCapacity);
     DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), kPathCapacity);
     // Without a long form there is nothing more to check, as in the 8-bit test.
-    if (!fits(n)) return writeProbeWide(path);
+    if (!fitsBuffer(n)) return writeProbeWide(path);
     std::wstring longForm(buffer.data(), n);
     bang = hasBang(longForm);
     if (bang || longForm.find(L'?') != std::wstring::npos) return false;
@@ -387,6 +395,8 @@ std::wstring getTempDirectoryWide(bool required) {
     return tempState().wide;
 }
 
+std::wstring logDirectory() { return getTempDirectoryWide(false); }
+
 void resetTempDirectoryForTests() { tempState() = TempDirectoryState{}; }
 
 std::string createTempFileName() {
@@ -431,7 +441,10 @@ void createLauncherTempDirectory() {
             logMessage(L"Failed to create security descriptor %d", static_cast<int>(GetLastError()));
             created = CreateDirectoryA(launcherTempDir.c_str(), nullptr);
         }
-        if (created) return;
+        if (created) {
+            setExitCleanup(removeLauncherTempDirectory);
+            return;
+        }
         logMessage(L"Could not create dir (%d)", static_cast<int>(GetLastError()));
     }
     launcherTempDir.clear();

@@ -3,63 +3,52 @@
 #include <windows.h>
 #include <winsvc.h>
 
-#include <cstdarg>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "common/ConsoleOutput.h"
 #include "common/Format.h"
 #include "common/Handles.h"
-#include "config/ConfigBlock.h"
+#include "common/ModuleFileName.h"
+#include "common/ProcAddress.h"
+#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
-#include "launcher/Launcher.h"
 #include "paths/ExecutablePath.h"
 
 namespace vexlo {
 
 namespace {
 
-constexpr int kDependenciesCapacity = 6000;
-constexpr DWORD kServiceConfigBufferSize = 6000;
+constexpr int kDependenciesCapacity = kPathCapacity;
+constexpr DWORD kServiceConfigBufferSize = kPathCapacity;
 constexpr DWORD kStopPollMilliseconds = 500;
-// Paths are bounded at 6000 units like everywhere else in the launcher, not at MAX_PATH.
-constexpr DWORD kUsagePathCapacity = 6000;
 
 // The executable has no console of its own: the text only shows where the parent gave us a pipe, a file or
 // its console. A console gets the wide text; anything else gets 8-bit text with CR LF line ends, the bytes
 // the C runtime's text-mode output would write.
 void writeStandardOutput(const std::wstring& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (GetConsoleMode(out, &mode)) {
-        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
-    }
+    if (writeToConsole(out, text)) return;
     std::string bytes;
     for (char c : wideToAnsi(text)) {
         if (c == '\n') bytes.push_back('\r');
         bytes.push_back(c);
     }
-    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    writeBytes(out, bytes);
 }
 
-void printOut(const wchar_t* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::wstring text = formatWideV(format, args);
-    va_end(args);
-    writeStandardOutput(text);
+template <typename... Args>
+void printOut(CheckedFormat<Args...> format, Args... args) {
+    writeStandardOutput(formatWideUnchecked(format.text, args...));
 }
 
 // An empty name is no service: never let the manager act on (or create) a service without a name.
-SC_HANDLE openNamedService(SC_HANDLE manager, DWORD access) {
-    if (serviceName.empty()) {
+SC_HANDLE openNamedService(SC_HANDLE manager, const std::wstring& name, DWORD access) {
+    if (name.empty()) {
         SetLastError(ERROR_INVALID_NAME);
         return nullptr;
     }
-    return OpenServiceW(manager, serviceName.c_str(), access);
+    return OpenServiceW(manager, name.c_str(), access);
 }
 
 // Id 149 as a multi-string: names split at ",", empty pieces dropped, each name and the list terminated.
@@ -86,9 +75,7 @@ std::wstring buildDependencies() {
 // The description setter is looked up at run time; a missing entry point or a failed call is not an error.
 void setDescription(SC_HANDLE service, const std::wstring& description) {
     using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    if (!advapi) return;
-    auto change = reinterpret_cast<ChangeConfig2>(GetProcAddress(advapi, "ChangeServiceConfig2W"));
+    auto change = procAddress<ChangeConfig2>(GetModuleHandleA("advapi32.dll"), "ChangeServiceConfig2W");
     if (!change) return;
     std::wstring text = description;
     SERVICE_DESCRIPTIONW info{};
@@ -119,9 +106,7 @@ bool waitForStop(SC_HANDLE service) {
 }  // namespace
 
 int printUsage() {
-    wchar_t module[kUsagePathCapacity];
-    DWORD length = GetModuleFileNameW(nullptr, module, static_cast<DWORD>(std::size(module)));
-    std::wstring name(module, length < std::size(module) ? length : 0);
+    std::wstring name = moduleFileName();
     size_t slash = name.find_last_of(L"\\/");
     if (slash != std::wstring::npos) name.erase(0, slash + 1);
     size_t dot = name.rfind(L'.');
@@ -130,9 +115,9 @@ int printUsage() {
     return 0;
 }
 
-int installService(unsigned startType) {
+int installService(const std::wstring& name, unsigned startType) {
     // Whatever was registered under this name goes first; the outcome does not matter.
-    uninstallService(false);
+    uninstallService(name, false);
 
     unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
@@ -143,8 +128,8 @@ int installService(unsigned startType) {
     std::wstring dependencies = buildDependencies();
 
     unique_sc_handle service;
-    if (!serviceName.empty()) {
-        service.reset(CreateServiceW(manager.get(), serviceName.c_str(), serviceName.c_str(), SERVICE_ALL_ACCESS,
+    if (!name.empty()) {
+        service.reset(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
                                      SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, commandLine.c_str(),
                                      nullptr, nullptr, dependencies.empty() ? nullptr : dependencies.c_str(), nullptr,
                                      nullptr));
@@ -158,30 +143,30 @@ int installService(unsigned startType) {
 
     service.reset();
     manager.reset();
-    printOut(L"Installed service '%s'.\n", serviceName.c_str());
+    printOut(L"Installed service '%s'.\n", name.c_str());
     return 0;
 }
 
-int uninstallService(bool verbose) {
-    stopService(false);
+int uninstallService(const std::wstring& name, bool verbose) {
+    stopService(name, false);
 
     unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         if (verbose) printOut(L"Could not open SCManager.\n");
         return 1;
     }
-    unique_sc_handle service(openNamedService(manager.get(), DELETE));
+    unique_sc_handle service(openNamedService(manager.get(), name, DELETE));
     if (!service || !DeleteService(service.get())) {
         if (verbose) printOut(L"Could not delete service.\n");
         return 1;
     }
     service.reset();
     manager.reset();
-    if (verbose) printOut(L"Uninstalled service '%s'.\n", serviceName.c_str());
+    if (verbose) printOut(L"Uninstalled service '%s'.\n", name.c_str());
     return 0;
 }
 
-int startService(const std::vector<std::wstring>& arguments) {
+int startService(const std::wstring& name, const std::vector<std::wstring>& arguments) {
     unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         printOut(L"Could not open SCManager.\n");
@@ -192,7 +177,7 @@ int startService(const std::vector<std::wstring>& arguments) {
     if (arguments.size() >= 2) {
         for (size_t i = 1; i < arguments.size(); ++i) startArguments.push_back(arguments[i].c_str());
     }
-    unique_sc_handle service(openNamedService(manager.get(), SERVICE_START));
+    unique_sc_handle service(openNamedService(manager.get(), name, SERVICE_START));
     BOOL started = FALSE;
     DWORD error = 0;
     if (service) {
@@ -204,7 +189,7 @@ int startService(const std::vector<std::wstring>& arguments) {
     manager.reset();
 
     if (started) {
-        printOut(L"Starting service '%s'.\n", serviceName.c_str());
+        printOut(L"Starting service '%s'.\n", name.c_str());
         return 0;
     }
     if (error == ERROR_SERVICE_ALREADY_RUNNING) {
@@ -215,13 +200,13 @@ int startService(const std::vector<std::wstring>& arguments) {
     return 1;
 }
 
-int stopService(bool verbose) {
+int stopService(const std::wstring& name, bool verbose) {
     unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         if (verbose) printOut(L"Could not open SCManager.\n");
         return 1;
     }
-    unique_sc_handle service(openNamedService(manager.get(), SERVICE_STOP | SERVICE_QUERY_STATUS));
+    unique_sc_handle service(openNamedService(manager.get(), name, SERVICE_STOP | SERVICE_QUERY_STATUS));
     if (!service) {
         if (verbose) printOut(L"Could not stop service.\n");
         return 1;
@@ -229,7 +214,7 @@ int stopService(bool verbose) {
     // Progress is printed even by the quiet stop that install and uninstall run first.
     SERVICE_STATUS status{};
     if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
-        printOut(L"Stopping service '%s'.\n", serviceName.c_str());
+        printOut(L"Stopping service '%s'.\n", name.c_str());
         if (waitForStop(service.get())) {
             printOut(L"Service stopped\n");
         } else {
@@ -245,20 +230,24 @@ int stopService(bool verbose) {
     return 1;
 }
 
-int serviceStatus() {
+int serviceStatus(const std::wstring& name) {
     unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         printOut(L"Could not open SCManager.\n");
         return 1;
     }
-    unique_sc_handle service(openNamedService(manager.get(), SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+    unique_sc_handle service(openNamedService(manager.get(), name, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
     SERVICE_STATUS status{};
     if (!service || !QueryServiceStatus(service.get(), &status)) {
         printOut(L"Could not get status.\n");
         return 1;
     }
     bool running = status.dwCurrentState == SERVICE_RUNNING;
-    printOut(running ? L"Running.\n" : L"Not running.\n");
+    if (running) {
+        printOut(L"Running.\n");
+    } else {
+        printOut(L"Not running.\n");
+    }
 
     // QUERY_SERVICE_CONFIGA holds pointers: keep the buffer pointer-aligned.
     alignas(QUERY_SERVICE_CONFIGA) unsigned char buffer[kServiceConfigBufferSize];

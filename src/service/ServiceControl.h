@@ -6,12 +6,12 @@
 
 namespace vexlo {
 
-// Each returns the process exit code of the command.
+// Each returns the process exit code of the command; `name` is the service's name.
 int printUsage();
-int installService(unsigned startType);
-int uninstallService(bool verbose);
-int startService(const std::vector<std::wstring>& arguments);
-int stopService(bool verbose);
-int serviceStatus();
+int installService(const std::wstring& name, unsigned startType);
+int uninstallService(const std::wstring& name, bool verbose);
+int startService(const std::wstring& name, const std::vector<std::wstring>& arguments);
+int stopService(const std::wstring& name, bool verbose);
+int serviceStatus(const std::wstring& name);
 
 }  // namespace vexlo

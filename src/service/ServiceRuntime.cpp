@@ -3,10 +3,11 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/ChildProcess.h"
 #include "common/Format.h"
 #include "common/Handles.h"
-#include "launcher/CommandLine.h"
-#include "launcher/Launcher.h"
+#include "common/CommandLine.h"
+#include "process/LauncherState.h"
 #include "log/Log.h"
 
 namespace vexlo {
@@ -91,34 +92,17 @@ void appendPiece(std::wstring& line, const std::wstring& piece) {
 // The kill-on-close job ends the child and everything it started when this process goes, however it goes.
 // Breakaway stays allowed for programs that must outlive the service.
 unique_handle createChildJob() {
-    unique_handle job(CreateJobObjectW(nullptr, nullptr));
-    if (!job) {
-        logError(L"CreateJobObject error (%d)", static_cast<int>(GetLastError()));
-        return job;
-    }
-    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-        logError(L"SetInformationJobObject error (%d)", static_cast<int>(GetLastError()));
-        job.reset();
-    }
+    SetupFailure failure;
+    unique_handle job = createKillOnCloseJob(JOB_OBJECT_LIMIT_BREAKAWAY_OK, failure);
+    if (failure.call) logError(L"%s error (%d)", failure.call, static_cast<int>(failure.error));
     return job;
 }
 
-// A pipe whose handles are inheritable except the end this process keeps.
-bool createChildPipe(unique_handle& readEnd, unique_handle& writeEnd, bool keepWriteEnd, const wchar_t* pipeError,
-                     const wchar_t* handleError) {
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    if (!CreatePipe(readEnd.put(), writeEnd.put(), &inheritable, 0)) {
-        logMessage(pipeError, static_cast<int>(GetLastError()));
-        return false;
-    }
-    HANDLE kept = keepWriteEnd ? writeEnd.get() : readEnd.get();
-    if (!SetHandleInformation(kept, HANDLE_FLAG_INHERIT, 0)) {
-        logMessage(handleError, static_cast<int>(GetLastError()));
-        return false;
-    }
-    return true;
+// The second pipe's log lines carry " 2", so that the log tells the two apart.
+bool createChildPipe(unique_handle& readEnd, unique_handle& writeEnd, bool keepWriteEnd, const wchar_t* tag) {
+    SetupFailure failure = createInheritablePipe(readEnd, writeEnd, keepWriteEnd);
+    if (failure.call) logMessage(L"%s error%s (%d)", failure.call, tag, static_cast<int>(failure.error));
+    return failure.call == nullptr;
 }
 
 bool isPriorityClass(DWORD value) {
@@ -194,8 +178,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     std::wstring commandLine = buildChildCommandLine(GetCommandLineW(), serviceName, serviceArguments);
 
     unique_handle outputRead, outputWrite, inputRead, inputWrite;
-    if (!createChildPipe(outputRead, outputWrite, false, L"CreatePipe error (%d)", L"SetHandleInformation error (%d)") ||
-        !createChildPipe(inputRead, inputWrite, true, L"CreatePipe error 2 (%d)", L"SetHandleInformation error 2 (%d)")) {
+    if (!createChildPipe(outputRead, outputWrite, false, L"") || !createChildPipe(inputRead, inputWrite, true, L" 2")) {
         reportStatus(StatusChange::stopped, kChildPipesFailedCode);
         return ChildRun::pipesFailed;
     }

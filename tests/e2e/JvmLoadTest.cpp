@@ -154,7 +154,7 @@ TEST_F(JvmLoadE2E, DirectoryEntriesThatDoNotLoadLeavePathAsItWas) {
     // The PATH that the native library step left behind ...
     int nativeAt = messageIndex(r.log, L"Setting PATH (native libs) ");
     ASSERT_GE(nativeAt, 0) << wideToUtf8(r.log.text);
-    const std::wstring original = r.log.messages[nativeAt].substr(wcslen(L"Setting PATH (native libs) "));
+    const std::wstring original = r.log.messages[static_cast<size_t>(nativeAt)].substr(wcslen(L"Setting PATH (native libs) "));
     // ... is set back after each of the four failed bin directories ...
     int restored = 0;
     for (const std::wstring& m : r.log.messages) restored += m == L"Setting PATH " + original ? 1 : 0;

@@ -9,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "common/Handles.h"
+#include "common/ProcAddress.h"
 
 namespace vexlo::test {
 namespace {
@@ -267,7 +268,7 @@ std::string shellQuote(const std::string& text) {
 // Wine's own export that maps a Windows path to the Unix one.
 std::string unixPath(const std::wstring& path) {
     using Fn = char*(CDECL*)(const wchar_t*);
-    auto fn = reinterpret_cast<Fn>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    auto fn = procAddress<Fn>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
     if (!fn) return {};
     char* unix = fn(path.c_str());
     if (!unix) return {};

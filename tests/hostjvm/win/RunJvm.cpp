@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ProcAddress.h"
+
 namespace {
 
 using CreateJavaVM = jint(JNICALL*)(JavaVM**, void**, void*);
@@ -76,7 +78,7 @@ void runJniChecks(HMODULE dll, const std::wstring& dllPath, JavaVM* vm, JNIEnv* 
     check(n > 0 && CompareStringOrdinal(name, static_cast<int>(n), dllPath.c_str(), -1, TRUE) == CSTR_EQUAL,
           "GetModuleFileNameW names the jvm.dll loaded");
 
-    auto created = reinterpret_cast<GetCreatedJavaVMs>(GetProcAddress(dll, "JNI_GetCreatedJavaVMs"));
+    auto created = vexlo::procAddress<GetCreatedJavaVMs>(dll, "JNI_GetCreatedJavaVMs");
     JavaVM* found = nullptr;
     jsize count = 0;
     check(created && created(&found, 1, &count) == JNI_OK && count == 1 && found == vm, "JNI_GetCreatedJavaVMs");
@@ -123,7 +125,7 @@ jobjectArray javaArguments(JNIEnv* env, const std::vector<std::wstring>& argumen
 DWORD WINAPI launch(void* parameter) {
     const auto& request = *static_cast<const Request*>(parameter);
     HMODULE dll = LoadLibraryW(request.dll.c_str());
-    auto create = dll ? reinterpret_cast<CreateJavaVM>(GetProcAddress(dll, "JNI_CreateJavaVM")) : nullptr;
+    auto create = vexlo::procAddress<CreateJavaVM>(dll, "JNI_CreateJavaVM");
     if (!create) {
         std::fprintf(stderr, "[run] cannot use %ls (error %lu)\n", request.dll.c_str(), GetLastError());
         return 3;

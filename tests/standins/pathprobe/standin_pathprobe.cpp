@@ -15,7 +15,7 @@
 
 #include "config/ConfigBlock.h"
 #include "extract/IncludedFiles.h"
-#include "launcher/Launcher.h"
+#include "process/LauncherState.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
 #include "paths/TempDirectories.h"
@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
     if (mode == "exit-deep" || mode == "exit-shallow") exitAfterFilling(mode == "exit-deep");
     if (mode == "extract") {
         readConfigFirstPass();
-        readConfigSecondPass(nullptr);
+        readConfigSecondPass();
         const int result = extractIncludedFiles(true);
         line("result", std::to_string(result));
         line("launcherTempDir", launcherTempDir);
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     }
     if (mode == "temp-vanishes") {
         readConfigFirstPass();
-        readConfigSecondPass(nullptr);
+        readConfigSecondPass();
         const std::string temp = getTempDirectory();
         line("temp", temp);
         std::fflush(stdout);

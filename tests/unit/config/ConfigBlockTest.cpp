@@ -24,7 +24,7 @@ protected:
     void load(const Block& block) {
         std::wstring path = writeFile(block);
         readConfigFirstPassFrom(path);
-        readConfigSecondPassFrom(path, nullptr);
+        readConfigSecondPassFrom(path);
     }
     std::wstring writeFile(const Block& block) {
         return test::writeBlockFile(dir_.file(L"image" + std::to_wstring(++count_) + L".exe"), block);
@@ -168,7 +168,7 @@ TEST_F(ConfigBlockTest, ErrorDisplayModeFollowsId107) {
 
 TEST_F(ConfigBlockTest, OverrideGroupsMatchByPrefixInBlockOrder) {
     // The groups are built around whatever locale this machine reports.
-    std::string locale = languageSelection(nullptr);
+    std::string locale = languageSelection();
     ASSERT_GE(locale.size(), 2u);
     std::string language = locale.substr(0, 2);
     Block block;
@@ -190,7 +190,7 @@ TEST_F(ConfigBlockTest, OverrideGroupsMatchByPrefixInBlockOrder) {
 }
 
 TEST_F(ConfigBlockTest, PrefixComparisonIsCaseSensitive) {
-    std::string locale = languageSelection(nullptr);
+    std::string locale = languageSelection();
     std::string upper = locale;
     for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     ASSERT_NE(upper, locale);

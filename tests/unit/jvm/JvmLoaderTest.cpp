@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "jvm/JvmLoader.h"
 #include "jvm/SelectedRuntime.h"
@@ -102,7 +103,7 @@ TEST_F(JvmLoaderTest, CreateJavaVMIsResolvedOnlyWhereItIsExported) {
     HMODULE with = keep(tryJvmLibrary(bin(), "server"));
     ASSERT_NE(with, nullptr);
     ASSERT_TRUE(resolveCreateJavaVM(with));
-    EXPECT_EQ(reinterpret_cast<FARPROC>(createJavaVMEntry()), GetProcAddress(with, "JNI_CreateJavaVM"));
+    EXPECT_EQ(createJavaVMEntry(), procAddress<CreateJavaVMFunction>(with, "JNI_CreateJavaVM"));
 }
 
 TEST_F(JvmLoaderTest, ConfiguredSubdirectoryGoesBeforeTheFixedList) {

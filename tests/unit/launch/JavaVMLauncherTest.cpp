@@ -5,7 +5,7 @@
 
 #include "config/ConfigBlock.h"
 #include "launch/JavaVMLauncher.h"
-#include "launcher/Launcher.h"
+#include "process/LauncherState.h"
 #include "paths/ExecutablePath.h"
 
 namespace vexlo {

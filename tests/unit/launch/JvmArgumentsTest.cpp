@@ -15,7 +15,7 @@
 #include "jvm/SelectedRuntime.h"
 #include "launch/JvmArguments.h"
 #include "launch/VmOptions.h"
-#include "launcher/Launcher.h"
+#include "process/LauncherState.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
 
@@ -257,8 +257,7 @@ TEST(JvmArgumentsChild, MandatoryEntry) {
     // An empty block: the console error display, and the two messages.
     readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}
                                                                               .message(1006, "Missing: {0}")
-                                                                              .message(1008, "Unset: {0}")),
-                             nullptr);
+                                                                              .message(1008, "Unset: {0}")));
     setConfigValueForTests(121, entry);
     std::string target;
     appendClassPathEntries(121, target);

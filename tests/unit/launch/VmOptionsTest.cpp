@@ -141,7 +141,7 @@ TEST(VmOptionsConfigured, OptionsThenFirstMatchingVersionRuleThenLocale) {
                            locale.options, locale.overrides);
     EXPECT_EQ(locale.options, (Strings{"-Dsun.locale.formatasdefault=false"}));
     test::TempDir dir(L"vmlocale");
-    readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}), nullptr);
+    readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}));
     Strings withLanguage{"-Dsun.locale.formatasdefault=true"};
     if (!selectedLanguage().empty()) withLanguage.push_back("-Duser.language=" + selectedLanguage());
     if (!selectedCountry().empty()) withLanguage.push_back("-Duser.country=" + selectedCountry());

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "launcher/CommandLine.h"
+#include "common/CommandLine.h"
 
 using vexlo::splitCommandLine;
 

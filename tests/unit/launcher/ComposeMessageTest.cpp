@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/ConfigBlock.h"
-#include "launcher/Errors.h"
+#include "process/Errors.h"
 
 using vexlo::composeMessage;
 

@@ -5,7 +5,7 @@
 #include "BlockReader.h"
 #include "PackConfig.h"
 #include "TestSupport.h"
-#include "launcher/CommandLine.h"
+#include "common/CommandLine.h"
 
 using namespace vexlo;
 using pack::Block;

@@ -9,8 +9,8 @@
 
 #include "TestSupport.h"
 #include "common/Handles.h"
-#include "launcher/CommandLine.h"
-#include "launcher/Launcher.h"
+#include "common/CommandLine.h"
+#include "process/LauncherState.h"
 #include "service/ServiceRuntime.h"
 
 namespace vexlo {

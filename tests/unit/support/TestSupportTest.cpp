@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "launcher/CommandLine.h"
+#include "common/CommandLine.h"
 
 using namespace vexlo;
 

@@ -1,4 +1,5 @@
-// Showing an error to the user (message box or console, with the log's path) and the fatal variants.
+// Showing an error to the user (message box or console, with the log's path) and the fatal variants. Beside
+// the launcher state, so that every layer that can fail may end the launch through it.
 #pragma once
 
 #include <string>

@@ -1,26 +1,26 @@
-#include "launcher/Errors.h"
+#include "process/Errors.h"
 
 #include <windows.h>
 
-#include <cstdio>
-
+#include "common/Buffers.h"
+#include "common/ConsoleOutput.h"
 #include "common/Format.h"
-#include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "launcher/Launcher.h"
+#include "config/ConfigTables.h"
 #include "log/Log.h"
+#include "process/LauncherState.h"
 
 namespace vexlo {
 namespace {
 
-constexpr size_t kMessageLimit = 5999;
+constexpr size_t kMessageLimit = kPathCapacity - 1;
 
 std::wstring withLogPath(const std::wstring& text) {
     std::wstring logPath = getLogPath();
     if (logPath.empty()) return text;
-    wchar_t longPath[6000];
-    DWORD n = GetLongPathNameW(logPath.c_str(), longPath, 6000);
-    std::wstring shown = (n > 0 && n < 6000) ? std::wstring(longPath, n) : logPath;
+    wchar_t longPath[kPathCapacity];
+    DWORD n = GetLongPathNameW(logPath.c_str(), longPath, kPathCapacity);
+    std::wstring shown = fitsBuffer(n) ? std::wstring(longPath, n) : logPath;
     std::wstring composed = formatWide(L"%s\n\nLog: %s", text.c_str(), shown.c_str());
     if (composed.size() > kMessageLimit) composed.resize(kMessageLimit);
     return composed;
@@ -36,16 +36,12 @@ void showErrorMessage(const std::wstring& text) {
         return;
     }
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_CHAR) {
-        DWORD written = 0;
-        if (WriteConsoleW(out, composed.c_str(), static_cast<DWORD>(composed.size()), &written, nullptr)) {
-            FlushFileBuffers(out);
-            return;
-        }
+    if (writeToConsole(out, composed)) {
+        FlushFileBuffers(out);
+        return;
     }
     // Not a console: 8-bit text on the standard error stream.
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    if (err == nullptr || err == INVALID_HANDLE_VALUE) return;
     // The ANSI code page stands in for characters it lacks, rather than cutting the text short.
     std::string bytes;
     {
@@ -57,9 +53,7 @@ void showErrorMessage(const std::wstring& text) {
                                 nullptr, nullptr);
         bytes += '\n';
     }
-    DWORD written = 0;
-    WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    FlushFileBuffers(err);
+    if (writeBytes(err, bytes)) FlushFileBuffers(err);
 }
 
 void fatalError(const std::wstring& text) {
@@ -85,7 +79,7 @@ void showMessageError(int messageId, const std::wstring& detail) {
 
 void showMessageError(int messageId, const std::string& detail) {
     std::wstring wide = widenBytes(detail);
-    if (wide.size() > 6000) wide.resize(6000);
+    if (wide.size() > kPathCapacity) wide.resize(kPathCapacity);
     showErrorMessage(composeMessage(messageId, &wide));
 }
 

@@ -1,4 +1,4 @@
-#include "launcher/CommandLine.h"
+#include "common/CommandLine.h"
 
 namespace vexlo {
 

@@ -1,0 +1,41 @@
+// The configuration and message tables filled from the block, the lookups by id, and the state of the second
+// pass. Below the block reader, so that the error display can read messages while the reader reports failures.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vexlo {
+
+// Lookups; an absent id is never an error.
+int getConfigString(int id, char* buffer, int capacity);
+int getConfigInt(int id);
+std::string copyConfigString(int id);
+void appendConfigText(int id, std::string& target);
+void appendConfigWide(int id, std::wstring& target);
+int getConfigWide(int id, wchar_t* buffer, int capacity);
+std::wstring getConfigWide(int id);
+std::wstring getMessageText(int id);
+// The message table's own text of the id, without falling back to the configuration table.
+std::wstring getMessageTableText(int id);
+const wchar_t* widenShared(const char* text);
+
+// State filled by the second pass.
+const std::string& selectedLanguage();
+const std::string& selectedCountry();
+DWORD includedFilesOffset();
+bool errorDisplayIsMessageBox();
+
+// Written by the block reader only: a later entry of the same id replaces the earlier one.
+void storeConfigValue(int id, std::string value);
+void storeMessage(int id, std::wstring text);
+void storeSecondPassState(std::string language, std::string country, DWORD filesOffset, bool messageBox);
+
+// Tests only: empties both tables and resets the state of the second pass.
+void resetConfigForTests();
+// Tests only: sets a configuration value or a message as if it came from a block.
+void setConfigValueForTests(int id, const std::string& value);
+void setMessageForTests(int id, const std::wstring& text);
+
+}  // namespace vexlo

@@ -1,0 +1,24 @@
+// Process-wide launcher state that every layer may read, and the one way the process ends on failure.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vexlo {
+
+// Launcher state set up by the entry point.
+extern bool serviceFlag;
+extern bool noRedirectFlag;
+extern char launcherKind;  // 'i' for the installer product's launcher, otherwise the application launcher
+extern std::wstring serviceName;
+extern std::vector<std::wstring> argumentList;
+
+inline constexpr wchar_t kRestartMarker[] = L"__qdr_restart";
+
+// Runs the registered clean-up (the launcher temporary directory's removal) and ends the process.
+[[noreturn]] void exitLauncher(int exitCode);
+
+// The owner of what must not outlive a failed launch registers its removal here; the last one registered runs.
+void setExitCleanup(void (*cleanup)());
+
+}  // namespace vexlo
