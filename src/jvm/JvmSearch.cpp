@@ -40,7 +40,7 @@ struct Search {
     VersionComponents maximum;
 
     // The probe wrote the candidate's executable and version; it becomes the last accepted candidate.
-    HMODULE tryCandidate(const std::string& javaExe, const std::string& version, int kind, std::string text) {
+    HMODULE tryCandidate(const std::string& javaExe, const std::string& version, LocationKind kind, std::string text) {
         location.javaExe = javaExe;
         location.version = version;
         location.kind = kind;
@@ -56,7 +56,7 @@ struct Search {
             std::string javaExe;
             std::string version;
             if (!find(javaExe, version, minimum, maximum)) return nullptr;
-            if (HMODULE library = tryCandidate(javaExe, version, kLocationRegistry, {})) {
+            if (HMODULE library = tryCandidate(javaExe, version, LocationKind::registry, {})) {
                 if (previousInstallation) setPreviousInstallationFlag(true);
                 return library;
             }
@@ -79,14 +79,14 @@ struct Search {
             logMessage(L"Using preferred location");
         else
             logMessage(L"Using installer location");
-        return tryCandidate(javaExe, version, kLocationDirectory, line);
+        return tryCandidate(javaExe, version, LocationKind::directory, line);
     }
 
     HMODULE tryHomeVariable(const char* variable) {
         std::string javaExe;
         std::string version;
         if (!checkJavaHomeVariable(javaExe, version, variable, minimum, maximum)) return nullptr;
-        return tryCandidate(javaExe, version, kLocationVariable, variable);
+        return tryCandidate(javaExe, version, LocationKind::variable, variable);
     }
 
     HMODULE mainPassEntry(const std::string& entry, bool acceptAnyDirectory) {
@@ -102,15 +102,15 @@ struct Search {
             case 'B':
             case 'R':
                 if (checkJavaHome(javaExe, version, where, minimum, maximum, false, acceptAnyDirectory))
-                    return tryCandidate(javaExe, version, kLocationDirectory, where);
+                    return tryCandidate(javaExe, version, LocationKind::directory, where);
                 return nullptr;
             case 'E':
                 if (checkJavaHomeVariable(javaExe, version, where.c_str(), minimum, maximum))
-                    return tryCandidate(javaExe, version, kLocationVariable, where);
+                    return tryCandidate(javaExe, version, LocationKind::variable, where);
                 return nullptr;
             case 'S':
                 if (findJavaOnSearchPath(javaExe, version, minimum, maximum))
-                    return tryCandidate(javaExe, version, kLocationSearchPath, where);
+                    return tryCandidate(javaExe, version, LocationKind::searchPath, where);
                 return nullptr;
             case 'I':
                 return tryRegistryType(findPreviousInstallationJre, true);
@@ -133,7 +133,7 @@ struct Search {
         if (!checkJavaHome(javaExe, version, where, minimum, maximum, true, true) || !pathExists(javaExe))
             return nullptr;
         logMessage(L"%S exists", javaExe.c_str());
-        return tryCandidate(javaExe, version, kLocationDirectory, where);
+        return tryCandidate(javaExe, version, LocationKind::directory, where);
     }
 };
 
@@ -172,7 +172,7 @@ bool LoadDLL() {
     logMessage(L"LoadDLL (%d, %S, %d)", 1, static_cast<const char*>(nullptr), 0);
     JvmLocation location;
     HMODULE library = findJvm(location);
-    if (location.kind == kLocationNone) {
+    if (location.kind == LocationKind::none) {
         logError(L"No JVM found");
         showMessageError(ids::kMsgNoJvmFound, std::string("64"));
         return false;
@@ -186,13 +186,13 @@ bool LoadDLL() {
         return true;
     }
     switch (location.kind) {
-        case kLocationSearchPath:
+        case LocationKind::searchPath:
             showMessageError(ids::kMsgNoJvmFound, std::string("64"));
             break;
-        case kLocationDirectory:
+        case LocationKind::directory:
             showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text);
             break;
-        case kLocationVariable:
+        case LocationKind::variable:
             showMessageError(ids::kMsgEnvJvmNotLoaded, location.text);
             break;
         default:

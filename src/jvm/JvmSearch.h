@@ -13,20 +13,14 @@
 namespace vexlo {
 
 // How the runtime was found; chooses the message shown when its library does not load.
-enum LocationKind : int {
-    kLocationNone = 0,
-    kLocationSearchPath = 1,
-    kLocationDirectory = 2,
-    kLocationVariable = 3,
-    kLocationRegistry = 4,
-};
+enum class LocationKind { none, searchPath, directory, variable, registry };
 
 // The working values of the search. They always describe the last candidate that was accepted (kind
-// kLocationNone when none was), whether or not its library loaded.
+// none when none was), whether or not its library loaded.
 struct JvmLocation {
     std::string javaExe;  // canonical, lower-case java.exe (or javaw.exe)
     std::string version;
-    int kind = kLocationNone;
+    LocationKind kind = LocationKind::none;
     std::string text;  // the directory, variable name or sequence entry text that led to the runtime
 };
 

@@ -28,29 +28,27 @@ struct Runtime {
     std::string version;
 };
 
-enum class Layout { plain, msi, zulu };
-
 struct VendorKey {
     HKEY root;
     const char* path;
-    Layout layout;
+    VendorKeyLayout layout;
     bool jreOnly;
 };
 
 // Scanned in this order; on equal versions the earlier key wins.
 const VendorKey kVendorKeys[] = {
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\JRE", Layout::plain, true},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\JDK", Layout::plain, false},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment", Layout::plain, true},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Development Kit", Layout::plain, false},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\JDK", Layout::msi, false},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Eclipse Adoptium\\JDK", Layout::msi, false},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Eclipse Adoptium\\JRE", Layout::msi, true},
-    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Azul Systems\\Zulu", Layout::zulu, false},
-    {HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\JDK", Layout::msi, false},
-    {HKEY_CURRENT_USER, "SOFTWARE\\Eclipse Adoptium\\JDK", Layout::msi, false},
-    {HKEY_CURRENT_USER, "SOFTWARE\\Eclipse Adoptium\\JRE", Layout::msi, true},
-    {HKEY_CURRENT_USER, "SOFTWARE\\Azul Systems\\Zulu", Layout::zulu, false},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\JRE", VendorKeyLayout::plain, true},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\JDK", VendorKeyLayout::plain, false},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Runtime Environment", VendorKeyLayout::plain, true},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Development Kit", VendorKeyLayout::plain, false},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\JDK", VendorKeyLayout::msi, false},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Eclipse Adoptium\\JDK", VendorKeyLayout::msi, false},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Eclipse Adoptium\\JRE", VendorKeyLayout::msi, true},
+    {HKEY_LOCAL_MACHINE, "SOFTWARE\\Azul Systems\\Zulu", VendorKeyLayout::zulu, false},
+    {HKEY_CURRENT_USER, "SOFTWARE\\Microsoft\\JDK", VendorKeyLayout::msi, false},
+    {HKEY_CURRENT_USER, "SOFTWARE\\Eclipse Adoptium\\JDK", VendorKeyLayout::msi, false},
+    {HKEY_CURRENT_USER, "SOFTWARE\\Eclipse Adoptium\\JRE", VendorKeyLayout::msi, true},
+    {HKEY_CURRENT_USER, "SOFTWARE\\Azul Systems\\Zulu", VendorKeyLayout::zulu, false},
 };
 
 // A string value of the key; false when it is missing, not a string, or does not fit the buffer.
@@ -224,8 +222,8 @@ bool findVendorRegistryJre(std::string& javaExe, std::string& version, const Ver
     for (const VendorKey& vendorKey : kVendorKeys) {
         if (jdkRequired && vendorKey.jreOnly) continue;
         Runtime found;
-        if (scanVendorKey(found.javaExe, found.version, minimum, maximum, vendorKey.path,
-                          vendorKey.layout == Layout::msi, vendorKey.layout == Layout::zulu, vendorKey.root)) {
+        if (scanVendorKey(found.javaExe, found.version, minimum, maximum, vendorKey.path, vendorKey.layout,
+                          vendorKey.root)) {
             candidates.push_back(std::move(found));
         }
     }
@@ -240,8 +238,9 @@ bool findVendorRegistryJre(std::string& javaExe, std::string& version, const Ver
 }
 
 bool scanVendorKey(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                   const VersionComponents& maximum, const char* keyPath, bool msiLayout, bool zuluLayout,
+                   const VersionComponents& maximum, const char* keyPath, VendorKeyLayout layout,
                    HKEY root) {
+    const bool msiLayout = layout == VendorKeyLayout::msi, zuluLayout = layout == VendorKeyLayout::zulu;
     unique_hkey key;
     if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
 

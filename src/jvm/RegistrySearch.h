@@ -32,9 +32,13 @@ bool findRegistryJre(std::string& javaExe, std::string& version, const VersionCo
 bool findVendorRegistryJre(std::string& javaExe, std::string& version, const VersionComponents& minimum,
                            const VersionComponents& maximum);
 
+// How a vendor lays out its key: version subkeys with "JavaHome", "<version>\\hotspot\\MSI" with "Path", or
+// "zulu-<version>" subkeys with "InstallationPath".
+enum class VendorKeyLayout { plain, msi, zulu };
+
 // The newest acceptable runtime below one vendor key; its subkeys are named by versions.
 bool scanVendorKey(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                   const VersionComponents& maximum, const char* keyPath, bool msiLayout, bool zuluLayout,
+                   const VersionComponents& maximum, const char* keyPath, VendorKeyLayout layout,
                    HKEY root);
 
 // The newest runtime listed below the key under HKCU and HKLM (the machine's one on a tie).

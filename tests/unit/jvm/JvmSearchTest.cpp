@@ -117,10 +117,10 @@ TEST_F(JvmSearchTest, NothingConfiguredFindsNothing) {
     SetEnvironmentVariableA("QUANDREL_JAVA_HOME", nullptr);
     setConfigValueForTests(10003, home());
     JvmLocation location;
-    location.kind = kLocationRegistry;
+    location.kind = LocationKind::registry;
     location.text = "stale";
     EXPECT_EQ(findJvm(location), nullptr);
-    EXPECT_EQ(location.kind, kLocationNone);
+    EXPECT_EQ(location.kind, LocationKind::none);
     EXPECT_EQ(location.text, "");
 }
 

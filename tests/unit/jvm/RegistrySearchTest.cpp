@@ -324,7 +324,7 @@ TEST_F(RegistrySearchTest, SearchMovesOnToTheNextRegistryRuntimeWhenOneDoesNotLo
     HMODULE library = findJvm(location);
     ASSERT_NE(library, nullptr) << location.javaExe;
     EXPECT_EQ(location.javaExe, javaOf(working));
-    EXPECT_EQ(location.kind, kLocationRegistry);
+    EXPECT_EQ(location.kind, LocationKind::registry);
     EXPECT_EQ(nonWorkingJavas, std::vector<std::string>{javaOf(broken)});
     EXPECT_FALSE(previousInstallationFlag());
 }
@@ -341,7 +341,7 @@ TEST_F(RegistrySearchTest, SearchFlagsARuntimeOfAPreviousInstallation) {
     JvmLocation location;
     ASSERT_NE(findJvm(location), nullptr);
     EXPECT_EQ(location.javaExe, javaOf(second + "\\jre"));
-    EXPECT_EQ(location.kind, kLocationRegistry);
+    EXPECT_EQ(location.kind, LocationKind::registry);
     EXPECT_TRUE(previousInstallationFlag());
 }
 
