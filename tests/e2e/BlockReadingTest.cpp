@@ -1,8 +1,6 @@
 // Reading the block from the launcher's own file: the fatal texts of each failing read, and damaged blocks
 // that must end in a defined way, never in a crash or a hang.
-#include <atomic>
 #include <random>
-#include <thread>
 
 #include "LauncherFixture.h"
 
@@ -108,14 +106,7 @@ protected:
         for (size_t i = 0; i < variants.size(); ++i)
             programs.push_back(
                 test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe", variants[i].bytes));
-        std::vector<test::RunResult> results(variants.size());
-        std::atomic<size_t> next{0};
-        std::vector<std::thread> workers;
-        for (int w = 0; w < 8; ++w)
-            workers.emplace_back([&] {
-                for (size_t i; (i = next++) < programs.size();) results[i] = test::runProcess(programs[i], options({L"/help"}));
-            });
-        for (auto& w : workers) w.join();
+        std::vector<test::RunResult> results = test::runProcesses(programs, options({L"/help"}), 8);
         for (size_t i = 0; i < variants.size(); ++i) {
             expectDefinedEnd(results[i], variants[i].what, variants[i].expected, variants[i].mayEndWell);
             DeleteFileW(programs[i].c_str());

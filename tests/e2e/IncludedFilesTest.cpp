@@ -1,8 +1,6 @@
 // Included files: what an extraction leaves in the launcher temporary directory (read by a probe program
 // built on the launcher's code, which keeps the directory as a normal run does), and how the launcher ends
 // when the files are damaged or named to escape.
-#include <atomic>
-#include <thread>
 
 #include "LauncherFixture.h"
 #include "StandinRuntimes.h"
@@ -262,17 +260,10 @@ TEST_F(IncludedFilesE2E, DamagedIncludedDataEndsInADefinedWay) {
         }
     }
 
-    std::vector<test::RunResult> results(variants.size());
     std::vector<std::wstring> programs;
     for (size_t i = 0; i < variants.size(); ++i)
         programs.push_back(test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe", variants[i].bytes));
-    std::atomic<size_t> next{0};
-    std::vector<std::thread> workers;
-    for (int w = 0; w < 6; ++w)
-        workers.emplace_back([&] {
-            for (size_t i; (i = next++) < programs.size();) results[i] = test::runProcess(programs[i], options({L"-run"}));
-        });
-    for (auto& w : workers) w.join();
+    const std::vector<test::RunResult> results = test::runProcesses(programs, options({L"-run"}), 6);
 
     const std::vector<std::string> defined = {"Internal Error: readLong", "Launch failed (16)", "Launch failed (11)", "No Java"};
     for (size_t i = 0; i < variants.size(); ++i) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "TestSupport.h"
 #include "common/Handles.h"
@@ -355,6 +357,18 @@ RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& opti
     result.out = readFileBytes(dir.file(L"out")).value_or("");
     result.err = readFileBytes(dir.file(L"err")).value_or("");
     return result;
+}
+
+std::vector<RunResult> runProcesses(const std::vector<std::wstring>& programs, const RunOptions& options, int parallel) {
+    std::vector<RunResult> results(programs.size());
+    std::atomic<size_t> next{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < parallel; ++w)
+        workers.emplace_back([&] {
+            for (size_t i; (i = next++) < programs.size();) results[i] = runProcess(programs[i], options);
+        });
+    for (auto& w : workers) w.join();
+    return results;
 }
 
 }  // namespace vexlo::test

@@ -103,6 +103,8 @@ struct RunResult {
 // One argument quoted for the launcher's splitting rule (doubled quotes inside a quoted part).
 std::wstring quoteArgument(const std::wstring& arg);
 RunResult runProcess(const std::wstring& exe, const RunOptions& options);
+// Runs every program with the same options, `parallel` at a time (slow exits under Wine add up otherwise).
+std::vector<RunResult> runProcesses(const std::vector<std::wstring>& programs, const RunOptions& options, int parallel);
 
 // Runs a Windows program through the Unix shell, so that Unix-side variables in `options.env` (LC_ALL,
 // LANG ...) reach the Wine process started for it: a Windows child reads its user interface language from
