@@ -49,4 +49,32 @@ constexpr std::basic_string_view<Char> lastPathComponent(std::basic_string_view<
     return at == std::basic_string_view<Char>::npos ? path : path.substr(at + 1);
 }
 
+// Longest name accepted: with the launcher's temporary directory in front it must stay a short path.
+inline constexpr size_t kMaxIncludedFileNameLength = 128;
+
+// Why an included file's name may not be written below the directory it is extracted into, or nullptr
+// when it may: the name must be relative, with folder levels written with a backslash, no part made only of
+// dots and blanks (the system would read it as ".." or as the folder itself), no device name, and none of
+// the characters a file name cannot hold.
+constexpr const char* includedFileNameProblem(std::string_view name) {
+    if (name.empty()) return "the name is empty";
+    if (name.size() > kMaxIncludedFileNameLength) return "the name is longer than 128 characters";
+    for (char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return "the name holds a control character";
+        if (std::string_view("<>:\"/|?*;").find(c) != std::string_view::npos)
+            return "the name holds one of < > : \" / | ? * ; (folders are written with a backslash)";
+    }
+    size_t start = 0;
+    while (true) {
+        const size_t end = name.find('\\', start);
+        const std::string_view part = name.substr(start, end == std::string_view::npos ? end : end - start);
+        if (part.empty()) return "a folder level is empty (a backslash at the start or the end, or two in a row)";
+        if (part.find_first_not_of(". ") == std::string_view::npos)
+            return "a part is made only of dots and blanks, which would not name a file below the folder";
+        if (isDeviceName(part)) return "a part is a device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)";
+        if (end == std::string_view::npos) return nullptr;
+        start = end + 1;
+    }
+}
+
 }  // namespace vexlo
