@@ -4,6 +4,7 @@
 
 #include "common/Handles.h"
 #include "common/ModuleFileName.h"
+#include "config/BlockFormat.h"
 #include "config/ConfigIds.h"
 #include "config/Language.h"
 #include "log/Log.h"
@@ -11,8 +12,6 @@
 
 namespace vexlo {
 namespace {
-
-constexpr int kMagic = static_cast<int>(0xE8E413D5u);
 
 // Reads exactly `size` bytes; a short read is reported through `got`.
 bool readExact(HANDLE file, void* buffer, DWORD size, DWORD* got) {
@@ -58,7 +57,7 @@ unique_file openForReading(const std::wstring& path) {
 
 void checkHeader(HANDLE file) {
     seekConfigBlock(file);
-    if (readInt(file) != kMagic) fatalError(L"Internal Error: magic");
+    if (readInt(file) != static_cast<int>(blockformat::kMagic)) fatalError(L"Internal Error: magic");
     readInt(file);
     readInt(file);
     readLong(file);
@@ -121,18 +120,10 @@ void secondPass(const std::wstring& path) {
 HANDLE openOwnExecutable() { return openForReading(moduleFileName()).release(); }
 
 void seekConfigBlock(HANDLE file) {
-    seekTo(file, 60);
-    long long e = readInt(file);
-    seekTo(file, e + 6);
-    long long sections = readShort(file);
-    seekTo(file, e + 20);
-    long long optionalHeader = readShort(file);
-    long long entry = e + optionalHeader + 40 * sections;
-    seekTo(file, entry);
-    long long rawSize = readInt(file);
-    seekTo(file, entry + 4);
-    long long rawOffset = readInt(file);
-    seekTo(file, rawOffset + rawSize);
+    seekTo(file, blockformat::blockOffset([file](long long position, int size) -> long long {
+        seekTo(file, position);
+        return size == 2 ? readShort(file) : readInt(file);
+    }));
 }
 
 int readInt(HANDLE file) {

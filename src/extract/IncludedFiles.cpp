@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "common/Handles.h"
+#include "config/BlockFormat.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "config/MessageErrors.h"
@@ -156,7 +157,7 @@ int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool remove
             return kExtractReadFailed;
         }
         if (removeMask) {
-            for (DWORD i = 0; i < got; ++i) buffer[i] ^= kIncludedFileMask;
+            for (DWORD i = 0; i < got; ++i) buffer[i] ^= blockformat::kIncludedFileMask;
         }
         for (DWORD done = 0; done < got;) {
             DWORD written = 0;

@@ -25,8 +25,6 @@ inline constexpr int kExtractUnsafeName = 3;
 
 // Size of the one buffer through which file data is copied.
 inline constexpr std::int64_t kCopyBufferSize = 6000;
-// Every byte of an included file is stored XORed with this mask.
-inline constexpr unsigned char kIncludedFileMask = 0x5A;
 
 // Writes every listed file into the launcher temporary directory, creating that directory first when asked
 // and there are files. Returns 0, or the non-zero result of the entry that failed.

@@ -73,22 +73,6 @@ bool publishChildInput(unique_handle& input) {
     return true;
 }
 
-// Quoted when the launcher's own splitting would otherwise change the piece: a blank or tab would split it,
-// an empty piece would vanish, a quote would open a quoted part. Inside quotes a doubled quote is one quote.
-void appendPiece(std::wstring& line, const std::wstring& piece) {
-    if (!line.empty()) line += L' ';
-    if (!piece.empty() && piece.find_first_of(L" \t\"") == std::wstring::npos) {
-        line += piece;
-        return;
-    }
-    line += L'"';
-    for (wchar_t c : piece) {
-        line += c;
-        if (c == L'"') line += L'"';
-    }
-    line += L'"';
-}
-
 // The kill-on-close job ends the child and everything it started when this process goes, however it goes.
 // Breakaway stays allowed for programs that must outlive the service.
 unique_handle createChildJob() {
@@ -141,11 +125,11 @@ std::wstring buildChildCommandLine(std::wstring_view processCommandLine, const s
     std::vector<std::wstring> processArguments;
     splitCommandLine(processCommandLine, processArguments);
     std::wstring line;
-    appendPiece(line, processArguments.empty() ? std::wstring() : processArguments.front());
-    appendPiece(line, name);
-    for (size_t i = 1; i < processArguments.size(); ++i) appendPiece(line, processArguments[i]);
-    for (const std::wstring& argument : serviceArguments) appendPiece(line, argument);
-    appendPiece(line, kRestartMarker);
+    appendArgument(line, processArguments.empty() ? std::wstring() : processArguments.front());
+    appendArgument(line, name);
+    for (size_t i = 1; i < processArguments.size(); ++i) appendArgument(line, processArguments[i]);
+    for (const std::wstring& argument : serviceArguments) appendArgument(line, argument);
+    appendArgument(line, kRestartMarker);
     return line;
 }
 

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "ConfigIds.h"
+#include "config/BlockFormat.h"
 
 namespace vexlo::pack {
 namespace {
@@ -72,7 +73,7 @@ bool parseBlock(const std::vector<uint8_t>& bytes, ReadBlock* out, std::string* 
     Cursor c(bytes);
     Block& b = out->block;
     b = Block();
-    if (c.u32("the magic number") != kBlockMagic) {
+    if (c.u32("the magic number") != blockformat::kMagic) {
         if (error) *error = c.error.empty() ? "no configuration block (wrong magic number)" : c.error;
         return false;
     }
@@ -102,7 +103,7 @@ bool parseBlock(const std::vector<uint8_t>& bytes, ReadBlock* out, std::string* 
         uint64_t n = c.number(8, "an included file's length");
         if (!c.error.empty() || !c.take(n, "an included file's data")) break;
         std::string data(static_cast<size_t>(n), '\0');
-        for (uint64_t k = 0; k < n; ++k) data[k] = static_cast<char>(bytes[c.at + k] ^ kIncludedFileMask);
+        for (uint64_t k = 0; k < n; ++k) data[k] = static_cast<char>(bytes[c.at + k] ^ blockformat::kIncludedFileMask);
         c.at += n;
         b.includedFiles.push_back(std::move(data));
     }

@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "config/BlockFormat.h"
+
 namespace vexlo::pack {
 namespace {
 
@@ -59,18 +61,21 @@ bool offsetIn(const std::vector<uint8_t>& image, uint64_t* offset, std::string* 
         if (error) *error = why;
         return false;
     };
+    using namespace blockformat;
     if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return fail("not an MZ executable");
-    uint64_t e = getU32(image, 0x3C);
-    if (e + 24 > image.size() || getU32(image, static_cast<size_t>(e)) != 0x00004550u) return fail("no PE signature");
-    uint16_t sections = getU16(image, static_cast<size_t>(e + 6));
-    uint16_t optionalSize = getU16(image, static_cast<size_t>(e + 20));
+    uint64_t peHeader = getU32(image, kPeHeaderPointer);
+    if (peHeader + 24 > image.size() || getU32(image, static_cast<size_t>(peHeader)) != 0x00004550u)
+        return fail("no PE signature");
+    uint16_t sections = getU16(image, static_cast<size_t>(peHeader + kSectionCountField));
+    uint16_t optionalSize = getU16(image, static_cast<size_t>(peHeader + kOptionalHeaderSizeField));
     if (sections == 0) return fail("no sections");
-    // Section table: after the signature (4) and the file header (20); the last entry's raw size at +16, offset at +20.
-    uint64_t last = e + 24 + optionalSize + 40ull * (sections - 1u);
+    uint64_t last = static_cast<uint64_t>(lastSectionEntry(static_cast<long long>(peHeader), optionalSize, sections));
     if (last + 40 > image.size()) return fail("section table runs past the end of the file");
-    uint64_t rawSize = getU32(image, static_cast<size_t>(last + 16));
-    uint64_t rawOffset = getU32(image, static_cast<size_t>(last + 20));
-    uint64_t end = rawOffset + rawSize;
+    // Every field the computation reads lies inside the checked headers.
+    uint64_t end = static_cast<uint64_t>(blockformat::blockOffset([&](long long position, int size) -> long long {
+        auto at = static_cast<size_t>(position);
+        return size == 2 ? getU16(image, at) : getU32(image, at);
+    }));
     if (end < last + 40 || end > image.size()) return fail("last section's raw data lies outside the file");
     *offset = end;
     return true;
@@ -145,7 +150,7 @@ std::u16string utf8ToUtf16(std::string_view s) {
 
 std::vector<uint8_t> serializeBlock(const Block& block) {
     std::vector<uint8_t> out;
-    putU32(out, kBlockMagic);
+    putU32(out, blockformat::kMagic);
     putU32(out, block.header1);
     putU32(out, block.header2);
     putU64(out, block.header3);
@@ -164,7 +169,7 @@ std::vector<uint8_t> serializeBlock(const Block& block) {
     }
     for (const auto& file : block.includedFiles) {
         putU64(out, file.size());
-        for (char c : file) out.push_back(static_cast<uint8_t>(static_cast<uint8_t>(c) ^ kIncludedFileMask));
+        for (char c : file) out.push_back(static_cast<uint8_t>(static_cast<uint8_t>(c) ^ blockformat::kIncludedFileMask));
     }
     return out;
 }

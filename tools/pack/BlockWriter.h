@@ -11,10 +11,6 @@
 
 namespace vexlo::pack {
 
-inline constexpr uint32_t kBlockMagic = 0xE8E413D5u;
-// Included files are stored XORed with this byte.
-inline constexpr uint8_t kIncludedFileMask = 0x5A;
-
 struct Message {
     int32_t id = 0;
     std::u16string text;

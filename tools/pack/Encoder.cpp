@@ -69,8 +69,10 @@ void Encoder::encode(const Key& key, const toml::node& node, const std::string& 
         case Kind::Args:
             if (auto list = strings(node, what, nullptr); list && !list->empty()) put(key.id, joinArguments(*list));
             break;
-        case Kind::Search: encodeSearch(key, node, what); break;
-        case Kind::PathEntries: encodePathEntries(key, node, what); break;
+        case Kind::Search: encodeList(key, node, what, "strings such as \"dir:jre\"", &Encoder::searchEntry); break;
+        case Kind::PathEntries:
+            encodeList(key, node, what, "entries such as { jar = \"lib\\\\app.jar\" }", &Encoder::pathEntry);
+            break;
         case Kind::Redirect:
             if (const auto* path = string(node, what); path && !path->get().empty()) {
                 put(key.id, "1");
@@ -129,16 +131,18 @@ void Encoder::encodeJoined(const Key& key, const toml::node& node, const std::st
     put(key.id, joined);
 }
 
-void Encoder::encodeSearch(const Key& key, const toml::node& node, const std::string& what) {
+// An array whose entries each give one piece of the launcher's ";"-separated list.
+void Encoder::encodeList(const Key& key, const toml::node& node, const std::string& what, const char* expected,
+                         EntryEncoder encodeEntry) {
     const auto* array = node.as_array();
     if (!array) {
-        error(node, what + ": expected an array of strings such as \"dir:jre\", found " + typeName(node));
+        error(node, what + ": expected an array of " + expected + ", found " + typeName(node));
         return;
     }
-    std::string sequence;
+    std::string list;
     for (const auto& item : *array)
-        if (auto entry = searchEntry(item, what)) sequence += (sequence.empty() ? "" : ";") + *entry;
-    if (!sequence.empty()) put(key.id, sequence);
+        if (auto piece = (this->*encodeEntry)(item, what)) list += (list.empty() ? "" : ";") + *piece;
+    if (!list.empty()) put(key.id, list);
 }
 
 // "dir:jre" as the launcher's "Ajre".
@@ -164,18 +168,6 @@ std::optional<std::string> Encoder::searchEntry(const toml::node& item, const st
         return std::string(1, kind->letter) + text;
     }
     return std::nullopt;
-}
-
-void Encoder::encodePathEntries(const Key& key, const toml::node& node, const std::string& what) {
-    const auto* array = node.as_array();
-    if (!array) {
-        error(node, what + ": expected an array of entries such as { jar = \"lib\\\\app.jar\" }, found " + typeName(node));
-        return;
-    }
-    std::string list;
-    for (const auto& item : *array)
-        if (auto entry = pathEntry(item, what)) list += (list.empty() ? "" : ";") + *entry;
-    if (!list.empty()) put(key.id, list);
 }
 
 // { jar = "a.jar", mandatory = true } as the launcher's "A1a.jar".

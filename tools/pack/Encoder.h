@@ -49,9 +49,10 @@ private:
     void encodeFlag(const Key& key, const toml::node& node, const std::string& what);
     void encodeChoice(const Key& key, const toml::node& node, const std::string& what);
     void encodeJoined(const Key& key, const toml::node& node, const std::string& what);
-    void encodeSearch(const Key& key, const toml::node& node, const std::string& what);
+    using EntryEncoder = std::optional<std::string> (Encoder::*)(const toml::node& item, const std::string& what);
+    void encodeList(const Key& key, const toml::node& node, const std::string& what, const char* expected,
+                    EntryEncoder encodeEntry);
     std::optional<std::string> searchEntry(const toml::node& item, const std::string& what);
-    void encodePathEntries(const Key& key, const toml::node& node, const std::string& what);
     std::optional<std::string> pathEntry(const toml::node& item, const std::string& what);
     void encodeVersionRules(const Key& key, const toml::node& node, const std::string& what);
     std::optional<std::pair<std::string, std::string>> versionRule(const toml::node& item, const std::string& what);

@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "common/Handles.h"
+#include "config/BlockFormat.h"
 #include "extract/IncludedFileName.h"
 #include "extract/IncludedFiles.h"
 #include "log/Log.h"
@@ -23,7 +24,7 @@ std::string pattern(size_t size) {
 }
 
 std::string masked(std::string bytes) {
-    for (char& c : bytes) c = static_cast<char>(static_cast<unsigned char>(c) ^ kIncludedFileMask);
+    for (char& c : bytes) c = static_cast<char>(static_cast<unsigned char>(c) ^ blockformat::kIncludedFileMask);
     return bytes;
 }
 

@@ -4,6 +4,7 @@
 
 #include "BlockWriter.h"
 #include "TestSupport.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::pack::Block;
@@ -33,7 +34,8 @@ TEST(BlockWriter, EmptyBlockIsMagicHeaderAndThreeZeroCounts) {
 
 TEST(BlockWriter, EntriesInOrderWithLittleEndianFields) {
     Block block;
-    block.set(101, "svc").set(-2, "").message(1000, u"T\u00e9").group("de", {{7, u"x"}}).group("", {});
+    block.set(ids::kServiceName, "svc").set(-2, "").message(ids::kMsgErrorTitle, u"T\u00e9");
+    block.group("de", {{7, u"x"}}).group("", {});
     block.include(std::string("\x00\x5A\xFF", 3));
     std::vector<uint8_t> expected(20, 0);
     std::vector<uint8_t> head = pack::serializeBlock(Block());

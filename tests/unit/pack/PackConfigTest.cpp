@@ -6,9 +6,11 @@
 #include "PackConfig.h"
 #include "TestSupport.h"
 #include "common/CommandLine.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using pack::Block;
+using namespace ids;
 
 namespace {
 
@@ -61,7 +63,7 @@ void expectRoundTrip(const std::string& text) {
 
 }  // namespace
 
-// Each section's keys and the entries they write (after main class 122), and the same keys printed back.
+// Each section's keys and the entries they write (after the main class), and the same keys printed back.
 TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
     gFiles["base/conf/a.properties"] = "a=1";
     struct Row {
@@ -70,28 +72,42 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
         std::vector<std::pair<int32_t, std::u16string>> messages;
     } rows[] = {
         {"[service]\nname = \"svc\"\nstart = \"auto\"\ndependencies = [\"Tcpip\", \"Dnscache\"]\ndescription = \"D\u00e9\"",
-         {{101, "svc"}, {107, "4"}, {149, "Tcpip,Dnscache"}}, {{20017, u"D\u00e9"}}},
+         {{kServiceName, "svc"}, {kExecutableType, "4"}, {kServiceDependencies, "Tcpip,Dnscache"}},
+         {{kServiceDescription, u"D\u00e9"}}},
         {"[application]\nmodule_mode = true\nclass_path = [{ jar = 'lib\\a.jar', mandatory = true }, { dir = 'c' }, "
          "{ scan = 'lib' }, { env = 'CP' }]\nmodule_path = [{ dir = 'mods' }]\narguments = ['a b', 'x\"y', '']\n"
          "vm_options = ['-Xmx1g']\nvm_options_file = true\nj_options = true\nworking_directory = 'w'\ndirectory = 'app'\n"
          "version_options = [{ versions = '11-17', options = ['-Da=1'] }, { pattern = '1.8*', options = ['-Db'] }]",
-         {{133, "1"}, {121, "A1lib\\a.jar;D0c;S0lib;E0CP"}, {132, "D0mods"}, {124, "\"a b\" \"x\"\"y\" \"\""},
-          {123, "-Xmx1g"}, {166, "1"}, {125, "1"}, {10200, "2"}, {10201, "11-17"}, {10202, "-Da=1"}, {10203, "*1.8*"},
-          {10204, "-Db"}, {146, "w"}, {10003, "app"}}, {}},
+         {{kModuleMode, "1"}, {kClassPath, "A1lib\\a.jar;D0c;S0lib;E0CP"}, {kModulePath, "D0mods"},
+          {kApplicationArguments, "\"a b\" \"x\"\"y\" \"\""}, {kVmOptions, "-Xmx1g"}, {kReadDefaultVmOptionsFile, "1"},
+          {kJOptionsAreVmOptions, "1"}, {kVersionRuleCount, "2"}, {kVersionRuleKeyBase, "11-17"},
+          {kVersionRuleOptionsBase, "-Da=1"}, {kVersionRuleKeyBase + 2, "*1.8*"}, {kVersionRuleOptionsBase + 2, "-Db"},
+          {kWorkingDirectory, "w"}, {kApplicationDirectory, "app"}},
+         {}},
         {"[runtime]\nmin_version = '1.8.0_202'\nmax_version = '17'\nallow_prerelease = true\njdk_required = true\n"
          "search = ['dir:jre', 'dir-fallback:C:\\j', 'env:JAVA_HOME', 'registry', 'installations', 'path']\n"
          "accept_failing_directories = true\nskip_registry = true\njvm_subdirectory = 'server'\napplication_id = 'id'\n"
          "ignore_java_options_env = true",
-         {{126, "1.8.0_202"}, {127, "17"}, {130, "1"}, {131, "1"}, {128, "Ajre;BC:\\j;EJAVA_HOME;Y;I;S"}, {134, "1"},
-          {165, "1"}, {152, "server"}, {160, "id"}, {10012, "1"}}, {}},
-        {"[output]\nstdout = 'o.log'\nstderr = 'e.log'\nappend = true", {{102, "1"}, {103, "o.log"}, {104, "1"}, {105, "e.log"}, {106, "1"}}, {}},
+         {{kMinJavaVersion, "1.8.0_202"}, {kMaxJavaVersion, "17"}, {kAllowBetaJava, "1"}, {kRequireJdk, "1"},
+          {kSearchSequence, "Ajre;BC:\\j;EJAVA_HOME;Y;I;S"}, {kAcceptFailedDirectoryEntry, "1"}, {kSkipRegistrySearch, "1"},
+          {kJvmSubdirectory, "server"}, {kApplicationId, "id"}, {kIgnoreJavaOptionsEnv, "1"}},
+         {}},
+        {"[output]\nstdout = 'o.log'\nstderr = 'e.log'\nappend = true",
+         {{kUseRuntimeArgument2, "1"}, {kRuntimeArgument2Path, "o.log"}, {kUseRuntimeArgument3, "1"},
+          {kRuntimeArgument3Path, "e.log"}, {kRuntimeArgument4, "1"}},
+         {}},
         {"[native]\nlibrary_directories = ['lib', 'bin']\nadd_dll_directories = true\nreduce_path = true",
-         {{10004, "lib;bin"}, {154, "1"}, {10010, "1"}}, {}},
+         {{kNativeLibraryDirectories, "lib;bin"}, {kAddDllDirectories, "1"}, {kReducePath, "1"}}, {}},
         {"[instance]\nsingle = true\nbring_to_front = true\nmachine_wide = true\nsession_wide = true",
-         {{10005, "1"}, {10008, "1"}, {158, "1"}, {200, "1"}}, {}},
-        {"[messages]\nno_jvm_found = 'no Java'\nerror_title = 'T'\n4242 = 'n'", {}, {{1000, u"T"}, {1016, u"no Java"}, {4242, u"n"}}},
-        {"[[files]]\nsource = 'conf/a.properties'\nname = 'conf\\a.properties'", {{2002, "2"}, {2003, "vexlo-runtime.jar;conf\\a.properties"}}, {}},
-        {"[raw]\n10009 = '1'\n2001 = 'e'\n108 = 1", {{108, "1"}, {2001, "e"}, {10009, "1"}}, {}},
+         {{kSingleInstance, "1"}, {kBringInstanceToFront, "1"}, {kInstanceGlobalPrefix, "1"}, {kInstanceSessionPrefix, "1"}},
+         {}},
+        {"[messages]\nno_jvm_found = 'no Java'\nerror_title = 'T'\n4242 = 'n'",
+         {},
+         {{kMsgErrorTitle, u"T"}, {kMsgNoJvmFound, u"no Java"}, {4242, u"n"}}},
+        {"[[files]]\nsource = 'conf/a.properties'\nname = 'conf\\a.properties'",
+         {{kIncludedFileCount, "2"}, {kIncludedFilePaths, "vexlo-runtime.jar;conf\\a.properties"}},
+         {}},
+        {"[raw]\n10009 = '1'\n2001 = 'e'\n108 = 1", {{kSplashConfig, "1"}, {kLauncherKind, "e"}, {kPreferLongTempPath, "1"}}, {}},
     };
     gFiles["tools/vexlo-runtime.jar"] = "JAR";
     std::map<int32_t, std::string> baseline;
@@ -115,10 +131,16 @@ TEST(PackConfig, NameAndMainClassGiveAServiceLauncherWithTheDefaults) {
     gFiles["tools/vexlo-runtime.jar"] = "JAR";
     pack::PackResult r = build("[service]\nname = 'hello'\n[application]\nmain_class = 'com.example.Main'\n");
     ASSERT_TRUE(r.errors.empty()) << errorsOf(r);
-    Entries expected{{101, "hello"},        {122, "com.example.Main"}, {128, "Ajre;EJAVA_HOME;Y;S"},
-                     {102, "1"},            {103, "logs\\stdout.log"}, {104, "1"},
-                     {105, "logs\\stderr.log"}, {106, "1"},           {2002, "1"},
-                     {2003, "vexlo-runtime.jar"}};
+    Entries expected{{kServiceName, "hello"},
+                     {kMainClass, "com.example.Main"},
+                     {kSearchSequence, "Ajre;EJAVA_HOME;Y;S"},
+                     {kUseRuntimeArgument2, "1"},
+                     {kRuntimeArgument2Path, "logs\\stdout.log"},
+                     {kUseRuntimeArgument3, "1"},
+                     {kRuntimeArgument3Path, "logs\\stderr.log"},
+                     {kRuntimeArgument4, "1"},
+                     {kIncludedFileCount, "1"},
+                     {kIncludedFilePaths, "vexlo-runtime.jar"}};
     EXPECT_EQ(r.block.config, expected);
     EXPECT_EQ(r.block.includedFiles, std::vector<std::string>{"JAR"});
     EXPECT_EQ(r.serviceName, "hello");
@@ -262,7 +284,8 @@ name = 'data\x.bin'
 // Values the vocabulary cannot say exactly land in [raw], so the block still comes back byte for byte.
 TEST(PackConfig, InexpressibleValuesComeBackThroughRaw) {
     Block b;
-    b.set(107, "1").set(128, "Rjre;Ax").set(106, "0").set(121, "X1a").set(124, "a  b").set(122, "M");
+    b.set(kExecutableType, "1").set(kSearchSequence, "Rjre;Ax").set(kRuntimeArgument4, "0").set(kClassPath, "X1a");
+    b.set(kApplicationArguments, "a  b").set(kMainClass, "M");
     pack::Inspection shown = pack::blockToConfig(b, "out");
     EXPECT_NE(shown.toml.find("[raw]\n106 = \"0\"\n107 = \"1\"\n121 = \"X1a\"\n124 = \"a  b\"\n128 = \"Rjre;Ax\"\n"), std::string::npos)
         << shown.toml;
@@ -293,7 +316,8 @@ TEST(PackConfig, JoinedArgumentsSplitBackUnderTheLaunchersRule) {
 TEST(PackConfig, ReadsBackTheBlockOfALauncherCopy) {
     test::TempDir dir(L"packread");
     Block b;
-    b.set(2002, "2").set(2003, ";a;;b\\c;").message(5, u"m").group("de", {{5, u"n"}}).include("one").include("");
+    b.set(kIncludedFileCount, "2").set(kIncludedFilePaths, ";a;;b\\c;").message(5, u"m").group("de", {{5, u"n"}});
+    b.include("one").include("");
     std::wstring exe = test::writeBlockFile(dir.file(L"app.exe"), b);
     pack::ReadBlock read;
     std::string error;
