@@ -2,7 +2,8 @@
 # Installs the Debian packages the cross build and the Wine-based tests need; skips what is present.
 set -euo pipefail
 pkgs=(cmake make g++ g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64 xvfb xauth
-      googletest openjdk-17-jdk-headless junit5 wine64-tools libwine-dev python3 libtomlplusplus-dev)
+      googletest openjdk-17-jdk-headless junit5 wine64-tools libwine-dev python3 libtomlplusplus-dev
+      zlib1g-dev libz-mingw-w64-dev osslsigncode openssl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
