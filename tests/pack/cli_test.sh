@@ -33,8 +33,16 @@ expect_rc 1 "missing template" "$pack" build "$work/vexlo.toml" -o "$work/x.exe"
 
 # The runtime jar beside the tool is the default; the output defaults to the service name.
 cp "$bin/vexlo.exe" "$work/vexlo.exe"; cp "$pack" "$work/vexlo-pack"
-(cd "$work" && ./vexlo-pack build vexlo.toml >/dev/null) || fail "build with the defaults beside the tool"
+(cd "$work" && ./vexlo-pack build vexlo.toml >"$work/summary") || fail "build with the defaults beside the tool"
 [ -f "$work/hello-service.exe" ] || fail "no hello-service.exe from the service name"
+# The summary: output and size, service name, search, included files with sizes; --quiet prints nothing.
+for want in '^wrote hello-service.exe ([0-9]* KiB)$' '^  service name: *hello-service$' \
+            '^  runtime search: \["dir:jre", "env:JAVA_HOME", "registry", "path"\]$' '^  included files: vexlo-runtime.jar (3 bytes)$'; do
+  grep -q "$want" "$work/summary" || fail "build summary lacks $want: $(cat "$work/summary")"
+done
+expect_rc 0 "build --quiet" "$pack" build "$work/vexlo.toml" -o "$work/quiet.exe" --template "$bin/vexlo.exe" \
+  --runtime-jar "$work/vexlo-runtime.jar" --quiet
+[ ! -s "$work/out" ] || fail "--quiet printed: $(cat "$work/out")"
 
 expect_rc 0 "inspect" "$pack" inspect --files "$work/files" "$work/hello-service.exe"
 cp "$work/out" "$work/inspected.toml"

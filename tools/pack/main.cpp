@@ -11,6 +11,8 @@
 #endif
 
 #include "BlockReader.h"
+#include "BuildSummary.h"
+#include "JarInit.h"
 #include "PackConfig.h"
 
 namespace fs = std::filesystem;
@@ -19,9 +21,10 @@ using namespace vexlo::pack;
 namespace {
 
 const char* const kUsage =
-    "usage: vexlo-pack build FILE.toml [-o OUT.exe] [--template vexlo.exe] [--runtime-jar vexlo-runtime.jar]\n"
+    "usage: vexlo-pack build FILE.toml [-o OUT.exe] [--template vexlo.exe] [--runtime-jar vexlo-runtime.jar] [--quiet]\n"
     "       vexlo-pack check FILE.toml [--runtime-jar vexlo-runtime.jar]\n"
     "       vexlo-pack inspect [--ids] [--files DIR] APP.exe\n"
+    "       vexlo-pack init APP.jar [-o vexlo.toml] [--force]\n"
     "       vexlo-pack keys\n";
 
 int usage(const std::string& why) {
@@ -55,6 +58,8 @@ struct Args {
     std::vector<std::string> positional;
     std::string out, templ, runtimeJar, filesDir;
     bool ids = false;
+    bool force = false;
+    bool quiet = false;
 };
 
 bool parseArgs(int argc, char** argv, Args* a, std::string* why) {
@@ -77,6 +82,10 @@ bool parseArgs(int argc, char** argv, Args* a, std::string* why) {
             if (!value(&a->filesDir)) return false;
         } else if (arg == "--ids") {
             a->ids = true;
+        } else if (arg == "--force") {
+            a->force = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            a->quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return *why = "unknown option " + arg, false;
         } else {
@@ -123,7 +132,8 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
         fs::remove(out, ec);
         return 1;
     }
-    std::cout << "wrote " << shown(out) << "\n";
+    std::error_code sizeError;
+    if (!a.quiet) std::cout << buildSummary(shown(out), fs::file_size(out, sizeError), r);
     return 0;
 }
 
@@ -205,6 +215,10 @@ int main(int argc, char** argv) {
         if (a.command == "build") return buildOrCheck(a, tools, true);
         if (a.command == "check") return buildOrCheck(a, tools, false);
         if (a.command == "inspect") return inspect(a);
+        if (a.command == "init") {
+            if (a.positional.size() != 1) return usage("expected one jar");
+            return initCommand(a.positional[0], a.out, a.force);
+        }
         if (a.command == "keys" && a.positional.empty()) {
             std::cout << keyReference();
             return 0;
