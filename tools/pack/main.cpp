@@ -12,6 +12,7 @@
 
 #include "BlockReader.h"
 #include "BuildSummary.h"
+#include "EscapeCheck.h"
 #include "JarInit.h"
 #include "PackConfig.h"
 
@@ -115,7 +116,8 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
         opts.runtimeJar = tools / kRuntimeJarName;
     }
     PackResult r = configToBlock(text, opts);
-    for (const auto& d : r.errors) std::cerr << d.text() << "\n";
+    for (const auto& d : r.errors) std::cerr << d.text() << escapeHint(text, d) << "\n";
+    for (const auto& w : escapeWarnings(text, opts.displayName)) std::cerr << w << "\n";
     if (!r.errors.empty()) return 1;
     if (!write) {
         std::cout << shown(file) << ": ok (" << r.block.config.size() << " entries, " << r.block.messages.size()
