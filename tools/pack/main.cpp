@@ -26,7 +26,7 @@ const char* const kUsage =
     "       vexlo-pack check FILE.toml [--runtime-jar vexlo-runtime.jar]\n"
     "       vexlo-pack inspect [--ids] [--files DIR] APP.exe\n"
     "       vexlo-pack init APP.jar [-o vexlo.toml] [--force]\n"
-    "       vexlo-pack keys\n";
+    "       vexlo-pack keys | schema\n";
 
 int usage(const std::string& why) {
     std::cerr << "vexlo-pack: " << why << "\n" << kUsage;
@@ -220,6 +220,10 @@ int main(int argc, char** argv) {
         if (a.command == "init") {
             if (a.positional.size() != 1) return usage("expected one jar");
             return initCommand(a.positional[0], a.out, a.force);
+        }
+        if (a.command == "schema" && a.positional.empty()) {
+            std::cout << configSchema();
+            return 0;
         }
         if (a.command == "keys" && a.positional.empty()) {
             std::cout << keyReference();
