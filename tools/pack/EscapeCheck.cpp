@@ -81,7 +81,7 @@ std::string escapeHint(std::string_view tomlText, const Diagnostic& error) {
     std::string typed = "C:\\...";
     if (open != std::string_view::npos) {
         size_t close = open + 1;
-        while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? 2 : 1;
+        while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? size_t{2} : size_t{1};
         if (close <= line.size()) typed = std::string(line.substr(open + 1, close - open - 1));
     }
     return "; a backslash in a double-quoted string starts an escape: did you mean a single-quoted string '" + typed + "'?";
