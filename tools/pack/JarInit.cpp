@@ -255,10 +255,6 @@ std::string initToml(const std::string& jarFileName, const JarFacts& facts, std:
     return t;
 }
 
-}  // namespace vexlo::pack
-
-namespace vexlo::pack {
-
 int initCommand(const std::string& jarPath, const std::string& outPath, bool force) {
     namespace fs = std::filesystem;
     const fs::path jarFile(std::u8string(jarPath.begin(), jarPath.end()));
@@ -292,7 +288,7 @@ int initCommand(const std::string& jarPath, const std::string& outPath, bool for
         return 1;
     }
     std::cout << "wrote " << out << " (main class " << (facts.mainClass.empty() ? "to fill in" : facts.mainClass)
-              << ", " << facts.classPath.size() + 1 << " class path entries"
+              << ", " << facts.classPath.size() << " Class-Path entries"
               << (facts.moduleName.empty() ? "" : ", module " + facts.moduleName) << ")\n";
     for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
     return 0;

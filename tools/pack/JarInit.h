@@ -22,10 +22,6 @@ std::string serviceNameFor(const std::string& jarFileName);
 // The commented file; notes (things the user has to look at) are appended to *notes.
 std::string initToml(const std::string& jarFileName, const JarFacts& facts, std::vector<std::string>* notes);
 
-}  // namespace vexlo::pack
-
-namespace vexlo::pack {
-
 // The command: reads the jar, writes the file (not over an existing one unless force), prints what it did.
 // 0 written (notes on standard error), 1 unreadable or damaged jar or an unwritable file.
 int initCommand(const std::string& jarPath, const std::string& outPath, bool force);
