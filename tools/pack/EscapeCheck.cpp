@@ -2,6 +2,8 @@
 
 #include <toml++/toml.h>
 
+#include "InputLimits.h"
+
 namespace vexlo::pack {
 namespace {
 
@@ -58,6 +60,8 @@ void walk(const toml::node& node, const std::string& path, const std::string& fi
 
 std::vector<std::string> escapeWarnings(std::string_view tomlText, const std::string& displayName) {
     std::vector<std::string> out;
+    // A file past the limits would exhaust the parser's stack; its error is reported elsewhere.
+    if (inputLimitProblem(tomlText, displayName)) return out;
     try {
         toml::table doc = toml::parse(tomlText, displayName);
         walk(doc, "", displayName, &out);
