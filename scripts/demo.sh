@@ -100,7 +100,8 @@ wait_for_line() {  # file text seconds
 
 do_build() {
   cmake -S "$root" -B "$build" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build "$build" -j 2
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+    cmake --build "$build" -j 2 --target vexlo vexlo_pack_native vexlo_runtime_jar hostjvm_bridge hello_service_jar
 }
 
 do_pack() {
@@ -134,7 +135,7 @@ if [ "${DEMO_PREBUILT:-0}" = 1 ]; then
   echo "set-up and build skipped: using the built tree $build"
 else
   step "set-up: packages present (scripts/setup.sh)" bash "$root/scripts/setup.sh"
-  [ -f "$build/bin/vexlo.exe" ] || echo "building a fresh tree: this takes several minutes on two cores"
+  [ -f "$build/bin/vexlo.exe" ] || echo "building the demo's targets in a fresh tree: about two minutes on two cores"
   step "build: launcher, vexlo-pack, runtime jar, bridge, example" do_build
 fi
 port="$(free_port)" || fail "no free port found on 127.0.0.1"

@@ -31,10 +31,27 @@ expect_rc 1 "missing template" "$pack" build "$work/vexlo.toml" -o "$work/x.exe"
   --runtime-jar "$work/vexlo-runtime.jar"
 [ ! -e "$work/x.exe" ] || fail "a failed build left its output"
 
+# A Windows path in double quotes: "\t" became a TAB (warning with its place, exit 0); "\c" is no escape at all.
+printf '[application]\nmain_class = "a"\nvm_options = ["-Xmx1g",\n  "-Dhome=C:\\tools", '"'"'-Dother=C:\\tools'"'"']\n' >"$work/tab.toml"
+expect_rc 0 "check with a TAB in a path" "$pack" check "$work/tab.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -qF "tab.toml:4:3: warning: application.vm_options[1]: holds a TAB" "$work/err" && grep -qF "'-Dhome=C:\tools'?" "$work/err" &&
+  [ "$(grep -c warning "$work/err")" -eq 1 ] || fail "TAB warning: $(cat "$work/err")"
+printf '[application]\nmain_class = "a"\nworking_directory = "C:\\conf"\n' >"$work/esc.toml"
+expect_rc 1 "check with an unknown escape" "$pack" check "$work/esc.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -qF "esc.toml:3:" "$work/err" && grep -qF "single-quoted string 'C:\conf'?" "$work/err" || fail "escape hint: $(cat "$work/err")"
+
 # The runtime jar beside the tool is the default; the output defaults to the service name.
 cp "$bin/vexlo.exe" "$work/vexlo.exe"; cp "$pack" "$work/vexlo-pack"
-(cd "$work" && ./vexlo-pack build vexlo.toml >/dev/null) || fail "build with the defaults beside the tool"
+(cd "$work" && ./vexlo-pack build vexlo.toml >"$work/summary") || fail "build with the defaults beside the tool"
 [ -f "$work/hello-service.exe" ] || fail "no hello-service.exe from the service name"
+# The summary: output and size, service name, search, included files with sizes; --quiet prints nothing.
+for want in '^wrote hello-service.exe ([0-9]* KiB)$' '^  service name: *hello-service$' \
+            '^  runtime search: \["dir:jre", "env:JAVA_HOME", "registry", "path"\]$' '^  included files: vexlo-runtime.jar (3 bytes)$'; do
+  grep -q "$want" "$work/summary" || fail "build summary lacks $want: $(cat "$work/summary")"
+done
+expect_rc 0 "build --quiet" "$pack" build "$work/vexlo.toml" -o "$work/quiet.exe" --template "$bin/vexlo.exe" \
+  --runtime-jar "$work/vexlo-runtime.jar" --quiet
+[ ! -s "$work/out" ] || fail "--quiet printed: $(cat "$work/out")"
 
 expect_rc 0 "inspect" "$pack" inspect --files "$work/files" "$work/hello-service.exe"
 cp "$work/out" "$work/inspected.toml"

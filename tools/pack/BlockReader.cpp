@@ -1,11 +1,13 @@
 #include "BlockReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 #include "ConfigIds.h"
 #include "config/BlockFormat.h"
+#include "PeSignature.h"
 
 namespace vexlo::pack {
 namespace {
@@ -124,8 +126,15 @@ bool readLauncherBlock(const std::filesystem::path& exe, ReadBlock* out, std::st
         if (error) *error = "no configuration block appended";
         return false;
     }
-    std::vector<uint8_t> block(all.begin() + static_cast<std::ptrdiff_t>(offset), all.end());
-    return parseBlock(block, out, error);
+    // A signature appended after the block (with its alignment padding) is not part of the block.
+    uint64_t end = all.size();
+    if (uint64_t table = certificateTableOffset(all); table > offset) end = table;
+    std::vector<uint8_t> block(all.begin() + static_cast<std::ptrdiff_t>(offset), all.begin() + static_cast<std::ptrdiff_t>(end));
+    if (!parseBlock(block, out, error)) return false;
+    if (end < all.size() && out->trailingBytes < 8 &&
+        std::all_of(block.end() - static_cast<std::ptrdiff_t>(out->trailingBytes), block.end(), [](uint8_t b) { return b == 0; }))
+        out->trailingBytes = 0;
+    return true;
 }
 
 }  // namespace vexlo::pack

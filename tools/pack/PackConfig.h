@@ -54,6 +54,9 @@ Inspection blockToConfig(const Block& block, const std::filesystem::path& filesD
 // Every key of the file as a Markdown list (the README's reference section).
 std::string keyReference();
 
+// The same keys as a JSON Schema, for editors and validators of TOML.
+std::string configSchema();
+
 // Joins arguments so that the launcher's command-line splitting gives them back, and that splitting.
 std::string joinArguments(const std::vector<std::string>& args);
 std::vector<std::string> splitArguments(std::string_view text);

@@ -15,6 +15,9 @@
 #endif
 
 #include "BlockReader.h"
+#include "BuildSummary.h"
+#include "EscapeCheck.h"
+#include "JarInit.h"
 #include "PackConfig.h"
 #include "config/ConfigIds.h"
 #include "extract/IncludedFileName.h"
@@ -25,10 +28,11 @@ using namespace vexlo::pack;
 namespace {
 
 const char* const kUsage =
-    "usage: vexlo-pack build FILE.toml [-o OUT.exe] [--template vexlo.exe] [--runtime-jar vexlo-runtime.jar]\n"
+    "usage: vexlo-pack build FILE.toml [-o OUT.exe] [--template vexlo.exe] [--runtime-jar vexlo-runtime.jar] [--quiet]\n"
     "       vexlo-pack check FILE.toml [--runtime-jar vexlo-runtime.jar]\n"
     "       vexlo-pack inspect [--ids] [--files DIR] APP.exe\n"
-    "       vexlo-pack keys\n";
+    "       vexlo-pack init APP.jar [-o vexlo.toml] [--force]\n"
+    "       vexlo-pack keys | schema\n";
 
 int usage(const std::string& why) {
     std::cerr << "vexlo-pack: " << why << "\n" << kUsage;
@@ -61,6 +65,8 @@ struct Args {
     std::vector<std::string> positional;
     std::string out, templ, runtimeJar, filesDir;
     bool ids = false;
+    bool force = false;
+    bool quiet = false;
 };
 
 bool parseArgs(int argc, char** argv, Args* a, std::string* why) {
@@ -83,6 +89,10 @@ bool parseArgs(int argc, char** argv, Args* a, std::string* why) {
             if (!value(&a->filesDir)) return false;
         } else if (arg == "--ids") {
             a->ids = true;
+        } else if (arg == "--force") {
+            a->force = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            a->quiet = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return *why = "unknown option " + arg, false;
         } else {
@@ -145,7 +155,8 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
         opts.runtimeJar = tools / kRuntimeJarName;
     }
     PackResult r = configToBlock(text, opts);
-    for (const auto& d : r.errors) std::cerr << d.text() << "\n";
+    for (const auto& d : r.errors) std::cerr << d.text() << escapeHint(text, d) << "\n";
+    for (const auto& w : escapeWarnings(text, opts.displayName)) std::cerr << w << "\n";
     if (!r.errors.empty()) return 1;
     if (!write) {
         std::cout << shown(file) << ": ok (" << r.block.config.size() << " entries, " << r.block.messages.size()
@@ -164,7 +175,8 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
         std::cerr << "vexlo-pack: error: " << error << "\n";
         return 1;
     }
-    std::cout << "wrote " << shown(out) << "\n";
+    std::error_code sizeError;
+    if (!a.quiet) std::cout << buildSummary(shown(out), fs::file_size(out, sizeError), r);
     return 0;
 }
 
@@ -279,6 +291,14 @@ int main(int argc, char** argv) {
         if (a.command == "build") return buildOrCheck(a, tools, true);
         if (a.command == "check") return buildOrCheck(a, tools, false);
         if (a.command == "inspect") return inspect(a);
+        if (a.command == "init") {
+            if (a.positional.size() != 1) return usage("expected one jar");
+            return initCommand(a.positional[0], a.out, a.force);
+        }
+        if (a.command == "schema" && a.positional.empty()) {
+            std::cout << configSchema();
+            return 0;
+        }
         if (a.command == "keys" && a.positional.empty()) {
             std::cout << keyReference();
             return 0;
