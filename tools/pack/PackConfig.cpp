@@ -39,11 +39,15 @@ enum class Kind {
     Message,       // UTF-16 entry of the message table
     RuntimeJar,    // the runtime jar, embedded as the first included file
     Files,         // included files: count, names and data
+    Duration,      // "500ms", "10s", "5m", "1h" or "1d", written as milliseconds
+    Recovery,      // table: on_failure actions (id) and reset_after (id2)
+    Environment,   // table of variable = value, written as "NAME=value" lines
 };
 
 struct Choice {
     const char* word;
-    const char* value;  // nullptr: no entry
+    const char* value;           // nullptr: no entry
+    const char* value2 = nullptr;  // for the key's id2; nullptr: no entry
 };
 
 struct Key {
@@ -64,11 +68,29 @@ const std::vector<Key>& keys() {
         {"service", "name", Kind::Text, kServiceName, 0, nullptr,
          "service name for /install, /start, /stop, /status, /uninstall and the service dispatcher"},
         {"service", "description", Kind::Message, kServiceDescription, 0, nullptr, "description shown by the service manager"},
-        {"service", "start", Kind::Choice, kExecutableType, 0, nullptr,
-         "how /install registers the service: \"demand\" (started by /start) or \"auto\" (at boot)", nullptr,
-         {{"demand", nullptr}, {"auto", "4"}}},
+        {"service", "start", Kind::Choice, kExecutableType, kServiceDelayedStart, nullptr,
+         "how /install registers the service: \"demand\" (started by /start), \"auto\" (at boot) or \"delayed\" "
+         "(at boot, after the automatic ones)", nullptr,
+         {{"demand", nullptr}, {"auto", "4"}, {"delayed", "4", "1"}}},
         {"service", "dependencies", Kind::Joined, kServiceDependencies, 0, nullptr, "names of services that must run first",
          ","},
+        {"service", "display_name", Kind::Text, kServiceDisplayName, 0, nullptr,
+         "name the service manager shows (default: the name)"},
+        {"service", "account", Kind::Text, kServiceAccount, 0, nullptr,
+         "account the service runs as: \"LocalSystem\" (default), \"LocalService\", \"NetworkService\", \"virtual\" "
+         "(NT SERVICE\\<name>) or a user (\"DOMAIN\\user\", \".\\user\"; a group-managed account ends in \"$\"). A "
+         "user's password is never stored: /install reads it from the variable of password_env or asks on the console"},
+        {"service", "password_env", Kind::Text, kServicePasswordEnv, 0, nullptr,
+         "environment variable that holds a user account's password at /install (default: VEXLO_SERVICE_PASSWORD)"},
+        {"service", "stop_timeout", Kind::Duration, kServiceStopTimeout, 0, nullptr,
+         "time the application gets to end after a stop request (\"500ms\", \"10s\", \"5m\", \"1h\", \"1d\"); 5 s "
+         "later the service ends every process of the application. Default: 30s"},
+        {"service", "recovery", Kind::Recovery, kServiceRecoveryActions, kServiceRecoveryReset, nullptr,
+         "`[service.recovery]`: `on_failure`, up to three of \"restart DURATION\" and \"none\" ([] turns recovery "
+         "off), and `reset_after` (a duration). Default: restart after 10s, restart after 60s, none; reset after 1d"},
+        {"service", "environment", Kind::Environment, kServiceEnvironment, 0, nullptr,
+         "`[service.environment]`: NAME = \"value\" set for the application's process, launcher variables expanded; "
+         "\"\" removes the variable"},
 
         {"application", "main_class", Kind::Text, kMainClass, 0, nullptr,
          "required: the class whose main method starts the application (module/class in module mode)"},
@@ -186,6 +208,25 @@ std::string typeName(const toml::node& n) {
     }
 }
 
+// Milliseconds of "500ms", "10s", "5m", "1h" or "1d"; nothing for anything else or for more than fits a
+// signed 32-bit count.
+std::optional<long long> parseDuration(const std::string& text) {
+    static const std::regex form("([0-9]{1,10})(ms|s|m|h|d)");
+    std::smatch m;
+    if (!std::regex_match(text, m, form)) return std::nullopt;
+    static const std::map<std::string, long long> unit = {{"ms", 1}, {"s", 1000}, {"m", 60000}, {"h", 3600000}, {"d", 86400000}};
+    long long ms = std::stoll(m[1].str()) * unit.at(m[2].str());
+    if (ms > 0x7FFFFFFF) return std::nullopt;
+    return ms;
+}
+
+std::string formatDuration(long long ms) {
+    const std::pair<long long, const char*> units[] = {{86400000, "d"}, {3600000, "h"}, {60000, "m"}, {1000, "s"}};
+    for (const auto& [size, name] : units)
+        if (ms != 0 && ms % size == 0) return std::to_string(ms / size) + name;
+    return std::to_string(ms) + "ms";
+}
+
 std::string utf16ToUtf8(const std::u16string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -282,6 +323,9 @@ struct Encoder {
     void encode(const Key& k, const toml::node& n, const std::string& what);
     void encodeEntries(const Key& k, const toml::node& n, const std::string& what);
     void encodeRules(const Key& k, const toml::node& n, const std::string& what);
+    void encodeRecovery(const Key& k, const toml::node& n, const std::string& what);
+    void encodeEnvironment(const Key& k, const toml::node& n, const std::string& what);
+    std::optional<long long> duration(const toml::value<std::string>& s, const std::string& what);
     void include(const toml::node* at, const std::filesystem::path& source, const std::string& name);
 };
 
@@ -312,6 +356,7 @@ void Encoder::encode(const Key& k, const toml::node& n, const std::string& what)
                 for (const auto& c : k.choices) {
                     if (s->get() == c.word) {
                         if (c.value) put(k.id, c.value);
+                        if (c.value2) put(k.id2, c.value2);
                         return;
                     }
                     words += std::string(words.empty() ? "" : " or ") + "\"" + c.word + "\"";
@@ -376,7 +421,97 @@ void Encoder::encode(const Key& k, const toml::node& n, const std::string& what)
             if (const auto* s = str(n, what); s && !s->get().empty()) include(&n, localPath(s->get()), kRuntimeJarName);
             break;
         case Kind::Files: break;  // handled by the caller: an array of tables at the top
+        case Kind::Duration:
+            if (const auto* s = str(n, what)) {
+                if (auto ms = duration(*s, what)) put(k.id, std::to_string(*ms));
+            }
+            break;
+        case Kind::Recovery: encodeRecovery(k, n, what); break;
+        case Kind::Environment: encodeEnvironment(k, n, what); break;
     }
+}
+
+std::optional<long long> Encoder::duration(const toml::value<std::string>& s, const std::string& what) {
+    auto ms = parseDuration(s.get());
+    if (!ms) error(s, what + ": expected a duration such as \"500ms\", \"10s\", \"5m\", \"1h\" or \"1d\" (at most 24d), found \"" +
+                          s.get() + "\"");
+    return ms;
+}
+
+void Encoder::encodeRecovery(const Key& k, const toml::node& n, const std::string& what) {
+    const auto* t = n.as_table();
+    if (!t) {
+        error(n, what + ": expected a table [service.recovery], found " + typeName(n));
+        return;
+    }
+    for (const auto& [key, value] : *t)
+        if (key.str() != "on_failure" && key.str() != "reset_after")
+            error(key.source(), what + ": unknown key \"" + std::string(key.str()) + "\"; expected on_failure or reset_after");
+    if (const auto* actions = t->get("on_failure")) {
+        const auto* arr = actions->as_array();
+        if (!arr) {
+            error(*actions, what + ".on_failure: expected an array of strings, found " + typeName(*actions));
+        } else {
+            std::string list;
+            bool ok = true;
+            if (arr->size() > 3) {
+                error(*actions, what + ".on_failure: at most three actions");
+                ok = false;
+            }
+            for (const auto& item : *arr) {
+                const auto* s = str(item, what + ".on_failure entry");
+                if (!s) {
+                    ok = false;
+                    continue;
+                }
+                const std::string& e = s->get();
+                std::string entry;
+                if (e == "none") {
+                    entry = "none";
+                } else if (e.rfind("reboot", 0) == 0) {
+                    error(item, what + ".on_failure: a reboot is not the application's decision; use \"restart DURATION\" or \"none\"");
+                } else if (e.rfind("restart ", 0) == 0) {
+                    auto ms = parseDuration(e.substr(8));
+                    if (ms) entry = "restart:" + std::to_string(*ms);
+                    else error(item, what + ".on_failure: expected a duration after \"restart \" such as \"10s\", found \"" + e + "\"");
+                } else {
+                    error(item, what + ".on_failure: expected \"restart DURATION\" or \"none\", found \"" + e + "\"");
+                }
+                if (entry.empty()) ok = false;
+                list += (list.empty() ? "" : ",") + entry;
+            }
+            if (ok) put(k.id, list.empty() ? "off" : list);
+        }
+    }
+    if (const auto* reset = t->get("reset_after")) {
+        if (const auto* s = str(*reset, what + ".reset_after")) {
+            if (auto ms = duration(*s, what + ".reset_after")) put(k.id2, std::to_string(*ms));
+        }
+    }
+}
+
+void Encoder::encodeEnvironment(const Key& k, const toml::node& n, const std::string& what) {
+    const auto* t = n.as_table();
+    if (!t) {
+        error(n, what + ": expected a table [service.environment], found " + typeName(n));
+        return;
+    }
+    std::string lines;
+    for (const auto& [key, value] : *t) {
+        std::string name(key.str());
+        if (name.empty() || name.find_first_of("=\n") != std::string::npos) {
+            error(key.source(), what + ": expected a variable name without \"=\", found \"" + name + "\"");
+            continue;
+        }
+        const auto* s = str(value, what + "." + name);
+        if (!s) continue;
+        if (s->get().find('\n') != std::string::npos) {
+            error(value, what + "." + name + ": a value may not hold a line break");
+            continue;
+        }
+        lines += (lines.empty() ? "" : "\n") + name + "=" + s->get();
+    }
+    if (!lines.empty()) put(k.id, lines);
 }
 
 void Encoder::encodeEntries(const Key& k, const toml::node& n, const std::string& what) {
@@ -884,11 +1019,55 @@ std::optional<Value> decode(const Key& k, const Config& c, std::vector<int>* use
         case Kind::Flag:
             if (!v) return k.defaultToml ? std::optional<Value>(Value::boolean(false)) : std::nullopt;
             return Value::boolean(true);
-        case Kind::Choice:
+        case Kind::Choice: {
             if (!v) return std::nullopt;
+            auto v2 = k.id2 ? take(c, k.id2) : std::nullopt;
+            if (v2) used->push_back(k.id2);
             for (const auto& ch : k.choices)
-                if (ch.value && *v == ch.value) return Value::str(ch.word);
+                if (ch.value && *v == ch.value && (ch.value2 ? v2 && *v2 == ch.value2 : !v2)) return Value::str(ch.word);
             return std::nullopt;
+        }
+        case Kind::Duration:
+            if (!v || v->empty() || v->size() > 10 || v->find_first_not_of("0123456789") != std::string::npos)
+                return std::nullopt;
+            return Value::str(formatDuration(std::stoll(*v)));
+        case Kind::Recovery: {
+            auto reset = take(c, k.id2);
+            if (reset) used->push_back(k.id2);
+            if (!v && !reset) return std::nullopt;
+            std::vector<std::pair<std::string, Value>> fields;
+            if (v) {
+                Value actions = Value::array();
+                for (const auto& e : *v == "off" ? std::vector<std::string>() : splitOn(*v, ',')) {
+                    if (e == "none") actions.items.push_back(Value::str("none"));
+                    else if (e.rfind("restart:", 0) == 0 && e.size() > 8 && e.size() <= 18 &&
+                             e.find_first_not_of("0123456789", 8) == std::string::npos)
+                        actions.items.push_back(Value::str("restart " + formatDuration(std::stoll(e.substr(8)))));
+                    else return std::nullopt;
+                }
+                fields.emplace_back("on_failure", actions);
+            }
+            if (reset) {
+                if (reset->empty() || reset->size() > 10 || reset->find_first_not_of("0123456789") != std::string::npos)
+                    return std::nullopt;
+                fields.emplace_back("reset_after", Value::str(formatDuration(std::stoll(*reset))));
+            }
+            return Value::table(std::move(fields));
+        }
+        case Kind::Environment: {
+            if (!v) return std::nullopt;
+            std::vector<std::pair<std::string, Value>> fields;
+            for (const auto& line : splitOn(*v, '\n')) {
+                size_t eq = line.find('=');
+                if (eq == std::string::npos || eq == 0) return std::nullopt;
+                std::string name = line.substr(0, eq);
+                bool bare = std::all_of(name.begin(), name.end(), [](unsigned char ch) {
+                    return std::isalnum(ch) || ch == '_' || ch == '-';
+                });
+                fields.emplace_back(bare ? name : "\"" + name + "\"", Value::str(line.substr(eq + 1)));
+            }
+            return Value::table(std::move(fields));
+        }
         case Kind::Joined:
             if (!v) return std::nullopt;
             return strings(splitOn(*v, k.separator[0]));
@@ -1119,6 +1298,7 @@ std::string keyReference() {
             case Kind::Joined: case Kind::Args: case Kind::Search: type = "array of strings"; break;
             case Kind::PathEntries: case Kind::VersionRules: type = "array of tables"; break;
             case Kind::Files: type = "tables"; break;
+            case Kind::Recovery: case Kind::Environment: type = "table"; break;
             default: type = "string";
         }
         out += "- `" + std::string(k.kind == Kind::Files ? "source`, `name" : k.name) + "` (" + type + ", " + ids + ")";
