@@ -278,10 +278,11 @@ bool addNonWorkingJava(const std::string& path) {
     return nonWorkingJavas.size() < kNonWorkingJavaLimit;
 }
 
-bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
-                  const VersionComponents& maximum, bool allowBeta, DWORD versionTimeoutMs) {
-    logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(minimum.size()),
-               static_cast<int>(maximum.size()), allowBeta ? 1 : 0);
+bool checkJavaExe(Runtime& candidate, const VersionBounds& bounds, bool allowBeta, DWORD versionTimeoutMs) {
+    std::string& path = candidate.javaExe;
+    std::string& version = candidate.version;
+    logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(bounds.minimum.size()),
+               static_cast<int>(bounds.maximum.size()), allowBeta ? 1 : 0);
     path = canonicalPathAnsi(path, false);
 
     bool result = false;
@@ -309,7 +310,7 @@ bool checkJavaExe(std::string& path, std::string& version, const VersionComponen
                 versionKnown = machine == kMachineX64 || machine == 0;
             }
         }
-        if (versionKnown && versionAllowed(version, minimum, maximum, allowBeta)) {
+        if (versionKnown && versionAllowed(version, bounds.minimum, bounds.maximum, allowBeta)) {
             result = true;
             if (getConfigInt(ids::kExecutableType) == 1 && path.size() > 4) {
                 path.replace(path.size() - 4, 4, "w.exe");

@@ -12,7 +12,6 @@
 #include "config/ConfigIds.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
-#include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/LauncherVariables.h"
 #include "launch/NativeLibraryPath.h"
