@@ -27,6 +27,9 @@ struct Runtime {
     std::string version;
 };
 
+// The variables through which the environment passes options to every Java virtual machine.
+inline constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS"};
+
 // Executables whose JVM library could not be loaded in this process; only grows.
 extern std::vector<std::string> nonWorkingJavas;
 

@@ -5,6 +5,7 @@
 #include <share.h>
 #include <vector>
 
+#include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
 #include "config/ConfigTables.h"
@@ -14,11 +15,11 @@
 #include "jvm/JvmLoader.h"
 #include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 
 namespace vexlo {
 
@@ -90,7 +91,7 @@ struct Search {
     HMODULE mainPassEntry(const std::string& entry, bool acceptAnyDirectory) {
         char type = entry[0];
         std::string where = entry.substr(1);
-        expandLauncherVariables(where);
+        expandLauncherVariables(where, launcherVariableValues(selectedJavaHome()));
         logMessage(L"Testing location %S (type %c)", where.c_str(), static_cast<wchar_t>(type));
 
         switch (type) {
@@ -205,15 +206,13 @@ std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds&
 }
 
 std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds) {
-    char value[kPathCapacity];
-    DWORD n = GetEnvironmentVariableA(variable, value, kPathCapacity);
-    if (n == 0 || n >= kPathCapacity) return std::nullopt;
-    std::string home(value, n);
-    for (char& c : home) {
+    std::optional<std::string> home = environmentValue(variable, kPathCapacity);
+    if (!home) return std::nullopt;
+    for (char& c : *home) {
         if (c == '/') c = '\\';
     }
     Runtime candidate;
-    if (!locateJavaExe(candidate.javaExe, home) || !checkJavaExe(candidate, bounds, false)) return std::nullopt;
+    if (!locateJavaExe(candidate.javaExe, *home) || !checkJavaExe(candidate, bounds, false)) return std::nullopt;
     return candidate;
 }
 
