@@ -4,9 +4,10 @@
 #include <cwctype>
 
 #include "common/ConsoleOutput.h"
+#include "common/Format.h"
 #include "config/ConfigIds.h"
 #include "config/ConfigTables.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "log/Log.h"
 
 namespace vexlo {
@@ -106,7 +107,7 @@ bool readInstallSettings(const std::wstring& serviceName, DWORD startType, Insta
     std::string recovery = copyConfigString(ids::kServiceRecoveryActions);
     if (recovery.empty()) recovery = "restart:10000,restart:60000,none";
     if (!parseRecoveryActions(recovery, settings.actions)) {
-        error = std::wstring(L"The recovery setting '") + widenShared(recovery.c_str()) + L"' is not valid.";
+        error = L"The recovery setting '" + widenBytes(recovery) + L"' is not valid.";
         return false;
     }
     settings.recoveryOff = settings.actions.empty();
@@ -183,7 +184,8 @@ void applyServiceEnvironment() {
             continue;
         }
         std::wstring expanded = value;
-        expandLauncherVariablesWide(expanded, false);
+        // Before the runtime is chosen: its home is not known yet.
+        expandLauncherVariables(expanded, launcherVariableValuesWide(std::string(), false));
         logMessage(L"environment: %s=%s", name.c_str(), expanded.c_str());
         if (!SetEnvironmentVariableW(name.c_str(), expanded.c_str()))
             logError(L"could not set %s (%d)", name.c_str(), static_cast<int>(GetLastError()));
