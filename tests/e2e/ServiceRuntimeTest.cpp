@@ -265,6 +265,17 @@ TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
     ASSERT_TRUE(TerminateProcess(busy.service.get(), 1));
     EXPECT_EQ(WaitForSingleObject(busy.child.get(), 10000), WAIT_OBJECT_0) << "the child outlived the service process";
     EXPECT_EQ(WaitForSingleObject(java.get(), 10000), WAIT_OBJECT_0) << "java.exe outlived the service process";
+
+    // The service starts again afterwards (Windows has recorded an unexpected end; Wine's manager still shows
+    // it running and takes the start all the same).
+    forgetCachedRuntimes(runtimeHome());
+    DeleteFileW((runtimeHome() + L"\\bin\\runs.txt").c_str());
+    Started again;
+    again.exe = busy.exe;
+    start(name, {}, false, again);
+    if (HasFatalFailure()) return;
+    EXPECT_NE(again.childId, busy.childId);
+    TerminateProcess(again.service.get(), 1);
 }
 
 // The priority value under the service's name chooses the child's priority class; one of 2 bytes is ignored.
