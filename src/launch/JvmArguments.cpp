@@ -110,6 +110,13 @@ std::vector<std::string> buildSystemProperties() {
     if (previousInstallationFlag()) properties.push_back("-Dqdr.previousJdk=true");
     if (launcherKind == 'i') properties.push_back("-Dvexlo.isQuandrel=true");
     if (serviceFlag) properties.push_back("-Dvexlo.isService=true");
+    // The Java side's own limit for shutdown hooks, in whole seconds, rounded up; the service process allows
+    // a grace period beyond it before it ends the child.
+    if (serviceFlag) {
+        std::string stopMs = copyConfigString(ids::kServiceStopTimeout);
+        if (!stopMs.empty() && stopMs.size() < 12 && stopMs.find_first_not_of("0123456789") == std::string::npos)
+            properties.push_back("-Dvexlo.stopTimeout=" + std::to_string((std::stoull(stopMs) + 999) / 1000));
+    }
     properties.push_back("-Dvexlo.moduleName=" + executablePathAnsi());
     properties.push_back("-Dsun.java.command=" + executablePathAnsi());
     properties.push_back("-Dvexlo.tempDir=" + launcherTempDir);

@@ -20,6 +20,7 @@
 #include "process/LauncherState.h"
 #include "service/ServiceControl.h"
 #include "service/ServiceRuntime.h"
+#include "service/ServiceSettings.h"
 
 namespace vexlo {
 
@@ -76,6 +77,7 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
     }
     if (word == L"install-auto") return installService(serviceName, SERVICE_AUTO_START);
     if (word == L"install-demand") return installService(serviceName, SERVICE_DEMAND_START);
+    if (word == L"reconfigure") return reconfigureService(serviceName, installStartType());
     if (word == L"uninstall") return uninstallService(serviceName, true);
     if (word == L"stop") return stopService(serviceName, true);
     if (word == L"start") return startService(serviceName, argumentList);
@@ -130,6 +132,8 @@ int launcherMain() {
 void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) {
     if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
+    // After the extraction, so that the values may name the launcher's temporary directory.
+    applyServiceEnvironment();
     if (restarted) {
         logMessage(L"registering ConsoleCtrlHandler");
         SetConsoleCtrlHandler(consoleControlHandler, TRUE);

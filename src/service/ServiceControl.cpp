@@ -14,6 +14,7 @@
 #include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
 #include "paths/ExecutablePath.h"
+#include "service/ServiceSettings.h"
 
 namespace vexlo {
 
@@ -72,15 +73,64 @@ std::wstring buildDependencies() {
     return list;
 }
 
-// The description setter is looked up at run time; a missing entry point or a failed call is not an error.
+using ChangeConfig2Entry = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+
+// The extended setter is looked up at run time; a missing entry point or a failed call is not an error.
+ChangeConfig2Entry changeConfig2Entry() {
+    return procAddress<ChangeConfig2Entry>(GetModuleHandleA("advapi32.dll"), "ChangeServiceConfig2W");
+}
+
 void setDescription(SC_HANDLE service, const std::wstring& description) {
-    using ChangeConfig2 = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
-    auto change = procAddress<ChangeConfig2>(GetModuleHandleA("advapi32.dll"), "ChangeServiceConfig2W");
+    auto change = changeConfig2Entry();
     if (!change) return;
     std::wstring text = description;
     SERVICE_DESCRIPTIONW info{};
     info.lpDescription = text.data();
     change(service, SERVICE_CONFIG_DESCRIPTION, &info);
+}
+
+void applyExtendedSettingsTo(SC_HANDLE service, const InstallSettings& settings) {
+    auto change = changeConfig2Entry();
+    if (!change) return;
+    applyExtendedSettings(settings, [&](DWORD level, void* info) { return change(service, level, info); });
+}
+
+// A password never outlives the call that hands it to the manager.
+void forgetPassword(InstallSettings& settings) {
+    SecureZeroMemory(settings.password.data(), settings.password.size() * sizeof(wchar_t));
+    settings.password.clear();
+}
+
+const wchar_t* startTypeWord(DWORD startType, bool delayed) {
+    if (startType == SERVICE_AUTO_START) return delayed ? L"delayed" : L"auto";
+    if (startType == SERVICE_DEMAND_START) return L"demand";
+    if (startType == SERVICE_DISABLED) return L"disabled";
+    return L"boot or system";
+}
+
+const wchar_t* accountText(const std::wstring& startName) {
+    return startName.empty() ? L"LocalSystem" : startName.c_str();
+}
+
+// The pieces of the current configuration that /reconfigure reports changes of.
+struct CurrentConfig {
+    DWORD startType = 0;
+    std::wstring startName, displayName;
+};
+
+bool queryCurrentConfig(SC_HANDLE service, CurrentConfig& current) {
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    if (needed == 0) return false;
+    std::vector<QUERY_SERVICE_CONFIGW> buffer(needed / sizeof(QUERY_SERVICE_CONFIGW) + 1);
+    auto* config = buffer.data();
+    if (!QueryServiceConfigW(service, config, static_cast<DWORD>(buffer.size() * sizeof *config), &needed))
+        return false;
+    current.startType = config->dwStartType;
+    current.startName = config->lpServiceStartName ? config->lpServiceStartName : L"";
+    current.displayName = config->lpDisplayName ? config->lpDisplayName : L"";
+    if (_wcsicmp(current.startName.c_str(), L"LocalSystem") == 0) current.startName.clear();
+    return true;
 }
 
 // Follows a stop request until the service has stopped or stops advancing its check point for longer than
@@ -116,6 +166,13 @@ int printUsage() {
 }
 
 int installService(const std::wstring& name, unsigned startType) {
+    // An unusable setting or a missing password leaves an installed service as it is.
+    InstallSettings settings;
+    std::wstring error;
+    if (!readInstallSettings(name, startType, settings, error)) {
+        printOut(L"%s\n", error.c_str());
+        return 1;
+    }
     // Whatever was registered under this name goes first; the outcome does not matter.
     uninstallService(name, false);
 
@@ -129,21 +186,92 @@ int installService(const std::wstring& name, unsigned startType) {
 
     unique_sc_handle service;
     if (!name.empty()) {
-        service.reset(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+        const std::wstring& account = settings.account.startName;
+        service.reset(CreateServiceW(manager.get(), name.c_str(), settings.displayName.c_str(), SERVICE_ALL_ACCESS,
                                      SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL, commandLine.c_str(),
-                                     nullptr, nullptr, dependencies.empty() ? nullptr : dependencies.c_str(), nullptr,
-                                     nullptr));
+                                     nullptr, nullptr, dependencies.empty() ? nullptr : dependencies.c_str(),
+                                     account.empty() ? nullptr : account.c_str(),
+                                     settings.password.empty() ? nullptr : settings.password.c_str()));
     }
+    DWORD createError = service ? 0 : GetLastError();
+    forgetPassword(settings);
     if (!service) {
         printOut(L"Could not create service.\n");
+        if (createError == ERROR_INVALID_SERVICE_ACCOUNT || createError == ERROR_SERVICE_LOGON_FAILED)
+            printOut(L"The account %s was refused (%d).\n", accountText(settings.account.startName),
+                     static_cast<int>(createError));
         return 1;
     }
     std::wstring description = getMessageTableText(ids::kServiceDescription);
     if (!description.empty()) setDescription(service.get(), description);
+    applyExtendedSettingsTo(service.get(), settings);
 
     service.reset();
     manager.reset();
     printOut(L"Installed service '%s'.\n", name.c_str());
+    return 0;
+}
+
+int reconfigureService(const std::wstring& name, unsigned startType) {
+    InstallSettings settings;
+    std::wstring error;
+    if (!readInstallSettings(name, startType, settings, error)) {
+        printOut(L"%s\n", error.c_str());
+        return 1;
+    }
+    unique_sc_handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        forgetPassword(settings);
+        printOut(L"Could not open SCManager.\n");
+        return 1;
+    }
+    unique_sc_handle service(openNamedService(manager.get(), name, SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
+    CurrentConfig before;
+    if (!service || !queryCurrentConfig(service.get(), before)) {
+        forgetPassword(settings);
+        printOut(L"Could not open service '%s' (%d).\n", name.c_str(), static_cast<int>(GetLastError()));
+        return 1;
+    }
+    std::wstring commandLine = L"\"" + executablePathLong() + L"\"";
+    std::wstring dependencies = buildDependencies();
+    // The local system account is named explicitly: no name would mean "unchanged".
+    std::wstring account = settings.account.startName.empty() ? L"LocalSystem" : settings.account.startName;
+    BOOL changed = ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                        commandLine.c_str(), nullptr, nullptr, dependencies.c_str(), account.c_str(),
+                                        settings.password.empty() ? nullptr : settings.password.c_str(),
+                                        settings.displayName.c_str());
+    DWORD changeError = changed ? 0 : GetLastError();
+    forgetPassword(settings);
+    if (!changed) {
+        printOut(L"Could not change service '%s' (%d).\n", name.c_str(), static_cast<int>(changeError));
+        return 1;
+    }
+    std::wstring description = getMessageTableText(ids::kServiceDescription);
+    if (!description.empty()) setDescription(service.get(), description);
+    applyExtendedSettingsTo(service.get(), settings);
+
+    CurrentConfig after;
+    if (!queryCurrentConfig(service.get(), after)) after = before;
+    if (after.startType != before.startType)
+        printOut(L"Start: %s -> %s\n", startTypeWord(before.startType, false), startTypeWord(after.startType, false));
+    if (after.startName != before.startName)
+        printOut(L"Account: %s -> %s\n", accountText(before.startName), accountText(after.startName));
+    if (after.displayName != before.displayName)
+        printOut(L"Display name: %s -> %s\n", before.displayName.c_str(), after.displayName.c_str());
+    // The manager may not report these back: say what was asked for.
+    if (settings.delayed) printOut(L"Start: delayed\n");
+    if (settings.recoveryOff) {
+        printOut(L"Recovery: off\n");
+    } else {
+        std::wstring actions;
+        for (const SC_ACTION& action : settings.actions) {
+            if (!actions.empty()) actions += L", ";
+            actions += action.Type == SC_ACTION_RESTART ? formatWide(L"restart %d ms", static_cast<int>(action.Delay))
+                                                        : std::wstring(L"none");
+        }
+        printOut(L"Recovery: %s; reset after %d s\n", actions.c_str(), static_cast<int>(settings.resetSeconds));
+    }
+    printOut(L"Reconfigured service '%s'.\n", name.c_str());
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "service/ServiceRuntime.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -9,12 +11,15 @@
 #include "common/CommandLine.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
+#include "service/ServiceSettings.h"
 
 namespace vexlo {
 
 namespace {
 
-constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN;
+// While a stop is pending the check point advances this often; the wait hint covers the time left plus this.
+constexpr DWORD kStopProgressMs = 2000;
 constexpr size_t kNameCapacity = 6000;
 constexpr DWORD kOutputChunk = 6000;
 constexpr size_t kCommandLineLimit = 32767;  // code units, without the terminator
@@ -26,11 +31,17 @@ std::mutex statusLock;
 SERVICE_STATUS statusRecord{};
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 unique_handle childInput;  // write end of the child's standard input
+// Set by the control handler at the first stop, shut-down or pre-shut-down request; the service main then
+// watches the clock. The event exists before the handler is registered.
+unique_handle stopSignal;
+std::atomic<ULONGLONG> stopRequestedAt{0};
+DWORD stopTimeoutMs = kDefaultStopTimeoutMs;
 
-enum class StatusChange { unchanged, running, stopPending, shutdownPending, stopped };
+enum class StatusChange { unchanged, running, stopPending, shutdownPending, stopProgress, stopped };
 
 // The one owner of the status record: applies a change and reports the record. A stop request is never
 // undone by a later "running" report. Returns 0 or the error of SetServiceStatus.
+// For stopProgress the second argument is the wait hint.
 DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
     std::lock_guard<std::mutex> guard(statusLock);
     switch (change) {
@@ -42,12 +53,21 @@ DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
     case StatusChange::shutdownPending:
         ++statusRecord.dwCheckPoint;
         statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
+        statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
         break;
     case StatusChange::stopPending:
         statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
+        statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
+        break;
+    case StatusChange::stopProgress:
+        ++statusRecord.dwCheckPoint;
+        statusRecord.dwWaitHint = serviceSpecificExitCode;
+        serviceSpecificExitCode = 0;
         break;
     case StatusChange::stopped:
         statusRecord.dwCurrentState = SERVICE_STOPPED;
+        statusRecord.dwCheckPoint = 0;
+        statusRecord.dwWaitHint = 0;
         if (serviceSpecificExitCode != 0) {
             statusRecord.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
             statusRecord.dwServiceSpecificExitCode = serviceSpecificExitCode;
@@ -89,6 +109,59 @@ bool createChildPipe(unique_handle& readEnd, unique_handle& writeEnd, bool keepW
     return failure.call == nullptr;
 }
 
+// The first stop-like request starts the clock of the stop time; later ones (a shut-down after a
+// pre-shut-down) do not restart it.
+void noteStopRequest() {
+    ULONGLONG none = 0;
+    stopRequestedAt.compare_exchange_strong(none, GetTickCount64());
+    if (stopSignal) SetEvent(stopSignal.get());
+}
+
+// Waits for the child. Once a stop is requested it reports progress about every two seconds, with a wait hint
+// that covers the time left; when the stop time and the grace period have passed, it ends the child's job (every
+// process the application started). Returns whether it had to.
+bool waitForChildEnd(HANDLE process, HANDLE job) {
+    HANDLE handles[] = {process, stopSignal.get()};
+    DWORD count = stopSignal ? 2 : 1;
+    if (WaitForMultipleObjects(count, handles, FALSE, INFINITE) == WAIT_OBJECT_0) return false;
+    const ULONGLONG limit = static_cast<ULONGLONG>(stopTimeoutMs) + kStopGraceMs;
+    for (;;) {
+        ULONGLONG elapsed = GetTickCount64() - stopRequestedAt.load();
+        if (elapsed >= limit) break;
+        DWORD slice = static_cast<DWORD>(std::min<ULONGLONG>(kStopProgressMs, limit - elapsed));
+        if (WaitForSingleObject(process, slice) == WAIT_OBJECT_0) return false;
+        elapsed = GetTickCount64() - stopRequestedAt.load();
+        DWORD left = elapsed >= limit ? 0 : static_cast<DWORD>(limit - elapsed);
+        reportStatus(StatusChange::stopProgress, left + kStopProgressMs);
+    }
+    logError(L"the application did not end within %d ms of the stop request; ending its processes",
+             static_cast<int>(limit));
+    if (!job || !TerminateJobObject(job, kChildKilledCode)) {
+        logError(L"TerminateJobObject error (%d); ending the child alone", static_cast<int>(GetLastError()));
+        TerminateProcess(process, kChildKilledCode);
+    }
+    WaitForSingleObject(process, kStopGraceMs);
+    return true;
+}
+
+// The final report once the child has ended: a clean end is a stop; after a stop request a forced end (the
+// job ended, or the child's own error code) carries a service-specific code so that monitoring sees it. An
+// unrequested end with an error code makes no report.
+void reportChildEnd(DWORD exitCode, bool killed) {
+    DWORD error = 0;
+    if (killed) {
+        error = reportStatus(StatusChange::stopped, kChildKilledCode);
+    } else if (exitCode == 0) {
+        error = reportStatus(StatusChange::stopped);
+    } else if (stopRequested()) {
+        error = reportStatus(StatusChange::stopped, exitCode);
+    } else {
+        return;
+    }
+    if (error) logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
+    logMessage(L"service stopped set");
+}
+
 bool isPriorityClass(DWORD value) {
     switch (value) {
     case IDLE_PRIORITY_CLASS:
@@ -118,6 +191,9 @@ void resetServiceStatus() {
     statusRecord.dwControlsAccepted = kAcceptedControls;
     statusRecord.dwWaitHint = kServiceWaitHintMs;
     childInput.reset();
+    stopTimeoutMs = serviceStopTimeoutMs();
+    stopRequestedAt = 0;
+    stopSignal.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 std::wstring buildChildCommandLine(std::wstring_view processCommandLine, const std::wstring& name,
@@ -221,15 +297,11 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleEventHandler, TRUE);
 
-    WaitForSingleObject(process.get(), INFINITE);
+    bool killed = waitForChildEnd(process.get(), job.get());
     DWORD exitCode = 0;
     GetExitCodeProcess(process.get(), &exitCode);
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
-    if (exitCode == 0 || stopRequested()) {
-        if (DWORD error = reportStatus(StatusChange::stopped))
-            logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
-        logMessage(L"service stopped set");
-    }
+    reportChildEnd(exitCode, killed);
     return ChildRun::ended;
 }
 
@@ -237,11 +309,15 @@ void WINAPI serviceControlHandler(DWORD control) {
     logMessage(L"control handler request %d", static_cast<int>(control));
     switch (control) {
     case SERVICE_CONTROL_STOP:
+        noteStopRequest();
         if (DWORD error = reportStatus(StatusChange::stopPending))
             logMessage(L"SetServiceStatus 2 failed %d", static_cast<int>(error));
         sendShutdown(0);
         break;
+    // Pre-shut-down comes first at a system shut-down: shutdown hooks get the stop time there too.
+    case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_SHUTDOWN:
+        noteStopRequest();
         if (DWORD error = reportStatus(StatusChange::shutdownPending))
             logMessage(L"SetServiceStatus 1 failed %d", static_cast<int>(error));
         sendShutdown(0);

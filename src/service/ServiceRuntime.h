@@ -14,6 +14,8 @@ inline constexpr DWORD kServiceWaitHintMs = 50000;
 // Service-specific exit codes reported with ERROR_SERVICE_SPECIFIC_ERROR.
 inline constexpr DWORD kChildNotStartedCode = 5000;
 inline constexpr DWORD kChildPipesFailedCode = 5001;
+// The child outlived the stop time and the grace period; its job was ended.
+inline constexpr DWORD kChildKilledCode = 5002;
 
 void WINAPI serviceMain(DWORD argc, LPWSTR* argv);
 void WINAPI serviceControlHandler(DWORD control);

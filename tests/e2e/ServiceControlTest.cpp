@@ -375,5 +375,108 @@ TEST_F(ServiceControlTest, UsageNamesTheExecutableWithoutDirectoryOrExtension) {
     }
 }
 
+
+// What the manager answers for an extended setting; 0 with the bytes, or the error (Wine 8 keeps few of them).
+DWORD queryConfig2(const std::wstring& name, DWORD level, std::vector<unsigned char>& bytes) {
+    unique_sc_handle service = openService(name, SERVICE_QUERY_CONFIG);
+    DWORD needed = 0;
+    QueryServiceConfig2W(service.get(), level, nullptr, 0, &needed);
+    bytes.assign(needed + 16, 0);
+    if (QueryServiceConfig2W(service.get(), level, bytes.data(), static_cast<DWORD>(bytes.size()), &needed)) return 0;
+    return GetLastError();
+}
+
+std::wstring startName(const std::wstring& name) {
+    unique_sc_handle service = openService(name, SERVICE_QUERY_CONFIG);
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    std::vector<unsigned char> buffer(needed + 16);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (!QueryServiceConfigW(service.get(), config, static_cast<DWORD>(buffer.size()), &needed)) return L"<none>";
+    return config->lpServiceStartName ? config->lpServiceStartName : L"";
+}
+
+// Each account form registers its start name (a user's password comes from the environment); the display name
+// and the delayed automatic start are registered too, where the manager keeps them.
+TEST_F(ServiceControlTest, AccountsDisplayNameAndDelayedStartAreRegistered) {
+    struct Case {
+        const wchar_t* tag;
+        const char* account;
+        std::wstring expected;  // "*": the service's own virtual account
+    };
+    const Case cases[] = {
+        {L"Sys", "", L"LocalSystem"},
+        {L"Loc", "LocalService", L"NT AUTHORITY\\LocalService"},
+        {L"Net", "NetworkService", L"NT AUTHORITY\\NetworkService"},
+        {L"Vir", "virtual", L"*"},
+        {L"Usr", ".\\vexlouser", L".\\vexlouser"},
+        {L"Gms", "VEXLO\\gmsa$", L"VEXLO\\gmsa$"},
+    };
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        pack::Block block;
+        block.set(107, "4").set(30103, "1").set(30102, "Display " + ascii(name));
+        if (*c.account) block.set(30100, c.account);
+        std::wstring exe = makeCopy(std::wstring(c.tag) + L".exe", block);
+        RunOptions options;
+        options.args = {L"/install", name};
+        options.env = isolatedEnvironment(dir.path(), false);
+        options.env[L"VEXLO_SERVICE_PASSWORD"] = L"secret";
+        RunResult installed = runProcess(exe, options);
+        ASSERT_EQ(installed.exitCode, 0u) << ascii(c.tag) << installed.out;
+        std::wstring expected = c.expected == L"*" ? L"NT SERVICE\\" + name : c.expected;
+        EXPECT_EQ(startName(name), expected) << ascii(c.tag);
+        Registration r = queryRegistration(name);
+        EXPECT_EQ(r.displayName, L"Display " + name);
+        EXPECT_EQ(r.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+        std::vector<unsigned char> bytes;
+        if (queryConfig2(name, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, bytes) == 0) {
+            EXPECT_TRUE(reinterpret_cast<SERVICE_DELAYED_AUTO_START_INFO*>(bytes.data())->fDelayedAutostart);
+        }
+    }
+}
+
+// A user account without a password, in a process without a console: a message naming the variable, exit 1,
+// and an installed service of that name stays as it was.
+TEST_F(ServiceControlTest, AUserAccountWithoutPasswordInstallsNothing) {
+    const std::wstring name = uniqueName(L"NoPw");
+    ServiceGuard guard{name, {}};
+    std::wstring exe = makeCopy(L"nopw.exe", pack::Block().set(30100, ".\\vexlouser").set(30101, "VEXLO_TEST_PW"));
+    RunResult refused = run(exe, {L"/install", name});
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_NE(refused.out.find("VEXLO_TEST_PW"), std::string::npos) << refused.out;
+    EXPECT_FALSE(serviceExists(name));
+}
+
+// /reconfigure changes start mode, display name and recovery of the installed service in place: a value an
+// administrator added under its registry key survives, and the output names what changed.
+TEST_F(ServiceControlTest, ReconfigureChangesTheInstalledServiceWithoutRecreatingIt) {
+    const std::wstring name = uniqueName(L"Rcf");
+    ServiceGuard guard{name, {}};
+    std::wstring demand = makeCopy(L"rcf1.exe", pack::Block());
+    ASSERT_EQ(run(demand, {L"/install", name}).exitCode, 0u);
+    std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
+    DWORD marker = 42;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"AddedByAdmin", REG_DWORD, &marker, sizeof marker),
+              ERROR_SUCCESS);
+
+    std::wstring automatic = makeCopy(
+        L"rcf2.exe", pack::Block().set(107, "4").set(30102, "Changed").set(30105, "restart:500,none").set(30106, "3600000"));
+    RunResult changed = run(automatic, {L"-reconfigure", name});
+    EXPECT_EQ(changed.exitCode, 0u) << changed.out;
+    EXPECT_EQ(changed.out, lines({"Start: demand -> auto", "Display name: " + ascii(name) + " -> Changed",
+                                  "Recovery: restart 500 ms, none; reset after 3600 s",
+                                  "Reconfigured service '" + ascii(name) + "'."}));
+    EXPECT_EQ(queryRegistration(name).startType, static_cast<DWORD>(SERVICE_AUTO_START));
+    DWORD value = 0, size = sizeof value;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"AddedByAdmin", RRF_RT_REG_DWORD, nullptr, &value, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 42u);
+
+    RunResult missing = run(automatic, {L"/reconfigure", uniqueName(L"Absent")});
+    EXPECT_EQ(missing.exitCode, 1u);
+}
+
 }  // namespace
 }  // namespace vexlo::test

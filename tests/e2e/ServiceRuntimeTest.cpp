@@ -117,7 +117,8 @@ protected:
     }
 
     // Lays out the runtime and the launcher copy and installs it through its own word.
-    void install(const std::wstring& name, const std::string& script, Started& started) {
+    void install(const std::wstring& name, const std::string& script, Started& started,
+                 const std::vector<std::pair<int, std::string>>& settings = {}) {
         layOutRuntime(runtimeHome());
         if (script.empty())
             ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
@@ -126,6 +127,7 @@ protected:
                                        "record " + wideToUtf8(recordFile()) + "\n" + script));
         pack::Block block = searchBlock();
         block.set(128, "A" + wideToUtf8(runtimeHome()));
+        for (const auto& [id, value] : settings) block.set(id, value);
         started.exe = makeCopy(L"Service Apps", L"svcapp.exe", block);
         ASSERT_FALSE(started.exe.empty());
         ASSERT_EQ(word(started.exe, {L"/install", name}).exitCode, 0u);
@@ -242,7 +244,8 @@ TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServi
     SERVICE_STATUS_PROCESS after = queryStatus(name);
     EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(after.dwCheckPoint, 0u);
-    EXPECT_EQ(after.dwControlsAccepted, 5u);
+    EXPECT_EQ(after.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
+                                                            SERVICE_ACCEPT_PRESHUTDOWN));
     EXPECT_EQ(after.dwServiceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     TerminateProcess(busy.service.get(), 1);
 }
@@ -262,6 +265,17 @@ TEST_F(ServiceRuntimeE2E, KillingTheServiceProcessEndsTheChildAndItsChildren) {
     ASSERT_TRUE(TerminateProcess(busy.service.get(), 1));
     EXPECT_EQ(WaitForSingleObject(busy.child.get(), 10000), WAIT_OBJECT_0) << "the child outlived the service process";
     EXPECT_EQ(WaitForSingleObject(java.get(), 10000), WAIT_OBJECT_0) << "java.exe outlived the service process";
+
+    // The service starts again afterwards (Windows has recorded an unexpected end; Wine's manager still shows
+    // it running and takes the start all the same).
+    forgetCachedRuntimes(runtimeHome());
+    DeleteFileW((runtimeHome() + L"\\bin\\runs.txt").c_str());
+    Started again;
+    again.exe = busy.exe;
+    start(name, {}, false, again);
+    if (HasFatalFailure()) return;
+    EXPECT_NE(again.childId, busy.childId);
+    TerminateProcess(again.service.get(), 1);
 }
 
 // The priority value under the service's name chooses the child's priority class; one of 2 bytes is ignored.
@@ -321,7 +335,7 @@ TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
     ULONGLONG begin = GetTickCount64();
     ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) << GetLastError();
     EXPECT_EQ(answer.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(answer.dwWaitHint, 50000u);
+    EXPECT_EQ(answer.dwWaitHint, 30000u + 5000u + 2000u) << "the stop time, the grace period and one step";
     ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
     std::printf("stop request to STOPPED: %llu ms (the child sleeps 300 ms after the line)\n", GetTickCount64() - begin);
     EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
@@ -407,6 +421,99 @@ TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
         EXPECT_EQ(records("stdin|0").size(), static_cast<size_t>(cycle));
     }
     std::printf("\"/stop\" (its own process, with the manager's wait) took %llu to %llu ms\n", fastest, slowest);
+}
+
+// After a stop the service always ends: a child that neither reads its input nor exits is ended through its job
+// once the stop time (here 1 s) and the grace period of 5 s have passed, with the check point advancing while
+// it is pending; a child that ends with an error code after the stop is reported with that code. Both count as
+// forced stops (1066 with a service-specific code), and no process is left.
+TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
+    struct Case {
+        const wchar_t* tag;
+        const char* script;
+        DWORD specific;
+        ULONGLONG atLeastMs, atMostMs;
+    };
+    const Case cases[] = {
+        {L"Wedged", "sleep 600000\n", 5002, 6000, 10000},
+        {L"Halted", "read-stdin\nexit 7\n", 7, 0, 4000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wideToUtf8(c.tag));
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        Started started;
+        install(name, c.script, started, {{30104, "1000"}});
+        if (HasFatalFailure()) return;
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(records("option|-Dvexlo.stopTimeout=").back(), "1");
+
+        unique_sc_handle service = openService(name, SERVICE_STOP | SERVICE_QUERY_STATUS);
+        SERVICE_STATUS answer{};
+        ULONGLONG begin = GetTickCount64();
+        ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &answer)) << GetLastError();
+        EXPECT_EQ(answer.dwWaitHint, 1000u + 5000u + 2000u);
+        std::vector<DWORD> checkPoints;
+        SERVICE_STATUS_PROCESS status;
+        while ((status = queryStatus(name)).dwCurrentState == SERVICE_STOP_PENDING && GetTickCount64() - begin < 15000) {
+            if (checkPoints.empty() || checkPoints.back() != status.dwCheckPoint) checkPoints.push_back(status.dwCheckPoint);
+            Sleep(100);
+        }
+        ULONGLONG took = GetTickCount64() - begin;
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_GE(took, c.atLeastMs);
+        EXPECT_LE(took, c.atMostMs);
+        EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+        EXPECT_EQ(status.dwServiceSpecificExitCode, c.specific);
+        if (c.atLeastMs > 0) {
+            EXPECT_GE(checkPoints.size(), 2u) << "the check point never advanced";
+        }
+        EXPECT_TRUE(std::is_sorted(checkPoints.begin(), checkPoints.end()));
+        EXPECT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(countProcesses(L"svcapp.exe"), 0);
+        forgetCachedRuntimes(runtimeHome());
+    }
+}
+
+// A pre-shut-down control sends the stop line as a stop does, and the service stops.
+TEST_F(ServiceRuntimeE2E, APreShutdownControlSendsTheStopLine) {
+    const std::wstring name = uniqueName(L"Pre");
+    ServiceGuard guard{name, {}};
+    Started started;
+    install(name, "read-stdin\n", started);
+    if (HasFatalFailure()) return;
+    start(name, {}, true, started);
+    if (HasFatalFailure()) return;
+    unique_sc_handle service = openService(name, SERVICE_ALL_ACCESS);
+    SERVICE_STATUS answer{};
+    if (!ControlService(service.get(), SERVICE_CONTROL_PRESHUTDOWN, &answer)) {
+        DWORD error = GetLastError();
+        TerminateProcess(started.service.get(), 1);
+        GTEST_SKIP() << "this service manager does not pass the pre-shut-down control on (" << error << ")";
+    }
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
+    EXPECT_EQ(records("stdin|"), (std::vector<std::string>{"0"}));
+}
+
+// [service.environment]: a value reaches the child with launcher variables expanded, "" removes a variable.
+TEST_F(ServiceRuntimeE2E, TheServiceEnvironmentReachesTheChild) {
+    const std::wstring name = uniqueName(L"Env");
+    ServiceGuard guard{name, {}};
+    Started started;
+    install(name, "env VEXLO_TEST_HOME\nenv PATHEXT\nread-stdin\n", started,
+            {{30107, "VEXLO_TEST_HOME=[${VEXLO_EXEDIR}]\nPATHEXT="}});
+    if (HasFatalFailure()) return;
+    start(name, {}, true, started);
+    if (HasFatalFailure()) return;
+    std::string exeDir = wideToUtf8(longPathOf(started.exe));
+    exeDir.erase(exeDir.find_last_of('\\'));
+    std::vector<std::string> env = records("env|");
+    ASSERT_EQ(env.size(), 2u);
+    EXPECT_TRUE(_stricmp(env[0].c_str(), ("VEXLO_TEST_HOME=[" + exeDir + "\\]").c_str()) == 0) << env[0];
+    EXPECT_EQ(env[1], "PATHEXT=<unset>");
+    TerminateProcess(started.service.get(), 1);
 }
 
 }  // namespace

@@ -140,6 +140,20 @@ TEST_F(HostJvmLaunch, ServiceChildRedirectsOutputAndStopsOnTheStopLine) {
     EXPECT_NE(err->find("to the error file"), std::string::npos) << *err;
 }
 
+// The stop time reaches the Java side: a shutdown hook that never ends is cut off by the halt after it (3 s),
+// and the child ends with 1, which the service reports as a forced stop.
+TEST_F(HostJvmLaunch, AHangingShutdownHookIsHaltedAfterTheStopTime) {
+    pack::Block block = probeBlock();
+    block.set(30104, "3000");
+    ULONGLONG begin = GetTickCount64();
+    LaunchResult r = run(block, {L"--hang-hook", L"--work=60000", L"__qdr_restart"}, L"app.exe", "0\n", 2000);
+    ULONGLONG took = GetTickCount64() - begin;
+    EXPECT_EQ(r.run.exitCode, 1u) << r.run.out << r.run.err << logText(r);
+    EXPECT_TRUE(hasLine(r.run.out, "hook: hangs")) << r.run.out;
+    EXPECT_NE(r.run.err.find("within 3 s"), std::string::npos) << r.run.err;
+    EXPECT_LT(took, 2000u + 3000u + 5000u + 10000u) << "start-up, the stop line's delay, the stop time, a margin";
+}
+
 TEST_F(HostJvmLaunch, RunsTheMainClassOfANamedModule) {
     pack::Block block = searchBlock();
     block.set(128, "A" + utf8(hostJvmHome()));

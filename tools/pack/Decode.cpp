@@ -133,6 +133,47 @@ std::optional<Value> decodeVersionRules(const std::string& count, const Config& 
     return array;
 }
 
+bool isMilliseconds(const std::string& text) {
+    return !text.empty() && text.size() <= 10 && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::optional<Value> decodeRecovery(const Key& key, const Config& config, const std::optional<std::string>& actions,
+                                    std::vector<int>* usedIds) {
+    auto reset = take(config, key.id2);
+    if (reset) usedIds->push_back(key.id2);
+    if (!actions && !reset) return std::nullopt;
+    Fields fields;
+    if (actions) {
+        Value list = Value::array();
+        for (const auto& entry : *actions == "off" ? std::vector<std::string>() : splitOn(*actions, ',')) {
+            if (entry == "none")
+                list.items.push_back(Value::string("none"));
+            else if (entry.rfind("restart:", 0) == 0 && isMilliseconds(entry.substr(8)))
+                list.items.push_back(Value::string("restart " + formatDuration(std::stoll(entry.substr(8)))));
+            else
+                return std::nullopt;
+        }
+        fields.emplace_back("on_failure", list);
+    }
+    if (reset) {
+        if (!isMilliseconds(*reset)) return std::nullopt;
+        fields.emplace_back("reset_after", Value::string(formatDuration(std::stoll(*reset))));
+    }
+    return Value::table(std::move(fields));
+}
+
+std::optional<Value> decodeEnvironment(const std::string& lines) {
+    Fields fields;
+    for (const auto& line : splitOn(lines, '\n')) {
+        size_t equals = line.find('=');
+        if (equals == std::string::npos || equals == 0) return std::nullopt;
+        std::string name = line.substr(0, equals);
+        bool bare = std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; });
+        fields.emplace_back(bare ? name : "\"" + name + "\"", Value::string(line.substr(equals + 1)));
+    }
+    return Value::table(std::move(fields));
+}
+
 // The value of one key and the ids it stands for, or nothing when the vocabulary cannot express them.
 // Whether the guess is exact is checked afterwards by encoding it again.
 std::optional<Value> decode(const Key& key, const Config& config, std::vector<int>* usedIds) {
@@ -141,6 +182,7 @@ std::optional<Value> decode(const Key& key, const Config& config, std::vector<in
     switch (key.kind) {
         case Kind::Search: return decodeSearch(value);
         case Kind::Redirect: return decodeRedirect(key, config, value, usedIds);
+        case Kind::Recovery: return decodeRecovery(key, config, value, usedIds);
         case Kind::Flag:
             if (!value) return key.defaultToml ? std::optional<Value>(Value::boolean(false)) : std::nullopt;
             return Value::boolean(true);
@@ -150,10 +192,18 @@ std::optional<Value> decode(const Key& key, const Config& config, std::vector<in
     switch (key.kind) {
         case Kind::Text:
         case Kind::Version: return Value::string(*value);
-        case Kind::Choice:
+        case Kind::Choice: {
+            auto value2 = key.id2 ? take(config, key.id2) : std::nullopt;
+            if (value2) usedIds->push_back(key.id2);
             for (const auto& choice : key.choices)
-                if (choice.value && *value == choice.value) return Value::string(choice.word);
+                if (choice.value && *value == choice.value && (choice.value2 ? value2 == choice.value2 : !value2))
+                    return Value::string(choice.word);
             return std::nullopt;
+        }
+        case Kind::Duration:
+            if (!isMilliseconds(*value)) return std::nullopt;
+            return Value::string(formatDuration(std::stoll(*value)));
+        case Kind::Environment: return decodeEnvironment(*value);
         case Kind::Joined: return strings(splitOn(*value, key.separator[0]));
         case Kind::Args: return strings(splitArguments(*value));
         case Kind::PathEntries: return decodePathEntries(*value);

@@ -88,7 +88,97 @@ void Encoder::encode(const Key& key, const toml::node& node, const std::string& 
                 include(&node, localPath(path->get()), kRuntimeJarName);
             break;
         case Kind::Files: break;  // an array of tables at the top: the caller reads it
+        case Kind::Duration:
+            if (auto milliseconds = duration(node, what)) put(key.id, std::to_string(*milliseconds));
+            break;
+        case Kind::Recovery: encodeRecovery(key, node, what); break;
+        case Kind::Environment: encodeEnvironment(key, node, what); break;
     }
+}
+
+std::optional<long long> Encoder::duration(const toml::node& node, const std::string& what) {
+    const auto* text = string(node, what);
+    if (!text) return std::nullopt;
+    auto milliseconds = parseDuration(text->get());
+    if (!milliseconds)
+        error(node, what + ": expected a duration such as \"500ms\", \"10s\", \"5m\", \"1h\" or \"1d\" (at most 24d), "
+                           "found \"" + text->get() + "\"");
+    return milliseconds;
+}
+
+void Encoder::encodeRecovery(const Key& key, const toml::node& node, const std::string& what) {
+    const auto* table = node.as_table();
+    if (!table) {
+        error(node, what + ": expected a table [service.recovery], found " + typeName(node));
+        return;
+    }
+    for (const auto& [name, value] : *table)
+        if (name.str() != "on_failure" && name.str() != "reset_after")
+            error(name.source(), what + ": unknown key \"" + std::string(name.str()) + "\"; expected on_failure or reset_after");
+    if (const auto* actions = table->get("on_failure")) {
+        if (auto list = recoveryActions(*actions, what + ".on_failure")) put(key.id, *list);
+    }
+    if (const auto* reset = table->get("reset_after")) {
+        if (auto milliseconds = duration(*reset, what + ".reset_after")) put(key.id2, std::to_string(*milliseconds));
+    }
+}
+
+// "restart:<ms>" and "none", comma-separated; "off" for no action at all.
+std::optional<std::string> Encoder::recoveryActions(const toml::node& node, const std::string& what) {
+    const auto* array = node.as_array();
+    if (!array) {
+        error(node, what + ": expected an array of strings, found " + typeName(node));
+        return std::nullopt;
+    }
+    bool ok = array->size() <= 3;
+    if (!ok) error(node, what + ": at most three actions");
+    std::string list;
+    for (const auto& item : *array) {
+        const auto* text = string(item, what + " entry");
+        std::string entry;
+        if (!text) {
+        } else if (text->get() == "none") {
+            entry = "none";
+        } else if (text->get().rfind("reboot", 0) == 0) {
+            // Restarting the machine is not the application's decision.
+            error(item, what + ": a reboot is not the application's decision; use \"restart DURATION\" or \"none\"");
+        } else if (text->get().rfind("restart ", 0) == 0) {
+            if (auto milliseconds = parseDuration(text->get().substr(8)))
+                entry = "restart:" + std::to_string(*milliseconds);
+            else
+                error(item, what + ": expected a duration after \"restart \" such as \"10s\", found \"" + text->get() + "\"");
+        } else {
+            error(item, what + ": expected \"restart DURATION\" or \"none\", found \"" + text->get() + "\"");
+        }
+        if (entry.empty()) ok = false;
+        list += (list.empty() ? "" : ",") + entry;
+    }
+    if (!ok) return std::nullopt;
+    return list.empty() ? "off" : list;
+}
+
+void Encoder::encodeEnvironment(const Key& key, const toml::node& node, const std::string& what) {
+    const auto* table = node.as_table();
+    if (!table) {
+        error(node, what + ": expected a table [service.environment], found " + typeName(node));
+        return;
+    }
+    std::string lines;
+    for (const auto& [name, value] : *table) {
+        std::string variable(name.str());
+        if (variable.empty() || variable.find_first_of("=\n") != std::string::npos) {
+            error(name.source(), what + ": expected a variable name without \"=\", found \"" + variable + "\"");
+            continue;
+        }
+        const auto* text = string(value, what + "." + variable);
+        if (!text) continue;
+        if (text->get().find('\n') != std::string::npos) {
+            error(value, what + "." + variable + ": a value may not hold a line break");
+            continue;
+        }
+        lines += (lines.empty() ? "" : "\n") + variable + "=" + text->get();
+    }
+    if (!lines.empty()) put(key.id, lines);
 }
 
 void Encoder::encodeVersion(const Key& key, const toml::node& node, const std::string& what) {
@@ -116,6 +206,7 @@ void Encoder::encodeChoice(const Key& key, const toml::node& node, const std::st
     for (const auto& choice : key.choices) {
         if (word->get() == choice.word) {
             if (choice.value) put(key.id, choice.value);
+            if (choice.value2) put(key.id2, choice.value2);
             return;
         }
         expected += std::string(expected.empty() ? "" : " or ") + "\"" + choice.word + "\"";

@@ -56,6 +56,10 @@ private:
     std::optional<std::string> pathEntry(const toml::node& item, const std::string& what);
     void encodeVersionRules(const Key& key, const toml::node& node, const std::string& what);
     std::optional<std::pair<std::string, std::string>> versionRule(const toml::node& item, const std::string& what);
+    std::optional<long long> duration(const toml::node& node, const std::string& what);
+    void encodeRecovery(const Key& key, const toml::node& node, const std::string& what);
+    std::optional<std::string> recoveryActions(const toml::node& node, const std::string& what);
+    void encodeEnvironment(const Key& key, const toml::node& node, const std::string& what);
 };
 
 }  // namespace vexlo::pack

@@ -26,6 +26,8 @@ std::string typeOf(const Key& key) {
         case Kind::PathEntries:
         case Kind::VersionRules: return "array of tables";
         case Kind::Files: return "tables";
+        case Kind::Recovery:
+        case Kind::Environment: return "table";
         default: return "string";
     }
 }

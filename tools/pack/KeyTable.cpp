@@ -21,11 +21,29 @@ const std::vector<Key> kKeyTable = {
     {"service", "name", Kind::Text, kServiceName, 0, nullptr,
      "service name for /install, /start, /stop, /status, /uninstall and the service dispatcher"},
     {"service", "description", Kind::Message, kServiceDescription, 0, nullptr, "description shown by the service manager"},
-    {"service", "start", Kind::Choice, kExecutableType, 0, nullptr,
-     "how /install registers the service: \"demand\" (started by /start) or \"auto\" (at boot)", nullptr,
-     {{"demand", nullptr}, {"auto", "4"}}},
+    {"service", "start", Kind::Choice, kExecutableType, kServiceDelayedStart, nullptr,
+     "how /install registers the service: \"demand\" (started by /start), \"auto\" (at boot) or \"delayed\" "
+     "(at boot, after the automatic ones)", nullptr,
+     {{"demand", nullptr}, {"auto", "4"}, {"delayed", "4", "1"}}},
     {"service", "dependencies", Kind::Joined, kServiceDependencies, 0, nullptr, "names of services that must run first",
      ","},
+    {"service", "display_name", Kind::Text, kServiceDisplayName, 0, nullptr,
+     "name the service manager shows (default: the name)"},
+    {"service", "account", Kind::Text, kServiceAccount, 0, nullptr,
+     "account the service runs as: \"LocalSystem\" (default), \"LocalService\", \"NetworkService\", \"virtual\" "
+     "(NT SERVICE\\<name>) or a user (\"DOMAIN\\user\", \".\\user\"; a group-managed account ends in \"$\"). A "
+     "user's password is never stored: /install reads it from the variable of password_env or asks on the console"},
+    {"service", "password_env", Kind::Text, kServicePasswordEnv, 0, nullptr,
+     "environment variable that holds a user account's password at /install (default: VEXLO_SERVICE_PASSWORD)"},
+    {"service", "stop_timeout", Kind::Duration, kServiceStopTimeout, 0, nullptr,
+     "time the application gets to end after a stop request (\"500ms\", \"10s\", \"5m\", \"1h\", \"1d\"); 5 s "
+     "later the service ends every process of the application. Default: 30s"},
+    {"service", "recovery", Kind::Recovery, kServiceRecoveryActions, kServiceRecoveryReset, nullptr,
+     "`[service.recovery]`: `on_failure`, up to three of \"restart DURATION\" and \"none\" ([] turns recovery "
+     "off), and `reset_after` (a duration). Default: restart after 10s, restart after 60s, none; reset after 1d"},
+    {"service", "environment", Kind::Environment, kServiceEnvironment, 0, nullptr,
+     "`[service.environment]`: NAME = \"value\" set for the application's process, launcher variables expanded; "
+     "\"\" removes the variable"},
 
     {"application", "main_class", Kind::Text, kMainClass, 0, nullptr,
      "required: the class whose main method starts the application (module/class in module mode)"},

@@ -22,11 +22,15 @@ enum class Kind {
     Message,       // UTF-16 entry of the message table
     RuntimeJar,    // the runtime jar, embedded as the first included file
     Files,         // included files: count, names and data
+    Duration,      // "500ms", "10s", "5m", "1h" or "1d", written as milliseconds
+    Recovery,      // table: on_failure actions (id) and reset_after (id2)
+    Environment,   // table of variable = value, written as "NAME=value" lines
 };
 
 struct Choice {
     const char* word;
-    const char* value;  // nullptr: no entry
+    const char* value;             // nullptr: no entry
+    const char* value2 = nullptr;  // for the key's id2; nullptr: no entry
 };
 
 struct Key {

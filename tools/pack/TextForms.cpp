@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <map>
 #include <regex>
 
 #include "BlockWriter.h"
@@ -79,5 +80,23 @@ std::string quoted(const std::string& text) {
 }
 
 bool validUtf8(const std::string& bytes) { return utf16ToUtf8(utf8ToUtf16(bytes)) == bytes; }
+
+std::optional<long long> parseDuration(const std::string& text) {
+    static const std::regex form("([0-9]{1,10})(ms|s|m|h|d)");
+    std::smatch match;
+    if (!std::regex_match(text, match, form)) return std::nullopt;
+    static const std::map<std::string, long long> unit = {
+        {"ms", 1}, {"s", 1000}, {"m", 60000}, {"h", 3600000}, {"d", 86400000}};
+    long long milliseconds = std::stoll(match[1].str()) * unit.at(match[2].str());
+    if (milliseconds > 0x7FFFFFFF) return std::nullopt;
+    return milliseconds;
+}
+
+std::string formatDuration(long long milliseconds) {
+    const std::pair<long long, const char*> units[] = {{86400000, "d"}, {3600000, "h"}, {60000, "m"}, {1000, "s"}};
+    for (const auto& [size, name] : units)
+        if (milliseconds != 0 && milliseconds % size == 0) return std::to_string(milliseconds / size) + name;
+    return std::to_string(milliseconds) + "ms";
+}
 
 }  // namespace vexlo::pack

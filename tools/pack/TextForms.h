@@ -26,6 +26,11 @@ std::filesystem::path localPath(const std::string& utf8);
 // never refuses a file this tool accepted.
 std::optional<std::string> badFileName(const std::string& name);
 
+// Milliseconds of "500ms", "10s", "5m", "1h" or "1d"; nothing for anything else or for more than a signed
+// 32-bit count holds. formatDuration writes the largest unit that divides the count.
+std::optional<long long> parseDuration(const std::string& text);
+std::string formatDuration(long long milliseconds);
+
 // A TOML string: literal ('...') where that spares escaping backslashes, basic ("...") otherwise.
 std::string quoted(const std::string& text);
 

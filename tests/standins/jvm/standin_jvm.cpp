@@ -28,6 +28,7 @@
 //   stdin-end                after the line of read-stdin, main reads on to the end of input and records
 //                            stdin-end|<number of further bytes>
 //   sleep <ms>               main sleeps that long after reading (and before exit)
+//   env <name>               main records env|<name>=<the process environment's value, or <unset>>
 // Without a script main returns at once.
 #define _JNI_IMPLEMENTATION_
 #include <windows.h>
@@ -105,6 +106,7 @@ struct Script {
     std::optional<int> exitCode;
     bool stdinEnd = false;
     int sleepMs = 0;
+    std::vector<std::string> environmentNames;
 } script;
 
 [[maybe_unused]] void readScript() {
@@ -132,6 +134,7 @@ struct Script {
         else if (word == "record") scriptRecordPath = rest;
         else if (word == "stdin-end") script.stdinEnd = true;
         else if (word == "sleep") script.sleepMs = std::atoi(rest.c_str());
+        else if (word == "env") script.environmentNames.push_back(rest);
         else if (!word.empty()) record("unknown script line|" + text);
     }
     std::fclose(f);
@@ -215,6 +218,7 @@ DWORD WINAPI nonDaemonBody(LPVOID) {
 
 void runMain(Object* array) {
     for (Object* element : array ? array->elements : std::vector<Object*>{}) record("main-arg|" + describe(element));
+    for (const std::string& name : script.environmentNames) record("env|" + name + "=" + environmentValue(name.c_str()));
     if (script.readStdin) {
         std::string line;
         char c = 0;

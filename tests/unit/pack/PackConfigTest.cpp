@@ -74,6 +74,15 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
         {"[service]\nname = \"svc\"\nstart = \"auto\"\ndependencies = [\"Tcpip\", \"Dnscache\"]\ndescription = \"D\u00e9\"",
          {{kServiceName, "svc"}, {kExecutableType, "4"}, {kServiceDependencies, "Tcpip,Dnscache"}},
          {{kServiceDescription, u"D\u00e9"}}},
+        {"[service]\nstart = 'delayed'\ndisplay_name = 'D'\naccount = 'virtual'\npassword_env = 'PW'\nstop_timeout = '500ms'\n"
+         "[service.recovery]\non_failure = ['restart 10s', 'restart 90s', 'none']\nreset_after = '1d'\n"
+         "[service.environment]\nAPP_HOME = '${VEXLO_EXEDIR}'\n'ProgramFiles(x86)' = ''",
+         {{kExecutableType, "4"}, {kServiceDelayedStart, "1"}, {kServiceDisplayName, "D"}, {kServiceAccount, "virtual"},
+          {kServicePasswordEnv, "PW"}, {kServiceStopTimeout, "500"},
+          {kServiceRecoveryActions, "restart:10000,restart:90000,none"}, {kServiceRecoveryReset, "86400000"},
+          {kServiceEnvironment, "APP_HOME=${VEXLO_EXEDIR}\nProgramFiles(x86)="}},
+         {}},
+        {"[service.recovery]\non_failure = []", {{kServiceRecoveryActions, "off"}}, {}},
         {"[application]\nmodule_mode = true\nclass_path = [{ jar = 'lib\\a.jar', mandatory = true }, { dir = 'c' }, "
          "{ scan = 'lib' }, { env = 'CP' }]\nmodule_path = [{ dir = 'mods' }]\narguments = ['a b', 'x\"y', '']\n"
          "vm_options = ['-Xmx1g']\nvm_options_file = true\nj_options = true\nworking_directory = 'w'\ndirectory = 'app'\n"
@@ -163,6 +172,10 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
         {"[application]\nmain_class = 'M'\n[servise]\n", 3, 2, "unknown section \"servise\""},
         {"[application]\nmain_class = 'M'\n[service]\nstart = 'boot'\n", 4, 9, "expected \"demand\" or \"auto\""},
         {"[application]\nmain_class = 'M'\n[raw]\nabc = '1'\n", 4, 1, "expected a configuration id"},
+        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['none', 'reboot 1m']\n", 4, 23, "reboot is not"},
+        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['restart soon']\n", 4, 15, "expected a duration"},
+        {"[application]\nmain_class = 'M'\n[service]\nstop_timeout = '10 s'\n", 4, 16, "expected a duration"},
+        {"[application]\nmain_class = 'M'\n[service.recovery]\nreset_after = '30d'\n", 4, 15, "at most 24d"},
         {"[application]\nmain_class = 'M'\n[raw]\n122 = 'N'\n", 4, 1, "already written by a named key"},
         {"[application]\nmain_class = 'M\n", 2, 16, ""},  // the TOML library's own message
     };

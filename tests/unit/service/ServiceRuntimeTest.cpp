@@ -85,16 +85,22 @@ TEST(ServiceRuntimeTest, ControlRequestsSetTheRecordAndAStopBeforeTheChildStarts
     SERVICE_STATUS s = currentServiceStatus();
     EXPECT_EQ(s.dwServiceType, 0x30u);
     EXPECT_EQ(s.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(s.dwControlsAccepted, 5u);
+    EXPECT_EQ(s.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
+                                                   SERVICE_ACCEPT_PRESHUTDOWN));
     EXPECT_EQ(s.dwWaitHint, 50000u);
     EXPECT_EQ(s.dwCheckPoint, 0u);
 
     serviceControlHandler(SERVICE_CONTROL_INTERROGATE);
     EXPECT_EQ(currentServiceStatus().dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    serviceControlHandler(SERVICE_CONTROL_SHUTDOWN);
-    s = currentServiceStatus();
-    EXPECT_EQ(s.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
-    EXPECT_EQ(s.dwCheckPoint, 1u);
+    // A system shut-down, announced early or late, is a stop whose wait hint covers the stop time and grace.
+    for (DWORD control : {DWORD{SERVICE_CONTROL_PRESHUTDOWN}, DWORD{SERVICE_CONTROL_SHUTDOWN}}) {
+        resetServiceStatus();
+        serviceControlHandler(control);
+        s = currentServiceStatus();
+        EXPECT_EQ(s.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING)) << control;
+        EXPECT_EQ(s.dwCheckPoint, 1u);
+        EXPECT_EQ(s.dwWaitHint, 30000u + 5000u + 2000u);
+    }
     serviceControlHandler(SERVICE_CONTROL_STOP);
     EXPECT_EQ(currentServiceStatus().dwCheckPoint, 1u);
 

@@ -14,7 +14,7 @@ import java.time.Instant;
  * Each argument is printed; arguments starting with "--" also ask for something:
  * --prop=NAME, --maxmem, --read (a line from standard input), --load=CLASS, --throw, --exit=N (from a
  * non-daemon thread), --sysout=TEXT and --syserr=TEXT (through System.out and System.err, which the runtime
- * may have redirected), --work=MS (how long the worker runs). A non-daemon worker always prints
+ * may have redirected), --work=MS (how long the worker runs), --hang-hook (a shutdown hook that never ends). A non-daemon worker always prints
  * "worker: done" after main has returned.
  */
 public final class Probe {
@@ -48,6 +48,17 @@ public final class Probe {
                 System.out.println(arg.substring(9));
             } else if (arg.startsWith("--syserr=")) {
                 System.err.println(arg.substring(9));
+            } else if (arg.equals("--hang-hook")) {
+                Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+                    out.println("hook: hangs");
+                    while (true) {
+                        try {
+                            Thread.sleep(60000);
+                        } catch (InterruptedException e) {
+                            // keeps hanging
+                        }
+                    }
+                }, "probe-hanging-hook"));
             } else if (arg.startsWith("--work=")) {
                 workMs = Long.parseLong(arg.substring(7));
             }
