@@ -99,9 +99,17 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
     return runServiceDispatcher();
 }
 
+// Known before the configuration is read, so that no error of the child ever opens a message box.
+bool startedAsServiceChild() {
+    std::vector<std::wstring> arguments;
+    splitCommandLine(GetCommandLineW(), arguments);
+    return arguments.size() > 1 && arguments.back() == kRestartMarker;
+}
+
 }  // namespace
 
 int launcherMain() {
+    serviceChildFlag = startedAsServiceChild();
     readConfigFirstPass();
     serviceFlag = true;
     initialiseLauncher();

@@ -9,6 +9,8 @@ namespace vexlo {
 // Launcher state set up by the entry point.
 extern bool serviceFlag;
 extern bool noRedirectFlag;
+// The child a service starts (restart marker): no desktop, its standard error is the service log.
+extern bool serviceChildFlag;
 extern char launcherKind;  // 'i' for the installer product's launcher, otherwise the application launcher
 extern std::wstring serviceName;
 extern std::vector<std::wstring> argumentList;
