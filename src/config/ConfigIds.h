@@ -70,6 +70,8 @@ inline constexpr int kNativeLibraryDirectories = 10004;
 // Service.
 inline constexpr int kServiceDependencies = 149;
 inline constexpr int kServiceDescription = 20017;
+// The project's own range (30000-30049): the service process's log file ("" for none).
+inline constexpr int kServiceLogPath = 30000;
 
 // Messages.
 inline constexpr int kMsgErrorTitle = 1000;

@@ -7,8 +7,12 @@
 #include "common/Format.h"
 #include "common/Handles.h"
 #include "common/CommandLine.h"
+#include "common/Version.h"
+#include "paths/ExecutablePath.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
+#include "service/EventLog.h"
+#include "service/ServiceLog.h"
 
 namespace vexlo {
 
@@ -19,6 +23,7 @@ constexpr size_t kNameCapacity = 6000;
 constexpr DWORD kOutputChunk = 6000;
 constexpr size_t kCommandLineLimit = 32767;  // code units, without the terminator
 constexpr char kPriorityKey[] = "SOFTWARE\\tarnwick\\vexlo\\priority";
+constexpr DWORD kDrainFinishMs = 2000;
 
 // The control handler runs on the dispatcher thread, the service main on its own: the record, the status
 // handle and the child's input pipe are only touched under this lock, and never across a blocking call.
@@ -119,6 +124,69 @@ bool isPriorityClass(DWORD value) {
     }
 }
 
+// A log that cannot be written is said once, where the administrator looks next.
+void reportServiceLogFailure() {
+    if (std::optional<std::wstring> failure = takeServiceLogFailure()) {
+        logError(L"%s", failure->c_str());
+        reportServiceEvent(serviceName, EventKind::warning, *failure);
+    }
+}
+
+void openLogForService() {
+    std::wstring path = serviceLogPath(serviceName);
+    if (path.empty()) return;
+    openServiceLog(path);
+    serviceLog(L"service '%s' started: vexlo %s, executable %s", serviceName.c_str(), kVexloVersion,
+               executablePathLong().c_str());
+    reportServiceLogFailure();
+}
+
+// The child's last lines: the launcher's own message, or the virtual machine's, tell why it ended.
+std::wstring lastChildText() {
+    std::wstring text;
+    for (const std::string& line : lastChildLines()) {
+        if (!text.empty()) text += L"\n";
+        int size = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+        std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+        if (size > 0) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), size);
+        text += wide;
+    }
+    return text;
+}
+
+// Drain thread first: its last lines belong in the log and the event before the end line. A grandchild that
+// still holds the pipe must not hold the service, hence the limit.
+void finishDrain(HANDLE consumer) {
+    if (consumer && WaitForSingleObject(consumer, kDrainFinishMs) == WAIT_TIMEOUT)
+        serviceLog(L"the child's output is still open (a process it started holds it); not waiting for it");
+    endChildOutput();
+}
+
+// The final report after the child's end. A stop that was asked for ends as a clean stop whatever the child's
+// code; otherwise a non-zero code is a failure that the manager shows (and its recovery acts on).
+void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool stopWasRequested) {
+    serviceLog(L"child ended with exit code %d after %I64d.%03d s", static_cast<int>(exitCode),
+               static_cast<long long>(ranMs / 1000), static_cast<int>(ranMs % 1000));
+    if (exitCode == 0 || stopWasRequested) {
+        if (DWORD error = reportStatus(StatusChange::stopped))
+            logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
+        logMessage(L"service stopped set");
+        serviceLog(L"reported state STOPPED");
+        reportServiceEvent(serviceName, EventKind::information,
+                           formatWide(L"The service '%s' stopped (exit code %d).", serviceName.c_str(),
+                                      static_cast<int>(exitCode)));
+        return;
+    }
+    if (DWORD error = reportStatus(StatusChange::stopped, exitCode))
+        logMessage(L"SetServiceStatus 11 failed %d", static_cast<int>(error));
+    serviceLog(L"reported state STOPPED with error 1066 and service-specific code %d", static_cast<int>(exitCode));
+    std::wstring last = lastChildText();
+    reportServiceEvent(serviceName, EventKind::error,
+                       formatWide(L"The service '%s' ended with exit code %d.", serviceName.c_str(),
+                                  static_cast<int>(exitCode)) +
+                           (last.empty() ? std::wstring(L" It wrote nothing.") : L" Its last output:\n" + last));
+}
+
 }  // namespace
 
 SERVICE_STATUS currentServiceStatus() {
@@ -158,6 +226,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
 
     statusHandle = RegisterServiceCtrlHandlerW(serviceName.c_str(), serviceControlHandler);
     if (!statusHandle) return;
+    openLogForService();
 
     std::vector<std::wstring> serviceArguments;
     for (DWORD i = 1; i < argc; ++i) serviceArguments.emplace_back(argv[i] ? argv[i] : L"");
@@ -171,6 +240,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     reportStatus(StatusChange::running);
     if (stopRequested()) {
         logMessage(L"stop requested before the child was started");
+        serviceLog(L"stop requested before the child was started; reported state STOPPED");
         reportStatus(StatusChange::stopped);
         return ChildRun::stoppedBeforeStart;
     }
@@ -179,6 +249,10 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
 
     unique_handle outputRead, outputWrite, inputRead, inputWrite;
     if (!createChildPipe(outputRead, outputWrite, false, L"") || !createChildPipe(inputRead, inputWrite, true, L" 2")) {
+        serviceLog(L"the child's pipes could not be created; reported state STOPPED with code %d",
+                   static_cast<int>(kChildPipesFailedCode));
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' could not create the pipes for its process.", serviceName.c_str()));
         reportStatus(StatusChange::stopped, kChildPipesFailedCode);
         return ChildRun::pipesFailed;
     }
@@ -201,7 +275,13 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     if (tooLong) SetLastError(ERROR_FILENAME_EXCED_RANGE);
     if (tooLong || !CreateProcessW(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                    &startup, &created)) {
-        logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
+        serviceLog(L"could not start the child %s (error %d); reported state STOPPED with code %d", commandLine.c_str(),
+                   static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' could not start its process %s (error %d).",
+                                      serviceName.c_str(), commandLine.c_str(), static_cast<int>(error)));
         reportStatus(StatusChange::stopped, kChildNotStartedCode);
         return ChildRun::notStarted;
     }
@@ -217,12 +297,16 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     inputRead.reset();
     if (!publishChildInput(inputWrite)) {
         logMessage(L"stop requested before the child was started");
+        serviceLog(L"stop requested before the child was started; reported state STOPPED");
         TerminateProcess(process.get(), 0);
         WaitForSingleObject(process.get(), INFINITE);
         reportStatus(StatusChange::stopped);
         return ChildRun::stoppedBeforeStart;
     }
     ResumeThread(thread.get());
+    ULONGLONG startedAt = GetTickCount64();
+    serviceLog(L"child started: process id %d, command line %s", static_cast<int>(created.dwProcessId),
+               commandLine.c_str());
 
     // The consumer owns the read end from here on.
     HANDLE outputPipe = outputRead.release();
@@ -233,6 +317,9 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
         CloseHandle(outputPipe);
     }
     reportStatus(StatusChange::running);
+    reportServiceEvent(serviceName, EventKind::information,
+                       formatWide(L"The service '%s' started (process id %d).", serviceName.c_str(),
+                                  static_cast<int>(created.dwProcessId)));
 
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleEventHandler, TRUE);
@@ -241,11 +328,9 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.get(), &exitCode);
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
-    if (exitCode == 0 || stopRequested()) {
-        if (DWORD error = reportStatus(StatusChange::stopped))
-            logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
-        logMessage(L"service stopped set");
-    }
+    finishDrain(consumer.get());
+    reportChildEnd(exitCode, GetTickCount64() - startedAt, stopRequested());
+    closeServiceLog();
     return ChildRun::ended;
 }
 
@@ -253,11 +338,13 @@ void WINAPI serviceControlHandler(DWORD control) {
     logMessage(L"control handler request %d", static_cast<int>(control));
     switch (control) {
     case SERVICE_CONTROL_STOP:
+        serviceLog(L"stop request: sending the line \"0\"");
         if (DWORD error = reportStatus(StatusChange::stopPending))
             logMessage(L"SetServiceStatus 2 failed %d", static_cast<int>(error));
         sendShutdown(0);
         break;
     case SERVICE_CONTROL_SHUTDOWN:
+        serviceLog(L"shut-down request: sending the line \"0\"");
         if (DWORD error = reportStatus(StatusChange::shutdownPending))
             logMessage(L"SetServiceStatus 1 failed %d", static_cast<int>(error));
         sendShutdown(0);
@@ -298,6 +385,8 @@ DWORD WINAPI consumeChildOutput(LPVOID outputPipe) {
     char buffer[kOutputChunk];
     DWORD got = 0;
     while (ReadFile(pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        writeChildOutput(std::string_view(buffer, got));
+        reportServiceLogFailure();
     }
     logMessage(L"consuming output done");
     return 0;

@@ -69,6 +69,9 @@ const std::vector<Key>& keys() {
          {{"demand", nullptr}, {"auto", "4"}}},
         {"service", "dependencies", Kind::Joined, kServiceDependencies, 0, nullptr, "names of services that must run first",
          ","},
+        {"service", "log", Kind::Text, kServiceLogPath, 0, nullptr,
+         "the service process's own log (its events and the child's output), relative to the executable; default "
+         "logs\\<name>.service.log, \"\" for none"},
 
         {"application", "main_class", Kind::Text, kMainClass, 0, nullptr,
          "required: the class whose main method starts the application (module/class in module mode)"},
