@@ -13,6 +13,7 @@
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
 #include "common/CommandLine.h"
+#include "launcher/Check.h"
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
@@ -84,6 +85,10 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
         return startService(serviceName, argumentList);
     }
     if (word == L"status") return serviceStatus(serviceName);
+    if (word == L"check") {
+        argumentList.insert(argumentList.begin(), programPath);
+        return runCheck(argumentList);
+    }
     if (word == L"run" || word == L"run-redirect") {
         if (word == L"run") {
             logMessage(L"running service");
@@ -109,7 +114,7 @@ bool startedAsServiceChild() {
 }  // namespace
 
 int launcherMain() {
-    serviceChildFlag = startedAsServiceChild();
+    noMessageBoxFlag = startedAsServiceChild();
     readConfigFirstPass();
     serviceFlag = true;
     initialiseLauncher();

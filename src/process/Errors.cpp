@@ -42,7 +42,7 @@ void writeErrorUtf8(const std::wstring& text) {
 
 void showErrorMessage(const std::wstring& text) {
     std::wstring composed = withLogPath(text);
-    if (serviceChildFlag) {
+    if (noMessageBoxFlag) {
         writeErrorUtf8(composed);
         return;
     }

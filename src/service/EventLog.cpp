@@ -33,6 +33,28 @@ std::wstring oneLine(const std::wstring& text) {
     return line;
 }
 
+void appendEventCopy(const std::wstring& serviceName, EventKind kind, const std::wstring& text) {
+    unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kEventCopyKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    wchar_t path[MAX_PATH * 4];
+    DWORD size = sizeof path - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key.get(), serviceName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return;
+    path[size / sizeof(wchar_t)] = L'\0';
+    unique_file file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
+    std::wstring line = std::wstring(kindName(kind)) + L"|" + oneLine(text) + L"\n";
+    int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
 }  // namespace
 
 LONG registerEventSource(const std::wstring& serviceName, const std::wstring& messageFile) {
@@ -71,6 +93,7 @@ bool reportServiceEvent(const std::wstring& serviceName, EventKind kind, const s
         return false;
     }
     serviceLog(L"event log: %s reported: %s", kindName(kind), oneLine(text).c_str());
+    appendEventCopy(serviceName, kind, text);
     return true;
 }
 

@@ -22,6 +22,10 @@ enum class EventKind : WORD {
     error = EVENTLOG_ERROR_TYPE,
 };
 
+// Where no event viewer exists (Wine only traces reports), a copy of each report can be asked for: a string
+// value named by the service under this key names a file that every report is appended to ("type|text" lines).
+inline constexpr wchar_t kEventCopyKey[] = L"SOFTWARE\\tarnwick\\vexlo\\eventcopy";
+
 // Reports under the service's source. Every report, and any failure to make one, also goes to the service
 // log: that is where it can be read back on a system without an event viewer.
 bool reportServiceEvent(const std::wstring& serviceName, EventKind kind, const std::wstring& text);
