@@ -508,19 +508,21 @@ TEST_F(ServiceRuntimeE2E, AChildWriting50MegabytesKeepsTheLogWithinItsCap) {
     std::printf("start to STOPPED: quiet child %llu ms, child writing 50 MB %llu ms\n", took[0], took[1]);
 }
 
-// A log that cannot be written (its folder cannot be created, or the file is read-only): the application runs
-// and stops as a service all the same, and the warning event names the log.
+// A log that cannot be written (its folder cannot be created, or another program holds the file; Wine as root
+// writes a read-only file all the same): the application runs and stops as a service all the same, and the
+// warning event names the log.
 TEST_F(ServiceRuntimeE2E, AServiceLogThatCannotBeWrittenIsReportedAndTheServiceRuns) {
     std::wstring blocker = dir.file(L"a file");
     ASSERT_TRUE(writeFileBytes(blocker, "not a folder"));
-    std::wstring readOnly = dir.file(L"read-only.log");
-    ASSERT_TRUE(writeFileBytes(readOnly, ""));
-    ASSERT_TRUE(SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    std::wstring held = dir.file(L"held.log");
+    ASSERT_TRUE(writeFileBytes(held, ""));
+    unique_file holder(CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
     struct Case {
         const wchar_t* tag;
         std::wstring path;
     };
-    const Case cases[] = {{L"Folder", blocker + L"\\logs\\svc.log"}, {L"ReadOnly", readOnly}};
+    const Case cases[] = {{L"Folder", blocker + L"\\logs\\svc.log"}, {L"Held", held}};
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
         ServiceGuard guard{name, {}};
@@ -539,7 +541,6 @@ TEST_F(ServiceRuntimeE2E, AServiceLogThatCannotBeWrittenIsReportedAndTheServiceR
             << reported.front();
         forgetCachedRuntimes(runtimeHome());
     }
-    SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace
