@@ -163,28 +163,31 @@ void finishDrain(HANDLE consumer) {
 }
 
 // The final report after the child's end. A stop that was asked for ends as a clean stop whatever the child's
-// code; otherwise a non-zero code is a failure that the manager shows (and its recovery acts on).
+// code; otherwise a non-zero code is a failure that the manager shows (and its recovery acts on). The log and
+// the event come first: once stopped is reported, the dispatcher may end the process at any moment.
 void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool stopWasRequested) {
     serviceLog(L"child ended with exit code %d after %I64d.%03d s", static_cast<int>(exitCode),
                static_cast<long long>(ranMs / 1000), static_cast<int>(ranMs % 1000));
     if (exitCode == 0 || stopWasRequested) {
-        if (DWORD error = reportStatus(StatusChange::stopped))
-            logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
-        logMessage(L"service stopped set");
-        serviceLog(L"reported state STOPPED");
         reportServiceEvent(serviceName, EventKind::information,
                            formatWide(L"The service '%s' stopped (exit code %d).", serviceName.c_str(),
                                       static_cast<int>(exitCode)));
+        serviceLog(L"reporting state STOPPED");
+        closeServiceLog();
+        if (DWORD error = reportStatus(StatusChange::stopped))
+            logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
+        logMessage(L"service stopped set");
         return;
     }
-    if (DWORD error = reportStatus(StatusChange::stopped, exitCode))
-        logMessage(L"SetServiceStatus 11 failed %d", static_cast<int>(error));
-    serviceLog(L"reported state STOPPED with error 1066 and service-specific code %d", static_cast<int>(exitCode));
     std::wstring last = lastChildText();
     reportServiceEvent(serviceName, EventKind::error,
                        formatWide(L"The service '%s' ended with exit code %d.", serviceName.c_str(),
                                   static_cast<int>(exitCode)) +
                            (last.empty() ? std::wstring(L" It wrote nothing.") : L" Its last output:\n" + last));
+    serviceLog(L"reporting state STOPPED with error 1066 and service-specific code %d", static_cast<int>(exitCode));
+    closeServiceLog();
+    if (DWORD error = reportStatus(StatusChange::stopped, exitCode))
+        logMessage(L"SetServiceStatus 11 failed %d", static_cast<int>(error));
 }
 
 }  // namespace
@@ -240,7 +243,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     reportStatus(StatusChange::running);
     if (stopRequested()) {
         logMessage(L"stop requested before the child was started");
-        serviceLog(L"stop requested before the child was started; reported state STOPPED");
+        serviceLog(L"stop requested before the child was started; reporting state STOPPED");
         reportStatus(StatusChange::stopped);
         return ChildRun::stoppedBeforeStart;
     }
@@ -249,7 +252,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
 
     unique_handle outputRead, outputWrite, inputRead, inputWrite;
     if (!createChildPipe(outputRead, outputWrite, false, L"") || !createChildPipe(inputRead, inputWrite, true, L" 2")) {
-        serviceLog(L"the child's pipes could not be created; reported state STOPPED with code %d",
+        serviceLog(L"the child's pipes could not be created; reporting state STOPPED with code %d",
                    static_cast<int>(kChildPipesFailedCode));
         reportServiceEvent(serviceName, EventKind::error,
                            formatWide(L"The service '%s' could not create the pipes for its process.", serviceName.c_str()));
@@ -277,7 +280,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
                                    &startup, &created)) {
         DWORD error = GetLastError();
         logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
-        serviceLog(L"could not start the child %s (error %d); reported state STOPPED with code %d", commandLine.c_str(),
+        serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d", commandLine.c_str(),
                    static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
         reportServiceEvent(serviceName, EventKind::error,
                            formatWide(L"The service '%s' could not start its process %s (error %d).",
@@ -297,7 +300,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     inputRead.reset();
     if (!publishChildInput(inputWrite)) {
         logMessage(L"stop requested before the child was started");
-        serviceLog(L"stop requested before the child was started; reported state STOPPED");
+        serviceLog(L"stop requested before the child was started; reporting state STOPPED");
         TerminateProcess(process.get(), 0);
         WaitForSingleObject(process.get(), INFINITE);
         reportStatus(StatusChange::stopped);
@@ -330,7 +333,6 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
     finishDrain(consumer.get());
     reportChildEnd(exitCode, GetTickCount64() - startedAt, stopRequested());
-    closeServiceLog();
     return ChildRun::ended;
 }
 

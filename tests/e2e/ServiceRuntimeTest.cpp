@@ -269,7 +269,7 @@ TEST_F(ServiceRuntimeE2E, AChildThatFailsSaysWhyInTheManagerTheLogTheEventAndSta
     std::string log = serviceLogOf(exe, name);
     for (const std::string& expected : {"service '" + wideToUtf8(name) + "' started: vexlo ", std::string("child| No Java 64"),
                                         std::string("child ended with exit code 1 after "),
-                                        std::string("reported state STOPPED with error 1066 and service-specific code 1")})
+                                        std::string("reporting state STOPPED with error 1066 and service-specific code 1")})
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
     std::vector<std::string> reported = events.lines();
     ASSERT_FALSE(reported.empty());
@@ -440,7 +440,7 @@ TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceWithItsExitCode) {
         EXPECT_EQ(status.dwWin32ExitCode, c.code == 0 ? 0u : static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
         EXPECT_EQ(status.dwServiceSpecificExitCode, c.code);
         std::vector<std::string> reported = events.lines();
-        ASSERT_EQ(reported.size(), 2u) << wideToUtf8(c.tag);
+        ASSERT_EQ(reported.size(), 2u) << wideToUtf8(c.tag) << "\n" << serviceLogOf(started.exe, name);
         EXPECT_EQ(reported.front().rfind("information|The service '" + wideToUtf8(name) + "' started (process id ", 0), 0u);
         std::string expected = c.lastEvent;
         expected.replace(expected.find("%s"), 2, wideToUtf8(name));
@@ -503,7 +503,7 @@ TEST_F(ServiceRuntimeE2E, AChildWriting50MegabytesKeepsTheLogWithinItsCap) {
         ASSERT_TRUE(current && older);
         EXPECT_LE(current->size(), 10u * 1024 * 1024);
         EXPECT_LE(older->size(), 10u * 1024 * 1024);
-        EXPECT_NE(current->find("reported state STOPPED"), std::string::npos);
+        EXPECT_NE(current->find("reporting state STOPPED"), std::string::npos);
     }
     std::printf("start to STOPPED: quiet child %llu ms, child writing 50 MB %llu ms\n", took[0], took[1]);
 }
