@@ -20,7 +20,8 @@ namespace {
 
 constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
 constexpr size_t kNameCapacity = 6000;
-constexpr DWORD kOutputChunk = 6000;
+// Large reads: every read becomes one write of the service log, and a loud child must not wait for it.
+constexpr DWORD kOutputChunk = 64 * 1024;
 constexpr size_t kCommandLineLimit = 32767;  // code units, without the terminator
 constexpr char kPriorityKey[] = "SOFTWARE\\tarnwick\\vexlo\\priority";
 constexpr DWORD kDrainFinishMs = 2000;
@@ -384,10 +385,10 @@ void sendShutdown(unsigned char code) {
 DWORD WINAPI consumeChildOutput(LPVOID outputPipe) {
     unique_handle pipe(static_cast<HANDLE>(outputPipe));
     logMessage(L"consuming output");
-    char buffer[kOutputChunk];
+    std::vector<char> buffer(kOutputChunk);
     DWORD got = 0;
-    while (ReadFile(pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
-        writeChildOutput(std::string_view(buffer, got));
+    while (ReadFile(pipe.get(), buffer.data(), kOutputChunk, &got, nullptr) && got > 0) {
+        writeChildOutput(std::string_view(buffer.data(), got));
         reportServiceLogFailure();
     }
     logMessage(L"consuming output done");
