@@ -39,15 +39,16 @@ public final class WinLauncher {
         if (!"true".equals(System.getProperty("quandrel.noRedir"))) {
             OutputRedirection.apply(args[2], args[3], append);
         }
-        if (VexloRuntime.isService()) {
-            ServiceStopListener.start();
-        }
         Method main;
         try {
             main = findMain(mainClass);
         } catch (ReflectiveOperationException | LinkageError e) {
             reportOnOriginal(originalErr, "could not start " + mainClass, e);
             throw e;
+        }
+        // Once the entry point is known: a stop arriving earlier must not hide why the program cannot start.
+        if (VexloRuntime.isService()) {
+            ServiceStopListener.start();
         }
         try {
             main.invoke(null, (Object) applicationArgs);
