@@ -45,6 +45,48 @@ void keepSearchLine(bool isError, const std::wstring& text) {
     searchLines.push_back(isError ? L"error: " + text : text);
 }
 
+std::wstring after(const std::wstring& line, const std::wstring& prefix) {
+    return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : std::wstring();
+}
+
+// One verdict per runtime the search probed, read from the search's own lines: found, rejected with the
+// reason, or not found.
+std::vector<std::wstring> searchVerdicts() {
+    std::vector<std::wstring> verdicts;
+    std::wstring bounds = L"any version";
+    std::wstring exe, version;
+    for (const std::wstring& line : searchLines) {
+        std::wstring rest;
+        if (!(rest = after(line, L"MinVersion: ")).empty()) {
+            size_t comma = rest.find(L", MaxVersion: ");
+            std::wstring minimum = rest.substr(0, comma);
+            std::wstring maximum = comma == std::wstring::npos ? L"" : rest.substr(comma + 14);
+            if (!minimum.empty() || !maximum.empty())
+                bounds = L"minimum " + (minimum.empty() ? L"none" : minimum) + L", maximum " +
+                         (maximum.empty() ? L"none" : maximum);
+        } else if (!(rest = after(line, L"checkJavaExe (")).empty()) {
+            exe = rest.substr(0, rest.find(L", [out]"));
+            version.clear();
+        } else if (line == L"file doesn't exist") {
+            verdicts.push_back(L"not found: " + exe);
+        } else if (!(rest = after(line, L"got version from ")).empty()) {
+            size_t blank = rest.find(L' ');
+            version = blank == std::wstring::npos ? L"" : rest.substr(blank + 1, rest.rfind(L' ') - blank - 1);
+        } else if (line == L"checkJavaExe returning 1") {
+            verdicts.push_back(L"found Java " + version + L" at " + exe);
+        } else if (line == L"checkJavaExe returning 0" && !version.empty()) {
+            verdicts.push_back(L"rejected: Java " + version + L" at " + exe + L" is outside the accepted versions (" +
+                               bounds + L")");
+        } else if (line == L"checkJavaExe returning 0") {
+            verdicts.push_back(L"rejected: the version of " + exe + L" could not be read");
+        } else if (!(rest = after(line, L"Trying ")).empty() && rest.size() > 11 &&
+                   rest.compare(rest.size() - 11, 11, L" (exists 0)") == 0) {
+            verdicts.push_back(L"rejected: no " + rest.substr(0, rest.size() - 11));
+        }
+    }
+    return verdicts;
+}
+
 struct PathEntry {
     char type;
     bool mandatory;
@@ -161,6 +203,10 @@ int runCheck(const std::vector<std::wstring>& arguments) {
     setLogObserver(nullptr);
     printOut(L"Java runtime search (each step as the launcher takes it):\n");
     for (const std::wstring& line : searchLines) printOut(L"  %s\n", line.c_str());
+    printOut(L"Runtimes tried:\n");
+    std::vector<std::wstring> verdicts = searchVerdicts();
+    if (verdicts.empty()) printOut(L"  none\n");
+    for (const std::wstring& verdict : verdicts) printOut(L"  %s\n", verdict.c_str());
     if (!loaded) {
         reportInstalledService(serviceName);
         printOut(L"Result: no usable Java runtime was found\n");

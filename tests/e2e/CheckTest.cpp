@@ -27,10 +27,13 @@ TEST(CheckE2E, ReportsTheRuntimeTheOptionsAndTheClassPathAndEndsWithTheVerdict) 
     const std::string rt = wideToUtf8(lower(home));
     const Case cases[] = {
         {"good", "", "A1app.jar;A0optional.jar", 0,
-         {"Runtime chosen: " + rt, "(Java 17.0.2)", "Class path:", "[present] ", "app.jar (mandatory)", "[missing] ",
+         {"Runtimes tried:", "found Java 17.0.2 at " + rt + "\\bin\\java.exe", "Runtime chosen: " + rt, "(Java 17.0.2)", "Class path:", "[present] ", "app.jar (mandatory)", "[missing] ",
           "optional.jar", "Options of the virtual machine", "-Djava.class.path=", "Service 'vexlo-search-test': "},
          "Result: ready to create the virtual machine"},
-        {"too old", "99", "A1app.jar", 1, {"Java runtime search", rt}, "Result: no usable Java runtime was found"},
+        {"too old", "99", "A1app.jar", 1,
+         {"Runtimes tried:", "rejected: Java 17.0.2 at " + rt + "\\bin\\java.exe is outside the accepted versions "
+          "(minimum 99, maximum none)"},
+         "Result: no usable Java runtime was found"},
         {"missing jar", "", "A1app.jar;A1gone.jar", 1, {"[present] ", "app.jar", "[missing] ", "gone.jar (mandatory)"},
          ""},
     };
