@@ -14,7 +14,7 @@
 #include "jvm/JvmSearch.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/JvmArguments.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "launch/NativeLibraryPath.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
@@ -124,7 +124,7 @@ void reportPathEntries(int id, const wchar_t* title, std::wstring& reason) {
             present = !value.empty();
             shown = "%" + text + "%" + (present ? " = " + value : std::string(defined ? " (empty)" : " (not set)"));
         } else {
-            expandLauncherVariables(text);
+            expandLauncherVariables(text, launcherVariableValues(selectedJavaHome()));
             resolvePathList(shown, text);
             present = pathExists(shown);
             if (entry.type == 'S' && id == ids::kClassPath) shown += "\\*.jar, *.zip";
