@@ -117,6 +117,13 @@ struct CFileTraits {
     static void close(FILE* f) noexcept { std::fclose(f); }
 };
 
+struct EventSourceTraits {
+    using type = HANDLE;
+    static HANDLE invalid() noexcept { return nullptr; }
+    static bool isValid(HANDLE h) noexcept { return h != nullptr; }
+    static void close(HANDLE h) noexcept { DeregisterEventSource(h); }
+};
+
 template <typename Char>
 struct EnvironmentStringsTraits {
     using type = Char*;
@@ -135,6 +142,7 @@ using unique_module = unique_resource<ModuleTraits>;  // never used for the JVM 
 template <typename T>
 using local_ptr = unique_resource<LocalTraits<T>>;
 using unique_cfile = unique_resource<CFileTraits>;
+using unique_event_source = unique_resource<EventSourceTraits>;
 // The process's environment block as GetEnvironmentStringsA / GetEnvironmentStringsW give it.
 using unique_environment_a = unique_resource<EnvironmentStringsTraits<char>>;
 using unique_environment_w = unique_resource<EnvironmentStringsTraits<wchar_t>>;

@@ -79,6 +79,8 @@ inline constexpr int kServiceStopTimeout = 30104;      // ms the application get
 inline constexpr int kServiceRecoveryActions = 30105;  // "restart:<ms>" or "none", comma-separated; "off"
 inline constexpr int kServiceRecoveryReset = 30106;    // ms after which the failure count starts again
 inline constexpr int kServiceEnvironment = 30107;      // "NAME=value" lines for the child
+// The project's own range (30000-30049): the service process's log file ("" for none).
+inline constexpr int kServiceLogPath = 30000;
 
 // Messages.
 inline constexpr int kMsgErrorTitle = 1000;

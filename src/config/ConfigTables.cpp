@@ -60,6 +60,8 @@ int getConfigInt(int id) {
     return std::atoi(buffer);
 }
 
+bool hasConfigValue(int id) { return configTable.find(id) != configTable.end(); }
+
 std::string copyConfigString(int id) {
     auto it = configTable.find(id);
     return it == configTable.end() ? std::string() : it->second;

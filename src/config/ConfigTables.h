@@ -11,6 +11,8 @@ namespace vexlo {
 // Lookups; an absent id is never an error.
 int getConfigString(int id, char* buffer, int capacity);
 int getConfigInt(int id);
+// Whether the block set the id at all (an empty value counts as set).
+bool hasConfigValue(int id);
 std::string copyConfigString(int id);
 void appendConfigText(int id, std::string& target);
 void appendConfigWide(int id, std::wstring& target);

@@ -13,6 +13,7 @@
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
 #include "common/CommandLine.h"
+#include "launcher/Check.h"
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
@@ -86,6 +87,10 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
         return startService(serviceName, argumentList);
     }
     if (word == L"status") return serviceStatus(serviceName);
+    if (word == L"check") {
+        argumentList.insert(argumentList.begin(), programPath);
+        return runCheck(argumentList);
+    }
     if (word == L"run" || word == L"run-redirect") {
         if (word == L"run") {
             logMessage(L"running service");
@@ -101,9 +106,17 @@ int dispatchCommand(std::wstring word, std::wstring programPath) {
     return runServiceDispatcher();
 }
 
+// Known before the configuration is read, so that no error of the child ever opens a message box.
+bool startedAsServiceChild() {
+    std::vector<std::wstring> arguments;
+    splitCommandLine(GetCommandLineW(), arguments);
+    return arguments.size() > 1 && arguments.back() == kRestartMarker;
+}
+
 }  // namespace
 
 int launcherMain() {
+    noMessageBoxFlag = startedAsServiceChild();
     readConfigFirstPass();
     serviceFlag = true;
     initialiseLauncher();

@@ -79,6 +79,8 @@ void activate(LogState& s) {
     s.startMillis = nowMillis();
 }
 
+LogObserver observer = nullptr;
+
 void writeLine(bool isError, const wchar_t* format, va_list args) {
     DWORD savedError = GetLastError();  // a log line must not change the error a caller reports next
     LogState& s = state();
@@ -87,6 +89,12 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
         s.lockReady = true;
     }
     EnterCriticalSection(&s.lock);
+    if (observer) {
+        va_list copy;
+        va_copy(copy, args);
+        observer(isError, formatWideV(format, copy));
+        va_end(copy);
+    }
     if (!s.path.empty() && !s.stream) s.stream = _wfsopen(s.path.c_str(), L"a,ccs=UTF-8", _SH_DENYNO);
     if (!s.initialised) activate(s);
     if (s.stream) {
@@ -119,6 +127,8 @@ void logErrorFromLibrary(const wchar_t* format, ...) {
     writeLine(true, format, args);
     va_end(args);
 }
+
+void setLogObserver(LogObserver newObserver) { observer = newObserver; }
 
 std::wstring getLogPath() {
     LogState& s = state();

@@ -23,6 +23,11 @@ void logError(CheckedFormat<Args...> format, Args... args) {
 // An error line whose format comes from a library we load (it logs through us), so it cannot be checked here.
 void logErrorFromLibrary(const wchar_t* format, ...);
 
+// Receives every line as it is written, whether or not the log is on (a console diagnosis shows the runtime
+// search's own lines); null to stop. Called under the log's lock.
+using LogObserver = void (*)(bool isError, const std::wstring& text);
+void setLogObserver(LogObserver observer);
+
 // The log file's path; empty while logging is off.
 std::wstring getLogPath();
 

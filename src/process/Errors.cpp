@@ -26,12 +26,28 @@ std::wstring withLogPath(const std::wstring& text) {
     return composed;
 }
 
+// A service's child has no desktop: a message box would wait where nobody sees it. Its standard error is
+// drained into the service log, which keeps the whole text as UTF-8.
+void writeErrorUtf8(const std::wstring& text) {
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+    bytes += '\n';
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (writeBytes(err, bytes)) FlushFileBuffers(err);
+}
+
 }  // namespace
 
 void setErrorDisplaySource(ErrorDisplay (*source)()) { displaySource = source; }
 
 void showErrorMessage(const std::wstring& text) {
     std::wstring composed = withLogPath(text);
+    if (noMessageBoxFlag) {
+        writeErrorUtf8(composed);
+        return;
+    }
     const ErrorDisplay display = displaySource ? displaySource() : ErrorDisplay{};
     if (display.messageBox) {
         MessageBoxW(nullptr, composed.c_str(), display.title.c_str(), MB_ICONERROR | MB_OK);

@@ -6,6 +6,7 @@ namespace vexlo {
 
 bool serviceFlag = false;
 bool noRedirectFlag = false;
+bool noMessageBoxFlag = false;
 char launcherKind = 0;
 std::wstring serviceName;
 std::vector<std::wstring> argumentList;

@@ -9,6 +9,9 @@ namespace vexlo {
 // Launcher state set up by the entry point.
 extern bool serviceFlag;
 extern bool noRedirectFlag;
+// Errors go to standard error as UTF-8, never to a message box: in the child a service starts (no desktop;
+// its standard error is the service log) and in a console diagnosis.
+extern bool noMessageBoxFlag;
 extern char launcherKind;  // 'i' for the installer product's launcher, otherwise the application launcher
 extern std::wstring serviceName;
 extern std::vector<std::wstring> argumentList;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <winsvc.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -13,8 +14,11 @@
 #include "common/ProcAddress.h"
 #include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "service/ServiceSettings.h"
+#include "service/EventLog.h"
+#include "service/ServiceLog.h"
 
 namespace vexlo {
 
@@ -133,6 +137,98 @@ bool queryCurrentConfig(SC_HANDLE service, CurrentConfig& current) {
     return true;
 }
 
+// The event source lets the event viewer show the service's reports; without it the service still runs.
+void addEventSource(const std::wstring& name) {
+    LONG result = registerEventSource(name, executablePathLong());
+    if (result == ERROR_SUCCESS) {
+        logMessage(L"event source '%s' registered", name.c_str());
+        return;
+    }
+    std::wstring text = formatWide(L"Could not register the event source '%s' (error %d).", name.c_str(),
+                                   static_cast<int>(result));
+    logError(L"%s", text.c_str());
+    printOut(L"%s\n", text.c_str());
+    std::wstring logPath = serviceLogPath(name);
+    if (!logPath.empty() && openServiceLog(logPath)) {
+        writeServiceLogLine(text);
+        closeServiceLog();
+    }
+}
+
+// The service process's child, the one that runs the application; 0 when there is none.
+DWORD findChildProcess(DWORD parentId) {
+    unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == parentId && entry.th32ProcessID != parentId) return entry.th32ProcessID;
+    return 0;
+}
+
+std::wstring processStartTime(DWORD processId) {
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    FILETIME created, exited, kernel, user;
+    SYSTEMTIME utc, local;
+    if (!process || !GetProcessTimes(process.get(), &created, &exited, &kernel, &user) ||
+        !FileTimeToSystemTime(&created, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return {};
+    return formatWide(L"%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(local.wYear), static_cast<int>(local.wMonth),
+                      static_cast<int>(local.wDay), static_cast<int>(local.wHour), static_cast<int>(local.wMinute),
+                      static_cast<int>(local.wSecond));
+}
+
+// The last line the child wrote, from the end of the service log (UTF-8).
+std::wstring lastChildLineInLog(const std::wstring& logPath) {
+    constexpr LONGLONG kTail = 64 * 1024;
+    unique_file file(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size)) return {};
+    LARGE_INTEGER from{};
+    from.QuadPart = size.QuadPart > kTail ? size.QuadPart - kTail : 0;
+    std::string tail(static_cast<size_t>(size.QuadPart - from.QuadPart), '\0');
+    DWORD got = 0;
+    if (!SetFilePointerEx(file.get(), from, nullptr, FILE_BEGIN) ||
+        !ReadFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &got, nullptr))
+        return {};
+    tail.resize(got);
+    size_t at = tail.rfind(kChildLinePrefix);
+    if (at == std::string::npos) return {};
+    at += sizeof kChildLinePrefix - 1;
+    std::string line = tail.substr(at, tail.find_first_of("\r\n", at) - at);
+    int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), n);
+    return wide;
+}
+
+// What /status adds after its fixed first lines, each line only when known.
+void printStatusDetails(const std::wstring& name, SC_HANDLE service, const QUERY_SERVICE_CONFIGA& config) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &needed))
+        return;
+    if (status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId != 0) {
+        DWORD child = findChildProcess(status.dwProcessId);
+        std::wstring since = processStartTime(child != 0 ? child : status.dwProcessId);
+        if (child != 0) printOut(L"Process id: %d (service process %d)\n", static_cast<int>(child),
+                                 static_cast<int>(status.dwProcessId));
+        if (!since.empty()) printOut(L"Running since: %s\n", since.c_str());
+    }
+    const char* account = config.lpServiceStartName && *config.lpServiceStartName ? config.lpServiceStartName
+                                                                                     : "LocalSystem";
+    printOut(L"Account: %S\n", account);
+    if (status.dwCurrentState != SERVICE_STOPPED || status.dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED) return;
+    DWORD code = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
+                                                                         : status.dwWin32ExitCode;
+    printOut(L"Last exit code: %d\n", static_cast<int>(code));
+    std::wstring logPath = serviceLogPath(name);
+    std::wstring line = code != 0 && !logPath.empty() ? lastChildLineInLog(logPath) : std::wstring();
+    if (!line.empty()) printOut(L"Last error: %s\n", line.c_str());
+}
+
 // Follows a stop request until the service has stopped or stops advancing its check point for longer than
 // its wait hint. Returns whether the last state seen is stopped.
 bool waitForStop(SC_HANDLE service) {
@@ -205,6 +301,7 @@ int installService(const std::wstring& name, unsigned startType) {
     std::wstring description = getMessageTableText(ids::kServiceDescription);
     if (!description.empty()) setDescription(service.get(), description);
     applyExtendedSettingsTo(service.get(), settings);
+    addEventSource(name);
 
     service.reset();
     manager.reset();
@@ -290,6 +387,9 @@ int uninstallService(const std::wstring& name, bool verbose) {
     }
     service.reset();
     manager.reset();
+    LONG removed = removeEventSource(name);
+    if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND)
+        logError(L"could not remove the event source '%s' (%d)", name.c_str(), static_cast<int>(removed));
     if (verbose) printOut(L"Uninstalled service '%s'.\n", name.c_str());
     return 0;
 }
@@ -387,6 +487,7 @@ int serviceStatus(const std::wstring& name) {
         return 1;
     }
     if (config->dwStartType == SERVICE_AUTO_START) printOut(L"%s.\n", L"Auto-start");
+    printStatusDetails(name, service.get(), *config);
     return running ? 0 : 3;
 }
 

@@ -9,8 +9,12 @@
 #include "common/Format.h"
 #include "common/Handles.h"
 #include "common/CommandLine.h"
+#include "common/Version.h"
+#include "paths/ExecutablePath.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
+#include "service/EventLog.h"
+#include "service/ServiceLog.h"
 #include "service/ServiceSettings.h"
 
 namespace vexlo {
@@ -21,9 +25,11 @@ constexpr DWORD kAcceptedControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOW
 // While a stop is pending the check point advances this often; the wait hint covers the time left plus this.
 constexpr DWORD kStopProgressMs = 2000;
 constexpr size_t kNameCapacity = 6000;
-constexpr DWORD kOutputChunk = 6000;
+// Large reads: every read becomes one write of the service log, and a loud child must not wait for it.
+constexpr DWORD kOutputChunk = 64 * 1024;
 constexpr size_t kCommandLineLimit = 32767;  // code units, without the terminator
 constexpr char kPriorityKey[] = "SOFTWARE\\tarnwick\\vexlo\\priority";
+constexpr DWORD kDrainFinishMs = 2000;
 
 // The control handler runs on the dispatcher thread, the service main on its own: the record, the status
 // handle and the child's input pipe are only touched under this lock, and never across a blocking call.
@@ -136,30 +142,14 @@ bool waitForChildEnd(HANDLE process, HANDLE job) {
     }
     logError(L"the application did not end within %d ms of the stop request; ending its processes",
              static_cast<int>(limit));
+    serviceLog(L"the application did not end within %d ms of the stop request; ending its processes",
+               static_cast<int>(limit));
     if (!job || !TerminateJobObject(job, kChildKilledCode)) {
         logError(L"TerminateJobObject error (%d); ending the child alone", static_cast<int>(GetLastError()));
         TerminateProcess(process, kChildKilledCode);
     }
     WaitForSingleObject(process, kStopGraceMs);
     return true;
-}
-
-// The final report once the child has ended: a clean end is a stop; after a stop request a forced end (the
-// job ended, or the child's own error code) carries a service-specific code so that monitoring sees it. An
-// unrequested end with an error code makes no report.
-void reportChildEnd(DWORD exitCode, bool killed) {
-    DWORD error = 0;
-    if (killed) {
-        error = reportStatus(StatusChange::stopped, kChildKilledCode);
-    } else if (exitCode == 0) {
-        error = reportStatus(StatusChange::stopped);
-    } else if (stopRequested()) {
-        error = reportStatus(StatusChange::stopped, exitCode);
-    } else {
-        return;
-    }
-    if (error) logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
-    logMessage(L"service stopped set");
 }
 
 bool isPriorityClass(DWORD value) {
@@ -174,6 +164,75 @@ bool isPriorityClass(DWORD value) {
     default:
         return false;
     }
+}
+
+// A log that cannot be written is said once, where the administrator looks next.
+void reportServiceLogFailure() {
+    if (std::optional<std::wstring> failure = takeServiceLogFailure()) {
+        logError(L"%s", failure->c_str());
+        reportServiceEvent(serviceName, EventKind::warning, *failure);
+    }
+}
+
+void openLogForService() {
+    std::wstring path = serviceLogPath(serviceName);
+    if (path.empty()) return;
+    openServiceLog(path);
+    serviceLog(L"service '%s' started: vexlo %s, executable %s", serviceName.c_str(), kVexloVersion,
+               executablePathLong().c_str());
+    reportServiceLogFailure();
+}
+
+// The child's last lines: the launcher's own message, or the virtual machine's, tell why it ended.
+std::wstring lastChildText() {
+    std::wstring text;
+    for (const std::string& line : lastChildLines()) {
+        if (!text.empty()) text += L"\n";
+        int size = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+        std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+        if (size > 0) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), size);
+        text += wide;
+    }
+    return text;
+}
+
+// Drain thread first: its last lines belong in the log and the event before the end line. A grandchild that
+// still holds the pipe must not hold the service, hence the limit.
+void finishDrain(HANDLE consumer) {
+    if (consumer && WaitForSingleObject(consumer, kDrainFinishMs) == WAIT_TIMEOUT)
+        serviceLog(L"the child's output is still open (a process it started holds it); not waiting for it");
+    endChildOutput();
+}
+
+// The final report after the child's end. A clean end is a stop. Any other end carries the child's code (or
+// the code of a forced end) as the service-specific code, so that monitoring tells a forced or failed stop from
+// a clean one and recovery acts on an unrequested failure. The log and the event come first: once stopped is
+// reported, the dispatcher may end the process at any moment.
+void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool killed) {
+    serviceLog(L"child ended with exit code %d after %I64d.%03d s", static_cast<int>(exitCode),
+               static_cast<long long>(ranMs / 1000), static_cast<int>(ranMs % 1000));
+    DWORD code = killed ? kChildKilledCode : exitCode;
+    if (killed) {
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' did not end within its stop time of %d ms; its processes "
+                                      L"were ended.", serviceName.c_str(), static_cast<int>(stopTimeoutMs)));
+    } else if (exitCode == 0 || stopRequested()) {
+        reportServiceEvent(serviceName, exitCode == 0 ? EventKind::information : EventKind::warning,
+                           formatWide(L"The service '%s' stopped (exit code %d).", serviceName.c_str(),
+                                      static_cast<int>(exitCode)));
+    } else {
+        std::wstring last = lastChildText();
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' ended with exit code %d.", serviceName.c_str(),
+                                      static_cast<int>(exitCode)) +
+                               (last.empty() ? std::wstring(L" It wrote nothing.") : L" Its last output:\n" + last));
+    }
+    if (code == 0) serviceLog(L"reporting state STOPPED");
+    else serviceLog(L"reporting state STOPPED with error 1066 and service-specific code %d", static_cast<int>(code));
+    closeServiceLog();
+    if (DWORD error = reportStatus(StatusChange::stopped, code))
+        logMessage(L"SetServiceStatus 10 failed %d", static_cast<int>(error));
+    logMessage(L"service stopped set");
 }
 
 }  // namespace
@@ -218,6 +277,7 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
 
     statusHandle = RegisterServiceCtrlHandlerW(serviceName.c_str(), serviceControlHandler);
     if (!statusHandle) return;
+    openLogForService();
 
     std::vector<std::wstring> serviceArguments;
     for (DWORD i = 1; i < argc; ++i) serviceArguments.emplace_back(argv[i] ? argv[i] : L"");
@@ -231,6 +291,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     reportStatus(StatusChange::running);
     if (stopRequested()) {
         logMessage(L"stop requested before the child was started");
+        serviceLog(L"stop requested before the child was started; reporting state STOPPED");
         reportStatus(StatusChange::stopped);
         return ChildRun::stoppedBeforeStart;
     }
@@ -239,6 +300,10 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
 
     unique_handle outputRead, outputWrite, inputRead, inputWrite;
     if (!createChildPipe(outputRead, outputWrite, false, L"") || !createChildPipe(inputRead, inputWrite, true, L" 2")) {
+        serviceLog(L"the child's pipes could not be created; reporting state STOPPED with code %d",
+                   static_cast<int>(kChildPipesFailedCode));
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' could not create the pipes for its process.", serviceName.c_str()));
         reportStatus(StatusChange::stopped, kChildPipesFailedCode);
         return ChildRun::pipesFailed;
     }
@@ -261,7 +326,13 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     if (tooLong) SetLastError(ERROR_FILENAME_EXCED_RANGE);
     if (tooLong || !CreateProcessW(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
                                    &startup, &created)) {
-        logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(GetLastError()));
+        DWORD error = GetLastError();
+        logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
+        serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d", commandLine.c_str(),
+                   static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
+        reportServiceEvent(serviceName, EventKind::error,
+                           formatWide(L"The service '%s' could not start its process %s (error %d).",
+                                      serviceName.c_str(), commandLine.c_str(), static_cast<int>(error)));
         reportStatus(StatusChange::stopped, kChildNotStartedCode);
         return ChildRun::notStarted;
     }
@@ -277,12 +348,16 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     inputRead.reset();
     if (!publishChildInput(inputWrite)) {
         logMessage(L"stop requested before the child was started");
+        serviceLog(L"stop requested before the child was started; reporting state STOPPED");
         TerminateProcess(process.get(), 0);
         WaitForSingleObject(process.get(), INFINITE);
         reportStatus(StatusChange::stopped);
         return ChildRun::stoppedBeforeStart;
     }
     ResumeThread(thread.get());
+    ULONGLONG startedAt = GetTickCount64();
+    serviceLog(L"child started: process id %d, command line %s", static_cast<int>(created.dwProcessId),
+               commandLine.c_str());
 
     // The consumer owns the read end from here on.
     HANDLE outputPipe = outputRead.release();
@@ -293,6 +368,9 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
         CloseHandle(outputPipe);
     }
     reportStatus(StatusChange::running);
+    reportServiceEvent(serviceName, EventKind::information,
+                       formatWide(L"The service '%s' started (process id %d).", serviceName.c_str(),
+                                  static_cast<int>(created.dwProcessId)));
 
     logMessage(L"registering ConsoleCtrlHandler");
     SetConsoleCtrlHandler(consoleEventHandler, TRUE);
@@ -301,7 +379,8 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     DWORD exitCode = 0;
     GetExitCodeProcess(process.get(), &exitCode);
     logMessage(L"process terminated with exit code %d", static_cast<int>(exitCode));
-    reportChildEnd(exitCode, killed);
+    finishDrain(consumer.get());
+    reportChildEnd(exitCode, GetTickCount64() - startedAt, killed);
     return ChildRun::ended;
 }
 
@@ -310,6 +389,7 @@ void WINAPI serviceControlHandler(DWORD control) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
         noteStopRequest();
+        serviceLog(L"stop request: sending the line \"0\"");
         if (DWORD error = reportStatus(StatusChange::stopPending))
             logMessage(L"SetServiceStatus 2 failed %d", static_cast<int>(error));
         sendShutdown(0);
@@ -318,6 +398,8 @@ void WINAPI serviceControlHandler(DWORD control) {
     case SERVICE_CONTROL_PRESHUTDOWN:
     case SERVICE_CONTROL_SHUTDOWN:
         noteStopRequest();
+        serviceLog(L"%s request: sending the line \"0\"",
+                   control == SERVICE_CONTROL_PRESHUTDOWN ? L"pre-shut-down" : L"shut-down");
         if (DWORD error = reportStatus(StatusChange::shutdownPending))
             logMessage(L"SetServiceStatus 1 failed %d", static_cast<int>(error));
         sendShutdown(0);
@@ -355,9 +437,11 @@ void sendShutdown(unsigned char code) {
 DWORD WINAPI consumeChildOutput(LPVOID outputPipe) {
     unique_handle pipe(static_cast<HANDLE>(outputPipe));
     logMessage(L"consuming output");
-    char buffer[kOutputChunk];
+    std::vector<char> buffer(kOutputChunk);
     DWORD got = 0;
-    while (ReadFile(pipe.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    while (ReadFile(pipe.get(), buffer.data(), kOutputChunk, &got, nullptr) && got > 0) {
+        writeChildOutput(std::string_view(buffer.data(), got));
+        reportServiceLogFailure();
     }
     logMessage(L"consuming output done");
     return 0;

@@ -56,6 +56,16 @@ TEST_F(ErrorDisplay, ExecutableTypes1And5ShowAMessageBox) {
     }
 }
 
+// A service's child has no desktop: even where a message box is configured, the whole text goes to standard
+// error as UTF-8, where the service log takes it.
+TEST_F(ErrorDisplay, TheServicesChildNeverShowsAMessageBox) {
+    std::wstring exe = launcher(block("5"), L"child.exe");
+    test::RunResult r = run(exe, {L"svc", L"__qdr_restart"});
+    EXPECT_EQ(r.exitCode, 1u) << show(r);
+    EXPECT_TRUE(r.boxes.empty()) << show(r);
+    EXPECT_EQ(r.err, "No Java runtime (64) \xC3\xA9\n") << show(r);
+}
+
 // Wine takes the user interface language from the Unix locale, which only a Unix parent can set for it.
 class UserLanguage : public e2e::LauncherFixture {
 protected:

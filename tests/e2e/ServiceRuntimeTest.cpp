@@ -9,6 +9,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,13 @@
 #include "TestText.h"
 #include "TestSupport.h"
 #include "common/Handles.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
+
+// Launcher settings of a test service: configuration id and value.
+using Settings = std::vector<std::pair<int, std::string>>;
 
 std::wstring uniqueName(const wchar_t* tag) {
     return L"VexloSrt" + std::wstring(tag) + std::to_wstring(GetCurrentProcessId());
@@ -80,6 +85,54 @@ std::wstring processCommandLine(HANDLE process) {
     return text;
 }
 
+// Asks the service process for a copy of its event reports in a file, for as long as it lives.
+struct EventCopy {
+    std::wstring name, file;
+    EventCopy(std::wstring serviceName, std::wstring path) : name(std::move(serviceName)), file(std::move(path)) {
+        unique_hkey key;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tarnwick\\vexlo\\eventcopy", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
+                       static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+    }
+    ~EventCopy() { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\tarnwick\\vexlo\\eventcopy", name.c_str()); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> found;
+        std::string text = readFileBytes(file).value_or("");
+        for (size_t start = 0, end; start < text.size(); start = end + 1) {
+            end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            found.push_back(text.substr(start, end - start));
+        }
+        return found;
+    }
+};
+
+std::wstring registryText(const std::wstring& key, const wchar_t* value) {
+    wchar_t text[1024] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                     text, &size) != ERROR_SUCCESS)
+        return L"<none>";
+    return text;
+}
+
+DWORD registryDword(const std::wstring& key, const wchar_t* value) {
+    DWORD data = 0, size = sizeof data;
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS
+               ? data
+               : 0xFFFFFFFF;
+}
+
+std::wstring serviceLogFile(const std::wstring& exe, const std::wstring& name) {
+    return exe.substr(0, exe.find_last_of(L'\\') + 1) + L"logs\\" + name + L".service.log";
+}
+
+std::string serviceLogOf(const std::wstring& exe, const std::wstring& name) {
+    return readFileBytes(serviceLogFile(exe, name)).value_or("<no service log>");
+}
+
 class ServiceRuntimeE2E : public ::testing::Test {
 protected:
     ServiceManagerLock serviceLock;  // first in, last out: held while the guards clean up
@@ -118,7 +171,7 @@ protected:
 
     // Lays out the runtime and the launcher copy and installs it through its own word.
     void install(const std::wstring& name, const std::string& script, Started& started,
-                 const std::vector<std::pair<int, std::string>>& settings = {}) {
+                 const Settings& settings = {}) {
         layOutRuntime(runtimeHome());
         if (script.empty())
             ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
@@ -195,32 +248,46 @@ TEST_F(ServiceRuntimeE2E, AChildThatCannotBeCreatedStopsTheServiceWith1066And500
     }
 }
 
-// The child finds no Java runtime and ends with 1 by itself. The service process ends with 0 and makes no
-// stopped report, so the manager cannot take it for a clean stop: Windows records an unexpected end (stopped
-// with a Win32 error); Wine's manager does not watch the process and keeps showing running.
-TEST_F(ServiceRuntimeE2E, AChildThatFailsOnItsOwnEndsTheServiceWithoutAStoppedReport) {
+// The child finds no Java runtime and ends with 1 by itself: the service reports stopped with 1066 and the
+// child's code, its log holds the start, the launcher's own message and the end, the error event carries the
+// message, /status tells the code and the line, and the event source lives from /install to /uninstall.
+TEST_F(ServiceRuntimeE2E, AChildThatFailsSaysWhyInTheManagerTheLogTheEventAndStatus) {
     const std::wstring name = uniqueName(L"Fails");
     ServiceGuard guard{name, {}};
-    std::wstring exe = makeCopy(L"apps", L"fails.exe", pack::Block{});
+    EventCopy events(name, dir.file(L"events.txt"));
+    pack::Block block = searchBlock();
+    block.set(128, "A" + wideToUtf8(dir.path()) + "\\no runtime here");
+    std::wstring exe = makeCopy(L"apps", L"fails.exe", block);
     ASSERT_FALSE(exe.empty());
-    registerService(name, L"\"" + exe + L"\"");
+    const std::wstring sourceKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + name;
+    ASSERT_EQ(word(exe, {L"/install", name}).exitCode, 0u);
+    EXPECT_EQ(registryText(sourceKey, L"EventMessageFile"), longPathOf(exe));
+    EXPECT_EQ(registryDword(sourceKey, L"TypesSupported"), 7u);
 
-    ASSERT_TRUE(startService(name)) << GetLastError();
-    unique_handle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, queryStatus(name).dwProcessId));
-    ASSERT_TRUE(process) << "service process gone before it could be watched";
-    ASSERT_EQ(WaitForSingleObject(process.get(), 15000), WAIT_OBJECT_0);
-    DWORD exitCode = 99;
-    GetExitCodeProcess(process.get(), &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    Sleep(500);
+    ASSERT_EQ(word(exe, {L"/start", name}).exitCode, 0u);
+    ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
     SERVICE_STATUS_PROCESS status = queryStatus(name);
-    std::printf("after the unexpected end the manager shows state %lu with %lu/%lu\n", status.dwCurrentState,
-                status.dwWin32ExitCode, status.dwServiceSpecificExitCode);
-    if (status.dwCurrentState == SERVICE_STOPPED) {
-        EXPECT_NE(status.dwWin32ExitCode, 0u);
-    } else {
-        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    }
+    EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(status.dwServiceSpecificExitCode, 1u);
+
+    std::string log = serviceLogOf(exe, name);
+    for (const std::string& expected : {"service '" + wideToUtf8(name) + "' started: vexlo ", std::string("child| No Java 64"),
+                                        std::string("child ended with exit code 1 after "),
+                                        std::string("reporting state STOPPED with error 1066 and service-specific code 1")})
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+    std::vector<std::string> reported = events.lines();
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.back().rfind("error|", 0), 0u) << reported.back();
+    EXPECT_NE(reported.back().find("exit code 1. Its last output: | No Java 64"), std::string::npos) << reported.back();
+
+    RunResult shown = word(exe, {L"/status", name});
+    EXPECT_EQ(shown.exitCode, 3u);
+    EXPECT_EQ(shown.out.rfind("Not running.\r\n", 0), 0u) << shown.out;
+    EXPECT_NE(shown.out.find("Last exit code: 1\r\nLast error: No Java 64\r\n"), std::string::npos) << shown.out;
+
+    ASSERT_EQ(word(exe, {L"/uninstall", name}).exitCode, 0u);
+    unique_hkey gone;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, sourceKey.c_str(), 0, KEY_READ, gone.put()), ERROR_SUCCESS);
 }
 
 // A name with a blank, two start arguments: the child's command line quotes what needs it and ends with the
@@ -236,7 +303,11 @@ TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServi
               L"\"" + longPathOf(busy.exe) + L"\" \"" + name + L"\" a \"b c\" __qdr_restart");
     RunResult status = word(busy.exe, {L"/status", name});
     EXPECT_EQ(status.exitCode, 0u);
-    EXPECT_EQ(status.out, "Running.\r\n");
+    // The first line is the one scripts read; the details follow it.
+    EXPECT_EQ(status.out.rfind("Running.\r\nProcess id: " + std::to_string(busy.childId) + " (service process ", 0), 0u)
+        << status.out;
+    EXPECT_NE(status.out.find("\r\nRunning since: "), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("\r\nAccount: LocalSystem\r\n"), std::string::npos) << status.out;
 
     unique_sc_handle service = openService(name, SERVICE_INTERROGATE | SERVICE_QUERY_STATUS);
     SERVICE_STATUS answer{};
@@ -351,21 +422,24 @@ TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
     EXPECT_EQ(serviceExit, 0u);
 }
 
-// A child that ends by itself: with 0 the service reports stopped; with 3 it makes no report (Windows then
-// records an unexpected end; Wine's manager keeps showing running), and the service process still ends with 0.
-TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) {
+// A child that ends by itself: with 0 a clean stop (information events only); with 3 stopped with 1066 and
+// code 3 and an error event. The service process ends with 0 either way.
+TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceWithItsExitCode) {
     struct Case {
         const wchar_t* tag;
         const char* script;
-        bool stoppedReport;
+        DWORD code;
+        const char* lastEvent;
     };
     const Case cases[] = {
-        {L"Zero", "sleep 300\nexit 0\n", true},
-        {L"Three", "sleep 300\nexit 3\n", false},
+        {L"Zero", "sleep 300\nexit 0\n", 0, "information|The service '%s' stopped (exit code 0)."},
+        {L"Three", "print-error going down\nsleep 300\nexit 3\n", 3,
+         "error|The service '%s' ended with exit code 3. Its last output: | going down"},
     };
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
         ServiceGuard guard{name, {}};
+        EventCopy events(name, dir.file(std::wstring(c.tag) + L"-events.txt"));
         Started started;
         install(name, c.script, started);
         if (HasFatalFailure()) return;
@@ -376,17 +450,17 @@ TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceOnlyWithExitCode0) 
         GetExitCodeProcess(started.child.get(), &childExit);
         GetExitCodeProcess(started.service.get(), &serviceExit);
         EXPECT_EQ(serviceExit, 0u) << wideToUtf8(c.tag);
+        EXPECT_EQ(childExit, c.code);
         SERVICE_STATUS_PROCESS status = queryStatus(name);
-        if (c.stoppedReport) {
-            EXPECT_EQ(childExit, 0u);
-            EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-            EXPECT_EQ(status.dwWin32ExitCode, 0u);
-        } else {
-            EXPECT_EQ(childExit, 3u);
-            EXPECT_TRUE(status.dwCurrentState == SERVICE_RUNNING ||
-                        (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != 0))
-                << status.dwCurrentState << " " << status.dwWin32ExitCode;
-        }
+        EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+        EXPECT_EQ(status.dwWin32ExitCode, c.code == 0 ? 0u : static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+        EXPECT_EQ(status.dwServiceSpecificExitCode, c.code);
+        std::vector<std::string> reported = events.lines();
+        ASSERT_EQ(reported.size(), 2u) << wideToUtf8(c.tag) << "\n" << serviceLogOf(started.exe, name);
+        EXPECT_EQ(reported.front().rfind("information|The service '" + wideToUtf8(name) + "' started (process id ", 0), 0u);
+        std::string expected = c.lastEvent;
+        expected.replace(expected.find("%s"), 2, wideToUtf8(name));
+        EXPECT_EQ(reported.back(), expected);
     }
 }
 
@@ -443,7 +517,7 @@ TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
         const std::wstring name = uniqueName(c.tag);
         ServiceGuard guard{name, {}};
         Started started;
-        install(name, c.script, started, {{30104, "1000"}});
+        install(name, c.script, started, {{ids::kServiceStopTimeout, "1000"}});
         if (HasFatalFailure()) return;
         start(name, {}, true, started);
         if (HasFatalFailure()) return;
@@ -477,6 +551,78 @@ TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
     }
 }
 
+// 50 MB on the child's standard output: the drain keeps up, the log stays within its cap (one older file), and
+// the start-to-stop time is printed beside that of a quiet child and of the same child without a service log.
+TEST_F(ServiceRuntimeE2E, AChildWriting50MegabytesKeepsTheLogWithinItsCap) {
+    struct Case {
+        const wchar_t* tag;
+        const char* script;
+        std::optional<std::string> logSetting;
+        ULONGLONG took = 0;
+    };
+    Case cases[] = {{L"Quiet", "exit 0\n", std::nullopt},
+                    {L"LoudNoLog", "print-bytes 52428800\nexit 0\n", std::string()},
+                    {L"Loud", "print-bytes 52428800\nexit 0\n", std::nullopt}};
+    for (Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        Started started;
+        install(name, c.script, started, c.logSetting ? Settings{{ids::kServiceLogPath, *c.logSetting}} : Settings{});
+        if (HasFatalFailure()) return;
+        ULONGLONG begin = GetTickCount64();
+        ASSERT_EQ(word(started.exe, {L"/start", name}).exitCode, 0u);
+        ASSERT_TRUE(waitForState(name, SERVICE_STOPPED, 180000));
+        c.took = GetTickCount64() - begin;
+        EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
+        forgetCachedRuntimes(runtimeHome());
+        if (std::wstring(c.tag) != L"Loud") continue;
+        std::wstring log = serviceLogFile(started.exe, name);
+        auto current = readFileBytes(log), older = readFileBytes(log + L".1");
+        ASSERT_TRUE(current && older);
+        EXPECT_LE(current->size(), 10u * 1024 * 1024);
+        EXPECT_LE(older->size(), 10u * 1024 * 1024);
+        EXPECT_NE(current->find("reporting state STOPPED"), std::string::npos);
+    }
+    std::printf("start to STOPPED: quiet child %llu ms; child writing 50 MB: %llu ms without a service log, %llu ms "
+                "with it\n",
+                cases[0].took, cases[1].took, cases[2].took);
+}
+
+// A log that cannot be written (its folder cannot be created, or another program holds the file; Wine as root
+// writes a read-only file all the same): the application runs and stops as a service all the same, and the
+// warning event names the log.
+TEST_F(ServiceRuntimeE2E, AServiceLogThatCannotBeWrittenIsReportedAndTheServiceRuns) {
+    std::wstring blocker = dir.file(L"a file");
+    ASSERT_TRUE(writeFileBytes(blocker, "not a folder"));
+    std::wstring held = dir.file(L"held.log");
+    ASSERT_TRUE(writeFileBytes(held, ""));
+    unique_file holder(CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    struct Case {
+        const wchar_t* tag;
+        std::wstring path;
+    };
+    const Case cases[] = {{L"Folder", blocker + L"\\logs\\svc.log"}, {L"Held", held}};
+    for (const Case& c : cases) {
+        const std::wstring name = uniqueName(c.tag);
+        ServiceGuard guard{name, {}};
+        EventCopy events(name, dir.file(std::wstring(c.tag) + L"-events.txt"));
+        Started started;
+        install(name, "read-stdin\n", started, {{ids::kServiceLogPath, wideToUtf8(c.path)}});
+        if (HasFatalFailure()) return;
+        start(name, {}, true, started);
+        if (HasFatalFailure()) return;
+        RunResult stopped = word(started.exe, {L"/stop", name});
+        EXPECT_NE(stopped.out.find("Service stopped"), std::string::npos) << stopped.out;
+        EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
+        std::vector<std::string> reported = events.lines();
+        ASSERT_FALSE(reported.empty()) << wideToUtf8(c.tag);
+        EXPECT_EQ(reported.front().rfind("warning|The service log " + wideToUtf8(c.path) + " could not be opened", 0), 0u)
+            << reported.front();
+        forgetCachedRuntimes(runtimeHome());
+    }
+}
+
 // A pre-shut-down control sends the stop line as a stop does, and the service stops.
 TEST_F(ServiceRuntimeE2E, APreShutdownControlSendsTheStopLine) {
     const std::wstring name = uniqueName(L"Pre");
@@ -503,7 +649,7 @@ TEST_F(ServiceRuntimeE2E, TheServiceEnvironmentReachesTheChild) {
     ServiceGuard guard{name, {}};
     Started started;
     install(name, "env VEXLO_TEST_HOME\nenv PATHEXT\nread-stdin\n", started,
-            {{30107, "VEXLO_TEST_HOME=[${VEXLO_EXEDIR}]\nPATHEXT="}});
+            {{ids::kServiceEnvironment, "VEXLO_TEST_HOME=[${VEXLO_EXEDIR}]\nPATHEXT="}});
     if (HasFatalFailure()) return;
     start(name, {}, true, started);
     if (HasFatalFailure()) return;

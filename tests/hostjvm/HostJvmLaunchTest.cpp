@@ -154,6 +154,28 @@ TEST_F(HostJvmLaunch, AHangingShutdownHookIsHaltedAfterTheStopTime) {
     EXPECT_LT(took, 2000u + 3000u + 5000u + 10000u) << "start-up, the stop line's delay, the stop time, a margin";
 }
 
+// The service's child with a misspelt main class: the reason, and a warning the virtual machine prints
+// itself, reach its original standard error (the pipe the service drains into its log); the stack stays in the
+// redirected file.
+TEST_F(HostJvmLaunch, ServiceChildTellsWhyOnItsOriginalStandardError) {
+    pack::Block block = probeBlock();
+    block.set(122, "hostjvm.probe.Misspelt");
+    block.set(123, "-XX:+UseBiasedLocking");
+    block.set(102, "1");
+    block.set(103, utf8(temp_.file(L"out.log")));
+    block.set(104, "1");
+    block.set(105, utf8(temp_.file(L"err.log")));
+    // The stop line is there at once: the failure is reported before anything listens for it.
+    LaunchResult r = run(block, {L"__qdr_restart"}, L"app.exe", "0\n");
+    EXPECT_EQ(r.run.exitCode, 1u) << r.run.out << r.run.err << logText(r);
+    EXPECT_NE(r.run.err.find("vexlo: could not start hostjvm.probe.Misspelt: java.lang.ClassNotFoundException: "
+                             "hostjvm.probe.Misspelt"),
+              std::string::npos)
+        << r.run.err;
+    EXPECT_NE(r.run.err.find("UseBiasedLocking was deprecated"), std::string::npos) << r.run.err;
+    EXPECT_NE(readFileBytes(temp_.file(L"err.log")).value_or("").find("\tat "), std::string::npos);
+}
+
 TEST_F(HostJvmLaunch, RunsTheMainClassOfANamedModule) {
     pack::Block block = searchBlock();
     block.set(128, "A" + utf8(hostJvmHome()));

@@ -44,6 +44,9 @@ const std::vector<Key> kKeyTable = {
     {"service", "environment", Kind::Environment, kServiceEnvironment, 0, nullptr,
      "`[service.environment]`: NAME = \"value\" set for the application's process, launcher variables expanded; "
      "\"\" removes the variable"},
+    {"service", "log", Kind::Text, kServiceLogPath, 0, nullptr,
+     "the service process's own log (its events and the child's output), relative to the executable; default "
+     "logs\\<name>.service.log, \"\" for none"},
 
     {"application", "main_class", Kind::Text, kMainClass, 0, nullptr,
      "required: the class whose main method starts the application (module/class in module mode)"},

@@ -107,6 +107,8 @@ struct Script {
     bool stdinEnd = false;
     int sleepMs = 0;
     std::vector<std::string> environmentNames;
+    long long printBytes = 0;  // written to standard output in 100-byte lines
+    std::string printLine;     // one line written to standard error
 } script;
 
 [[maybe_unused]] void readScript() {
@@ -135,6 +137,8 @@ struct Script {
         else if (word == "stdin-end") script.stdinEnd = true;
         else if (word == "sleep") script.sleepMs = std::atoi(rest.c_str());
         else if (word == "env") script.environmentNames.push_back(rest);
+        else if (word == "print-bytes") script.printBytes = std::atoll(rest.c_str());
+        else if (word == "print-error") script.printLine = rest;
         else if (!word.empty()) record("unknown script line|" + text);
     }
     std::fclose(f);
@@ -232,6 +236,21 @@ void runMain(Object* array) {
             while (ReadFile(in, &c, 1, &got, nullptr) && got == 1) ++more;
             record("stdin-end|" + std::to_string(more));
         }
+    }
+    if (!script.printLine.empty()) {
+        std::string line = script.printLine + "\n";
+        DWORD written = 0;
+        WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
+    if (script.printBytes > 0) {
+        std::string block;
+        for (int i = 0; i < 640; ++i) block += std::string(99, static_cast<char>('a' + i % 26)) + "\n";
+        DWORD written = 0;
+        for (long long left = script.printBytes; left > 0; left -= static_cast<long long>(block.size()))
+            if (!WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), block.data(), static_cast<DWORD>(block.size()), &written,
+                           nullptr))
+                break;
+        record("printed|" + std::to_string(script.printBytes));
     }
     if (script.sleepMs > 0) Sleep(static_cast<DWORD>(script.sleepMs));
     if (script.nonDaemonMs >= 0) nonDaemonThread = CreateThread(nullptr, 0, nonDaemonBody, nullptr, 0, nullptr);

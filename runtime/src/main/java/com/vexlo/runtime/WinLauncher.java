@@ -1,5 +1,6 @@
 package com.vexlo.runtime;
 
+import java.io.PrintStream;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
@@ -34,19 +35,40 @@ public final class WinLauncher {
         String[] applicationArgs = args.length > FIRST_APPLICATION_ARGUMENT
                 ? Arrays.copyOfRange(args, FIRST_APPLICATION_ARGUMENT, args.length) : new String[0];
 
+        PrintStream originalErr = System.err;
         if (!"true".equals(System.getProperty("quandrel.noRedir"))) {
             OutputRedirection.apply(args[2], args[3], append);
         }
+        Method main;
+        try {
+            main = findMain(mainClass);
+        } catch (ReflectiveOperationException | LinkageError e) {
+            reportOnOriginal(originalErr, "could not start " + mainClass, e);
+            throw e;
+        }
+        // Once the entry point is known: a stop arriving earlier must not hide why the program cannot start.
         if (VexloRuntime.isService()) {
             ServiceStopListener.start();
         }
-        Method main = findMain(mainClass);
         try {
             main.invoke(null, (Object) applicationArgs);
         } catch (InvocationTargetException e) {
             // The launcher logs the escaping exception; it must be the application's, not the reflection wrapper.
+            reportOnOriginal(originalErr, mainClass + ".main ended with an exception", e.getCause());
             throw e.getCause();
         }
+    }
+
+    /**
+     * The stack goes to the redirected standard error as the launcher prints it; one line also goes to the
+     * original one, which a service drains into its own log, so that the reason is where an administrator looks.
+     */
+    private static void reportOnOriginal(PrintStream originalErr, String what, Throwable failure) {
+        if (originalErr == System.err) {
+            return;
+        }
+        originalErr.println("vexlo: " + what + ": " + failure);
+        originalErr.flush();
     }
 
     /**

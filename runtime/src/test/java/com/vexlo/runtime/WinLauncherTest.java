@@ -107,6 +107,23 @@ class WinLauncherTest {
         assertFalse(r.stderr.contains("InvocationTargetException"), r.stderr);
     }
 
+    /** Redirected: one line with the reason on the original standard error, the stack in the redirected file. */
+    @ParameterizedTest
+    @CsvSource(delimiter = '|', value = {
+        "com.vexlo.testapp.Missing | echo  | vexlo: could not start com.vexlo.testapp.Missing: "
+            + "java.lang.ClassNotFoundException: com.vexlo.testapp.Missing",
+        "com.vexlo.testapp.TestApp | throw | vexlo: com.vexlo.testapp.TestApp.main ended with an exception: "
+            + "com.vexlo.testapp.TestApp$AppFailure: boom",
+    })
+    void aFailureToStartAlsoReachesTheOriginalStandardError(String mainClass, String mode, String line)
+            throws Exception {
+        Path err = dir.resolve("err.log");
+        Result r = run(none(), mainClass, dir.resolve("out.log").toString(), err.toString(), false, mode, "boom");
+        assertEquals(1, r.exit);
+        assertEquals(Collections.singletonList(line), Arrays.asList(r.stderr.split("\\R")), r.stderr);
+        assertTrue(read(err).contains("\tat "), read(err));
+    }
+
     @Test
     void moduleModeFindsTheClassInItsModule() throws Exception {
         Path out = dir.resolve("out.txt");
