@@ -7,7 +7,9 @@
 
 #include "common/Buffers.h"
 #include "common/Format.h"
+#include "config/ConfigIds.h"
 #include "log/Log.h"
+#include "process/Errors.h"
 
 namespace vexlo {
 namespace {
@@ -18,7 +20,10 @@ std::string language;
 std::string country;
 DWORD filesOffset = 0;
 bool messageBoxMode = true;
-std::wstring sharedWide;
+ErrorDisplay configuredErrorDisplay() { return {messageBoxMode, getMessageText(ids::kMsgErrorTitle)}; }
+
+// The error display lies below the configuration; whatever links the tables shows errors as they say.
+[[maybe_unused]] const bool errorDisplayConfigured = (setErrorDisplaySource(&configuredErrorDisplay), true);
 
 }  // namespace
 
@@ -100,11 +105,6 @@ std::wstring getMessageText(int id) {
 std::wstring getMessageTableText(int id) {
     auto it = messageTable.find(id);
     return it != messageTable.end() ? it->second : std::wstring();
-}
-
-const wchar_t* widenShared(const char* text) {
-    sharedWide = text ? widenBytes(text) : std::wstring();
-    return sharedWide.c_str();
 }
 
 const std::string& selectedLanguage() { return language; }

@@ -1,5 +1,5 @@
 // The configuration and message tables filled from the block, the lookups by id, and the state of the second
-// pass. Below the block reader, so that the error display can read messages while the reader reports failures.
+// pass. Below the block reader; the error display below both reads its title and kind from here.
 #pragma once
 
 #include <windows.h>
@@ -19,7 +19,6 @@ std::wstring getConfigWide(int id);
 std::wstring getMessageText(int id);
 // The message table's own text of the id, without falling back to the configuration table.
 std::wstring getMessageTableText(int id);
-const wchar_t* widenShared(const char* text);
 
 // State filled by the second pass.
 const std::string& selectedLanguage();

@@ -7,7 +7,7 @@
 #include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"

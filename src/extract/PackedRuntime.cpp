@@ -8,7 +8,7 @@
 #include "config/ConfigIds.h"
 #include "log/Log.h"
 #include "paths/PathForms.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 
 namespace vexlo {
 

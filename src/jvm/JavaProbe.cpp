@@ -9,6 +9,7 @@
 
 #include "common/Buffers.h"
 #include "common/ChildProcess.h"
+#include "common/Environment.h"
 #include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
@@ -27,8 +28,6 @@ constexpr DWORD kCachedVersionCapacity = kPathCapacity;
 constexpr char kVersionMarker[] = " version \"";
 
 // The Java option variables would change what -version prints, or make it fail; the child runs without them.
-constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS"};
-
 // Takes the Java option variables away for its lifetime and puts back every one it took.
 class JavaOptionsAway {
 public:
@@ -151,20 +150,11 @@ void writeCachedVersion(const std::string& canonicalPath, unsigned long long las
 }
 
 std::optional<std::string> takeEnvironmentVariable(const char* name) {
-    DWORD size = GetEnvironmentVariableA(name, nullptr, 0);
-    if (size == 0) return std::nullopt;
-    std::string value(size, '\0');
-    DWORD got = GetEnvironmentVariableA(name, value.data(), size);
-    std::optional<std::string> result;
-    if (got == size - 1) {
-        value.resize(got);
-        logMessage(L"%S is %S", name, value.c_str());
-        result = std::move(value);
-    } else {
-        logMessage(L"error reading %S", name);
-    }
+    std::optional<std::string> value = environmentValue(name);
+    if (!value) return std::nullopt;
+    logMessage(L"%S is %S", name, value->c_str());
     SetEnvironmentVariableA(name, nullptr);
-    return result;
+    return value;
 }
 
 bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
@@ -278,10 +268,11 @@ bool addNonWorkingJava(const std::string& path) {
     return nonWorkingJavas.size() < kNonWorkingJavaLimit;
 }
 
-bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
-                  const VersionComponents& maximum, bool allowBeta, DWORD versionTimeoutMs) {
-    logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(minimum.size()),
-               static_cast<int>(maximum.size()), allowBeta ? 1 : 0);
+bool checkJavaExe(Runtime& candidate, const VersionBounds& bounds, bool allowBeta, DWORD versionTimeoutMs) {
+    std::string& path = candidate.javaExe;
+    std::string& version = candidate.version;
+    logMessage(L"checkJavaExe (%S, [out], %d, %d, %d)", path.c_str(), static_cast<int>(bounds.minimum.size()),
+               static_cast<int>(bounds.maximum.size()), allowBeta ? 1 : 0);
     path = canonicalPathAnsi(path, false);
 
     bool result = false;
@@ -309,7 +300,7 @@ bool checkJavaExe(std::string& path, std::string& version, const VersionComponen
                 versionKnown = machine == kMachineX64 || machine == 0;
             }
         }
-        if (versionKnown && versionAllowed(version, minimum, maximum, allowBeta)) {
+        if (versionKnown && versionAllowed(version, bounds.minimum, bounds.maximum, allowBeta)) {
             result = true;
             if (getConfigInt(ids::kExecutableType) == 1 && path.size() > 4) {
                 path.replace(path.size() - 4, 4, "w.exe");

@@ -21,14 +21,24 @@ inline constexpr DWORD kMachineX64 = 0x8664;
 inline constexpr DWORD kJavaVersionTimeoutMs = 60000;
 inline constexpr std::size_t kNonWorkingJavaLimit = 50;
 
+// A runtime as the search knows it: its java.exe (javaw.exe for GUI applications) and its version text.
+struct Runtime {
+    std::string javaExe;
+    std::string version;
+};
+
+// The variables through which the environment passes options to every Java virtual machine.
+inline constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS", "JDK_JAVA_OPTIONS"};
+
 // Executables whose JVM library could not be loaded in this process; only grows.
 extern std::vector<std::string> nonWorkingJavas;
 
-// Decides whether the runtime of `path` may be used. `path` becomes its lower-case canonical form (and the
-// matching javaw.exe for GUI applications); `version` receives the runtime's version text. A version run that
-// takes longer than `versionTimeoutMs` is ended and the runtime refused.
-bool checkJavaExe(std::string& path, std::string& version, const VersionComponents& minimum,
-                  const VersionComponents& maximum, bool allowBeta, DWORD versionTimeoutMs = kJavaVersionTimeoutMs);
+// Decides whether the runtime of `candidate.javaExe` may be used. The path becomes its lower-case canonical
+// form (and the matching javaw.exe for GUI applications), whatever the answer; the version receives the
+// runtime's version text. A version run that takes longer than `versionTimeoutMs` is ended and the runtime
+// refused.
+bool checkJavaExe(Runtime& candidate, const VersionBounds& bounds, bool allowBeta,
+                  DWORD versionTimeoutMs = kJavaVersionTimeoutMs);
 
 // The registry subkey (below HKEY_CURRENT_USER) of the cache entry for a canonical path.
 std::string javaCacheKeyName(std::string_view canonicalPath);

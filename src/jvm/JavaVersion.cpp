@@ -100,7 +100,7 @@ bool isNewerVersion(std::string_view a, std::string_view b) {
     return false;
 }
 
-void loadVersionBounds(VersionComponents& minimum, VersionComponents& maximum) {
+VersionBounds loadVersionBounds() {
     char minText[kBoundTextCapacity] = {};
     char maxText[kBoundTextCapacity] = {};
     getConfigString(ids::kMinJavaVersion, minText, kBoundTextCapacity);
@@ -108,9 +108,12 @@ void loadVersionBounds(VersionComponents& minimum, VersionComponents& maximum) {
     minText[kBoundTextCapacity - 1] = '\0';
     maxText[kBoundTextCapacity - 1] = '\0';
     logMessage(L"MinVersion: %S, MaxVersion: %S", minText, maxText);
-    parseVersion(minText, minimum);
-    parseVersion(maxText, maximum);
+    VersionBounds bounds;
+    parseVersion(minText, bounds.minimum);
+    parseVersion(maxText, bounds.maximum);
+    const VersionComponents& minimum = bounds.minimum;
     preJava8Minimum = minimum.size() >= 2 && minimum[0] == 1 && minimum[1] < 8;
+    return bounds;
 }
 
 }  // namespace vexlo

@@ -31,7 +31,13 @@ bool versionKeyAllowed(std::string_view key, const VersionComponents& minimum, c
 // True when a is strictly newer than b; an empty or unparsable a is never newer.
 bool isNewerVersion(std::string_view a, std::string_view b);
 
-// Fills the two (empty) lists from the configured minimum and maximum and sets preJava8Minimum.
-void loadVersionBounds(VersionComponents& minimum, VersionComponents& maximum);
+// The lowest and highest version a runtime may have; an empty list is no bound.
+struct VersionBounds {
+    VersionComponents minimum;
+    VersionComponents maximum;
+};
+
+// The configured minimum and maximum; sets preJava8Minimum.
+VersionBounds loadVersionBounds();
 
 }  // namespace vexlo

@@ -1,10 +1,10 @@
 #include "jvm/JvmLoader.h"
 
+#include "common/Environment.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/NativeLibraryPath.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -43,17 +43,16 @@ HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
         return nullptr;
     }
     const std::string binDirectory = javaExe.substr(0, length);
-    DllDirectoryCookie cookie = addDllDirectory(binDirectory);
+    DllDirectoryCookie cookie = addConfiguredDllDirectory(binDirectory);
     preloadUcrtbase(binDirectory);
 
-    DWORD oldSize = GetEnvironmentVariableA("PATH", nullptr, 0);
-    bool oldFound = false;
-    const std::string oldPath = readPathVariable(&oldFound);
-    std::string newPath = binDirectory + ";";
-    if (oldFound) newPath += oldPath;
+    const std::optional<std::string> oldPath = environmentValue("PATH");
+    // The size counts the terminator, as the system's answer does; 0 for an absent PATH.
+    const int oldSize = oldPath ? static_cast<int>(oldPath->size() + 1) : 0;
+    std::string newPath = binDirectory + ";" + oldPath.value_or(std::string());
     unsigned long error = 0;
     if (setPathEverywhere(newPath, &error))
-        logMessage(L"Setting PATH %d %S", static_cast<int>(oldSize), newPath.c_str());
+        logMessage(L"Setting PATH %d %S", oldSize, newPath.c_str());
     else
         logMessage(L"Setting PATH %S failed with error %d", newPath.c_str(), static_cast<int>(error));
 
@@ -66,8 +65,8 @@ HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
         library = tryJvmLibrary(binDirectory, subdirectory);
     }
     if (!library) {
-        removeDllDirectory(cookie);
-        setPathLogged(oldPath);
+        if (removeDllDirectory(cookie)) logMessage(L"Removing DLL directory");
+        setPathLogged(oldPath.value_or(std::string()));
     }
     return library;
 }
@@ -88,6 +87,15 @@ HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory)
     }
     setRuntimeBinDirectory(binDirectory);
     return library;
+}
+
+DllDirectoryCookie addConfiguredDllDirectory(const std::string& directory) {
+    if (getConfigInt(ids::kAddDllDirectories) == 0) return nullptr;
+    wchar_t wide[kPathCapacity];
+    int n = MultiByteToWideChar(fileApiCodePage(), 0, directory.c_str(), -1, wide, static_cast<int>(kPathCapacity));
+    if (n == 0) return nullptr;
+    logMessage(L"Adding DLL directory %s", wide);
+    return addDllDirectory(wide);
 }
 
 void preloadUcrtbase(const std::string& binDirectory) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/Environment.h"
+
 namespace vexlo {
 
 using CreateJavaVMFunction = jint(JNICALL*)(JavaVM**, void**, void*);
@@ -32,6 +34,9 @@ HMODULE loadJvmFromBinDirectory(const std::string& javaExe);
 
 // Loads binDirectory\subdirectory\jvm.dll; on success it becomes the runtime bin directory.
 HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory);
+
+// Registers the directory (8-bit) with the process's DLL directory list when the configuration asks for it.
+DllDirectoryCookie addConfiguredDllDirectory(const std::string& directory);
 
 // On systems older than Windows 10 a runtime may ship its own C runtime, which must be loaded first.
 void preloadUcrtbase(const std::string& binDirectory);

@@ -5,6 +5,7 @@
 #include <share.h>
 #include <vector>
 
+#include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
 #include "config/ConfigTables.h"
@@ -13,11 +14,12 @@
 #include "jvm/JavaProbe.h"
 #include "jvm/JvmLoader.h"
 #include "jvm/RegistrySearch.h"
-#include "launch/LauncherVariables.h"
+#include "jvm/SelectedRuntime.h"
+#include "paths/LauncherVariables.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 
 namespace vexlo {
 
@@ -36,16 +38,18 @@ bool isAbsoluteLocation(std::string_view location) {
 // One search: the bounds and the working values, and the step that loads an accepted candidate.
 struct Search {
     JvmLocation& location;
-    VersionComponents minimum;
-    VersionComponents maximum;
+    VersionBounds bounds;
 
-    // The probe wrote the candidate's executable and version; it becomes the last accepted candidate.
-    HMODULE tryCandidate(const std::string& javaExe, const std::string& version, LocationKind kind, std::string text) {
-        location.javaExe = javaExe;
-        location.version = version;
+    // The candidate passed its probe; it becomes the last accepted candidate.
+    HMODULE tryCandidate(Runtime runtime, LocationKind kind, std::string text) {
+        location.runtime = std::move(runtime);
         location.kind = kind;
         location.text = std::move(text);
-        return loadJvmForJavaExe(location.javaExe);
+        return loadJvmForJavaExe(location.runtime.javaExe);
+    }
+
+    HMODULE tryCandidate(std::optional<Runtime> runtime, LocationKind kind, std::string text) {
+        return runtime ? tryCandidate(std::move(*runtime), kind, std::move(text)) : nullptr;
     }
 
     // Types I and Y: a runtime that does not load goes on the non-working list, so that the next probe
@@ -53,14 +57,13 @@ struct Search {
     template <typename Finder>
     HMODULE tryRegistryType(Finder find, bool previousInstallation) {
         for (;;) {
-            std::string javaExe;
-            std::string version;
-            if (!find(javaExe, version, minimum, maximum)) return nullptr;
-            if (HMODULE library = tryCandidate(javaExe, version, LocationKind::registry, {})) {
+            std::optional<Runtime> found = find(bounds);
+            if (!found) return nullptr;
+            if (HMODULE library = tryCandidate(std::move(*found), LocationKind::registry, {})) {
                 if (previousInstallation) setPreviousInstallationFlag(true);
                 return library;
             }
-            if (!addNonWorkingJava(location.javaExe)) return nullptr;
+            if (!addNonWorkingJava(location.runtime.javaExe)) return nullptr;
         }
     }
 
@@ -72,46 +75,35 @@ struct Search {
             logMessage(L"Has preferred location %S", line.c_str());
         else
             logMessage(L"Has installer location %S", line.c_str());
-        std::string javaExe;
-        std::string version;
-        if (!checkJavaHome(javaExe, version, line, minimum, maximum, preferred, false)) return nullptr;
+        std::optional<Runtime> found = checkJavaHome(line, bounds, preferred, false);
+        if (!found) return nullptr;
         if (preferred)
             logMessage(L"Using preferred location");
         else
             logMessage(L"Using installer location");
-        return tryCandidate(javaExe, version, LocationKind::directory, line);
+        return tryCandidate(std::move(found), LocationKind::directory, line);
     }
 
     HMODULE tryHomeVariable(const char* variable) {
-        std::string javaExe;
-        std::string version;
-        if (!checkJavaHomeVariable(javaExe, version, variable, minimum, maximum)) return nullptr;
-        return tryCandidate(javaExe, version, LocationKind::variable, variable);
+        return tryCandidate(checkJavaHomeVariable(variable, bounds), LocationKind::variable, variable);
     }
 
     HMODULE mainPassEntry(const std::string& entry, bool acceptAnyDirectory) {
         char type = entry[0];
         std::string where = entry.substr(1);
-        expandLauncherVariables(where);
+        expandLauncherVariables(where, launcherVariableValues(selectedJavaHome()));
         logMessage(L"Testing location %S (type %c)", where.c_str(), static_cast<wchar_t>(type));
 
-        std::string javaExe;
-        std::string version;
         switch (type) {
             case 'A':
             case 'B':
             case 'R':
-                if (checkJavaHome(javaExe, version, where, minimum, maximum, false, acceptAnyDirectory))
-                    return tryCandidate(javaExe, version, LocationKind::directory, where);
-                return nullptr;
+                return tryCandidate(checkJavaHome(where, bounds, false, acceptAnyDirectory), LocationKind::directory,
+                                    where);
             case 'E':
-                if (checkJavaHomeVariable(javaExe, version, where.c_str(), minimum, maximum))
-                    return tryCandidate(javaExe, version, LocationKind::variable, where);
-                return nullptr;
+                return tryCandidate(checkJavaHomeVariable(where.c_str(), bounds), LocationKind::variable, where);
             case 'S':
-                if (findJavaOnSearchPath(javaExe, version, minimum, maximum))
-                    return tryCandidate(javaExe, version, LocationKind::searchPath, where);
-                return nullptr;
+                return tryCandidate(findJavaOnSearchPath(bounds), LocationKind::searchPath, where);
             case 'I':
                 return tryRegistryType(findPreviousInstallationJre, true);
             case 'Y':
@@ -128,12 +120,10 @@ struct Search {
         std::string where = entry.substr(1);
         if (type != 'B' && isAbsoluteLocation(where)) return nullptr;
         logMessage(L"Testing relative location %S", where.c_str());
-        std::string javaExe;
-        std::string version;
-        if (!checkJavaHome(javaExe, version, where, minimum, maximum, true, true) || !pathExists(javaExe))
-            return nullptr;
-        logMessage(L"%S exists", javaExe.c_str());
-        return tryCandidate(javaExe, version, LocationKind::directory, where);
+        std::optional<Runtime> found = checkJavaHome(where, bounds, true, true);
+        if (!found || !pathExists(found->javaExe)) return nullptr;
+        logMessage(L"%S exists", found->javaExe.c_str());
+        return tryCandidate(std::move(*found), LocationKind::directory, where);
     }
 };
 
@@ -142,8 +132,7 @@ struct Search {
 HMODULE findJvm(JvmLocation& location) {
     logMessage(L"Searching for a JVM");
     location = JvmLocation{};
-    Search search{location, {}, {}};
-    loadVersionBounds(search.minimum, search.maximum);
+    Search search{location, loadVersionBounds()};
 
     char sequenceBuffer[kSequenceCapacity];
     getConfigString(ids::kSearchSequence, sequenceBuffer, kSequenceCapacity);
@@ -177,7 +166,7 @@ bool LoadDLL() {
         showMessageError(ids::kMsgNoJvmFound, std::string("64"));
         return false;
     }
-    publishSelectedRuntime(location.javaExe, location.version);
+    publishSelectedRuntime(location.runtime.javaExe, location.runtime.version);
     if (!library) logError(L"Could not get DLL-Handle.");
     bool resolved = resolveCreateJavaVM(library);
     if (!resolved) logError(L"Could not load functions");
@@ -202,37 +191,38 @@ bool LoadDLL() {
     return false;
 }
 
-bool checkJavaHome(std::string& javaExe, std::string& version, std::string_view home,
-                   const VersionComponents& minimum, const VersionComponents& maximum, bool allowBeta,
-                   bool acceptAnyVersion) {
+std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds& bounds, bool allowBeta,
+                                     bool acceptAnyVersion) {
     std::string canonical = canonicalPathAnsi(home, false);
     // The unpacking and the probes below append "\..." to the home themselves.
     while (canonical.size() > 3 && canonical.back() == '\\') canonical.pop_back();
     preparePackedRuntime(canonical);
-    if (locateJavaExe(javaExe, canonical))
-        return checkJavaExe(javaExe, version, minimum, maximum, allowBeta) || acceptAnyVersion;
-    return acceptAnyVersion;
+    Runtime candidate;
+    bool accepted = acceptAnyVersion;
+    if (locateJavaExe(candidate.javaExe, canonical))
+        accepted = checkJavaExe(candidate, bounds, allowBeta) || acceptAnyVersion;
+    if (!accepted) return std::nullopt;
+    return candidate;
 }
 
-bool checkJavaHomeVariable(std::string& javaExe, std::string& version, const char* variable,
-                           const VersionComponents& minimum, const VersionComponents& maximum) {
-    char value[kPathCapacity];
-    DWORD n = GetEnvironmentVariableA(variable, value, kPathCapacity);
-    if (n == 0 || n >= kPathCapacity) return false;
-    std::string home(value, n);
-    for (char& c : home) {
+std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds) {
+    std::optional<std::string> home = environmentValue(variable, kPathCapacity);
+    if (!home) return std::nullopt;
+    for (char& c : *home) {
         if (c == '/') c = '\\';
     }
-    return locateJavaExe(javaExe, home) && checkJavaExe(javaExe, version, minimum, maximum, false);
+    Runtime candidate;
+    if (!locateJavaExe(candidate.javaExe, *home) || !checkJavaExe(candidate, bounds, false)) return std::nullopt;
+    return candidate;
 }
 
-bool findJavaOnSearchPath(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                          const VersionComponents& maximum) {
+std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
     char found[kPathCapacity];
     DWORD n = SearchPathA(nullptr, "java.exe", nullptr, kPathCapacity, found, nullptr);
-    if (n == 0 || n >= kPathCapacity) return false;
-    javaExe.assign(found, n);
-    return checkJavaExe(javaExe, version, minimum, maximum, false);
+    if (n == 0 || n >= kPathCapacity) return std::nullopt;
+    Runtime candidate{std::string(found, n), {}};
+    if (!checkJavaExe(candidate, bounds, false)) return std::nullopt;
+    return candidate;
 }
 
 bool readLocationFile(std::wstring_view fileName, std::string& line) {

@@ -5,10 +5,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "jvm/JavaVersion.h"
+#include "jvm/JavaProbe.h"
 
 namespace vexlo {
 
@@ -18,8 +19,7 @@ enum class LocationKind { none, searchPath, directory, variable, registry };
 // The working values of the search. They always describe the last candidate that was accepted (kind
 // none when none was), whether or not its library loaded.
 struct JvmLocation {
-    std::string javaExe;  // canonical, lower-case java.exe (or javaw.exe)
-    std::string version;
+    Runtime runtime;  // java.exe (or javaw.exe) in canonical, lower-case form
     LocationKind kind = LocationKind::none;
     std::string text;  // the directory, variable name or sequence entry text that led to the runtime
 };
@@ -38,17 +38,14 @@ bool LoadDLL();
 
 // Probes a runtime home (canonical form, packed archives unpacked first); accept-any-version passes the
 // home even when its runtime fails the probe.
-bool checkJavaHome(std::string& javaExe, std::string& version, std::string_view home,
-                   const VersionComponents& minimum, const VersionComponents& maximum, bool allowBeta,
-                   bool acceptAnyVersion);
+std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds& bounds, bool allowBeta,
+                                     bool acceptAnyVersion);
 
 // Probes the runtime home named by an environment variable ("/" read as "\").
-bool checkJavaHomeVariable(std::string& javaExe, std::string& version, const char* variable,
-                           const VersionComponents& minimum, const VersionComponents& maximum);
+std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds);
 
 // Probes the java.exe that the system's default search order finds.
-bool findJavaOnSearchPath(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                          const VersionComponents& maximum);
+std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds);
 
 // The first line (line ends stripped) of a file below the application directory; false when the file
 // cannot be opened or is empty.

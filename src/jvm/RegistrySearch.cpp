@@ -21,12 +21,9 @@ constexpr char kZuluPrefix[] = "zulu-";
 constexpr std::size_t kZuluPrefixLength = sizeof kZuluPrefix - 1;
 constexpr char kIgnoredLocatedMarker[] = "qdr_jres";
 
-bool previousInstallation = false;
-
-struct Runtime {
-    std::string javaExe;
-    std::string version;
-};
+// How a vendor lays out its key: version subkeys with "JavaHome", "<version>\\hotspot\\MSI" with "Path", or
+// "zulu-<version>" subkeys with "InstallationPath".
+enum class VendorKeyLayout { plain, msi, zulu };
 
 struct VendorKey {
     HKEY root;
@@ -87,174 +84,87 @@ void sortNewestFirst(std::vector<T>& items, Version version) {
                      [&](const T& a, const T& b) { return isNewerVersion(version(a), version(b)); });
 }
 
-bool probeHome(const std::string& home, Runtime& found, const VersionComponents& minimum,
-               const VersionComponents& maximum) {
-    std::string javaExe;
-    std::string version;
-    if (!locateJavaExe(javaExe, home)) return false;
-    if (!checkJavaExe(javaExe, version, minimum, maximum, false)) return false;
-    found = {std::move(javaExe), std::move(version)};
-    return true;
+std::optional<Runtime> newerOf(std::optional<Runtime> first, std::optional<Runtime> second) {
+    if (first && (!second || isNewerVersion(first->version, second->version))) return first;
+    return second;
 }
 
-bool tryPreviousInstallation(HKEY root, REGSAM view, Runtime& found, const VersionComponents& minimum,
-                             const VersionComponents& maximum) {
+std::optional<Runtime> probeHome(const std::string& home, const VersionBounds& bounds) {
+    Runtime found;
+    if (!locateJavaExe(found.javaExe, home)) return std::nullopt;
+    if (!checkJavaExe(found, bounds, false)) return std::nullopt;
+    return found;
+}
+
+std::optional<Runtime> tryPreviousInstallation(HKEY root, REGSAM view, const VersionBounds& bounds) {
     std::vector<char> idBuffer(kRegistryTextCapacity, '\0');
     getConfigString(ids::kApplicationId, idBuffer.data(), static_cast<int>(kRegistryTextCapacity));
     idBuffer.back() = '\0';
     const char* appId = idBuffer.data();
     logMessage(L"checking app id %S (%d, %p)", appId, static_cast<int>(view), static_cast<void*>(root));
-    if (*appId == '\0') return false;
+    if (*appId == '\0') return std::nullopt;
 
     unique_hkey key;
     LSTATUS status = RegOpenKeyExA(root, kInstallationsKey, 0, KEY_READ | view, key.put());
     if (status != ERROR_SUCCESS) {
         logMessage(L"could not open installation node %d", static_cast<int>(status));
-        return false;
+        return std::nullopt;
     }
     std::string installations;
     if (!readStringValue(key.get(), appId, installations, status) || installations.empty()) {
         logMessage(L"could not query value node %d", static_cast<int>(status));
-        return false;
+        return std::nullopt;
     }
     logMessage(L"found installations: %S", installations.c_str());
 
     for (const std::string& directory : splitList(std::string_view(installations))) {
         std::string home = directory + "\\jre";
-        std::string javaExe;
-        if (!locateJavaExe(javaExe, home)) {
+        Runtime candidate;
+        if (!locateJavaExe(candidate.javaExe, home)) {
             logMessage(L"did not find java in %S", home.c_str());
             continue;
         }
-        std::string version;
-        if (checkJavaExe(javaExe, version, minimum, maximum, false)) {
-            found = {std::move(javaExe), std::move(version)};
-            return true;
-        }
+        if (checkJavaExe(candidate, bounds, false)) return candidate;
         logMessage(L"java version did not match in %S", home.c_str());
     }
-    return false;
+    return std::nullopt;
 }
 
 // The best runtime listed below the key under one root; of equal versions the earlier subkey stays.
-bool scanLocatedKey(HKEY root, const char* keyPath, Runtime& best, const VersionComponents& minimum,
-                    const VersionComponents& maximum) {
+std::optional<Runtime> scanLocatedKey(HKEY root, const char* keyPath, const VersionBounds& bounds) {
     unique_hkey key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-    bool found = false;
-    best = {};
+    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
+    std::optional<Runtime> best;
     for (std::string& name : subkeyNames(key.get())) {
         std::replace(name.begin(), name.end(), '/', '\\');
         // Runtimes the launcher unpacked for itself are not offered to others.
         if (name.find(kIgnoredLocatedMarker) != std::string::npos) continue;
-        std::string version;
-        if (!checkJavaExe(name, version, minimum, maximum, true)) continue;
-        if (isNewerVersion(version, best.version)) {
-            best = {std::move(name), std::move(version)};
-            found = true;
-        }
+        Runtime candidate{std::move(name), {}};
+        if (!checkJavaExe(candidate, bounds, true)) continue;
+        if (isNewerVersion(candidate.version, best ? std::string_view(best->version) : std::string_view()))
+            best = std::move(candidate);
     }
-    return found;
+    return best;
 }
 
-}  // namespace
-
-bool previousInstallationFlag() { return previousInstallation; }
-
-void setPreviousInstallationFlag(bool value) { previousInstallation = value; }
-
-bool findPreviousInstallationJre(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                                 const VersionComponents& maximum) {
-    struct Try {
-        HKEY root;
-        REGSAM view;
-    };
-    const Try tries[] = {{HKEY_CURRENT_USER, 0},
-                         {HKEY_CURRENT_USER, KEY_WOW64_64KEY},
-                         {HKEY_LOCAL_MACHINE, 0},
-                         {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
-    for (const Try& attempt : tries) {
-        Runtime found;
-        if (!tryPreviousInstallation(attempt.root, attempt.view, found, minimum, maximum)) continue;
-        javaExe = std::move(found.javaExe);
-        version = std::move(found.version);
-        if (attempt.root == HKEY_CURRENT_USER) {
-            logMessage(L"found JRE from previous installation (user) %S", javaExe.c_str());
-        } else {
-            logMessage(L"found JRE from previous installation (machine) %S", javaExe.c_str());
-        }
-        return true;
-    }
-    return false;
-}
-
-bool findRegistryJre(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                     const VersionComponents& maximum) {
-    if (getConfigInt(ids::kSkipRegistrySearch) != 0) return false;
-
-    Runtime vendor;
-    bool vendorFound = findVendorRegistryJre(vendor.javaExe, vendor.version, minimum, maximum);
-    if (vendorFound) logMessage(L"found sun %S %S", vendor.javaExe.c_str(), vendor.version.c_str());
-
-    Runtime located;
-    bool locatedFound = findLocatedJvm(kLocatedJvmsKey, located.javaExe, located.version, minimum, maximum);
-    if (locatedFound) logMessage(L"found located %S %S", located.javaExe.c_str(), located.version.c_str());
-
-    const Runtime* chosen = nullptr;
-    if (vendorFound && locatedFound) {
-        chosen = isNewerVersion(vendor.version, located.version) ? &vendor : &located;
-    } else if (vendorFound) {
-        chosen = &vendor;
-    } else if (locatedFound) {
-        chosen = &located;
-    } else {
-        return false;
-    }
-    javaExe = chosen->javaExe;
-    version = chosen->version;
-    return true;
-}
-
-bool findVendorRegistryJre(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                           const VersionComponents& maximum) {
-    const bool jdkRequired = getConfigInt(ids::kRequireJdk) != 0;
-    std::vector<Runtime> candidates;
-    for (const VendorKey& vendorKey : kVendorKeys) {
-        if (jdkRequired && vendorKey.jreOnly) continue;
-        Runtime found;
-        if (scanVendorKey(found.javaExe, found.version, minimum, maximum, vendorKey.path, vendorKey.layout,
-                          vendorKey.root)) {
-            candidates.push_back(std::move(found));
-        }
-    }
-    if (candidates.empty()) return false;
-    sortNewestFirst(candidates, [](const Runtime& r) -> std::string_view { return r.version; });
-    for (const Runtime& candidate : candidates) {
-        logMessage(L"found registry jre %S %S", candidate.javaExe.c_str(), candidate.version.c_str());
-    }
-    javaExe = candidates.front().javaExe;
-    version = candidates.front().version;
-    return true;
-}
-
-bool scanVendorKey(std::string& javaExe, std::string& version, const VersionComponents& minimum,
-                   const VersionComponents& maximum, const char* keyPath, VendorKeyLayout layout,
-                   HKEY root) {
-    const bool msiLayout = layout == VendorKeyLayout::msi, zuluLayout = layout == VendorKeyLayout::zulu;
+// The newest acceptable runtime below one vendor key; its subkeys are named by versions.
+std::optional<Runtime> scanVendorKey(const VendorKey& vendorKey, const VersionBounds& bounds) {
+    const bool msiLayout = vendorKey.layout == VendorKeyLayout::msi;
+    const bool zuluLayout = vendorKey.layout == VendorKeyLayout::zulu;
     unique_hkey key;
-    if (RegOpenKeyExA(root, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(vendorKey.root, vendorKey.path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return std::nullopt;
 
     std::vector<std::string> kept;
     for (std::string& name : subkeyNames(key.get())) {
         std::string_view tested = name;
-        if (zuluLayout && tested.substr(0, kZuluPrefixLength) == kZuluPrefix) tested.remove_prefix(kZuluPrefixLength);
+        if (zuluLayout && tested.starts_with(kZuluPrefix)) tested.remove_prefix(kZuluPrefixLength);
         std::string testedText(tested);
         logMessage(L"test key name %S %S", testedText.c_str(), name.c_str());
-        if (versionKeyAllowed(testedText, minimum, maximum)) kept.push_back(std::move(name));
+        if (versionKeyAllowed(testedText, bounds.minimum, bounds.maximum)) kept.push_back(std::move(name));
     }
     // The "zulu-" prefix parses as a leading 0 in every name, so full names order like their versions.
     sortNewestFirst(kept, [](const std::string& name) -> std::string_view { return name; });
-    for (const std::string& name : kept) logMessage(L"found in %S: %S", keyPath, name.c_str());
+    for (const std::string& name : kept) logMessage(L"found in %S: %S", vendorKey.path, name.c_str());
 
     const char* valueName = msiLayout ? "Path" : zuluLayout ? "InstallationPath" : "JavaHome";
     for (const std::string& name : kept) {
@@ -264,35 +174,66 @@ bool scanVendorKey(std::string& javaExe, std::string& version, const VersionComp
         std::string home;
         LSTATUS status = ERROR_SUCCESS;
         if (!readStringValue(subkey.get(), valueName, home, status)) continue;
-        Runtime found;
-        if (probeHome(home, found, minimum, maximum)) {
-            javaExe = std::move(found.javaExe);
-            version = std::move(found.version);
-            return true;
-        }
+        if (std::optional<Runtime> found = probeHome(home, bounds)) return found;
     }
-    return false;
+    return std::nullopt;
 }
 
-bool findLocatedJvm(const char* keyPath, std::string& javaExe, std::string& version,
-                    const VersionComponents& minimum, const VersionComponents& maximum) {
-    Runtime user;
-    Runtime machine;
-    bool userFound = scanLocatedKey(HKEY_CURRENT_USER, keyPath, user, minimum, maximum);
-    bool machineFound = scanLocatedKey(HKEY_LOCAL_MACHINE, keyPath, machine, minimum, maximum);
-    const Runtime* chosen = nullptr;
-    if (userFound && machineFound) {
-        chosen = isNewerVersion(user.version, machine.version) ? &user : &machine;
-    } else if (userFound) {
-        chosen = &user;
-    } else if (machineFound) {
-        chosen = &machine;
-    } else {
-        return false;
+}  // namespace
+
+std::optional<Runtime> findPreviousInstallationJre(const VersionBounds& bounds) {
+    struct Try {
+        HKEY root;
+        REGSAM view;
+    };
+    const Try tries[] = {{HKEY_CURRENT_USER, 0},
+                         {HKEY_CURRENT_USER, KEY_WOW64_64KEY},
+                         {HKEY_LOCAL_MACHINE, 0},
+                         {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}};
+    for (const Try& attempt : tries) {
+        std::optional<Runtime> found = tryPreviousInstallation(attempt.root, attempt.view, bounds);
+        if (!found) continue;
+        if (attempt.root == HKEY_CURRENT_USER) {
+            logMessage(L"found JRE from previous installation (user) %S", found->javaExe.c_str());
+        } else {
+            logMessage(L"found JRE from previous installation (machine) %S", found->javaExe.c_str());
+        }
+        return found;
     }
-    javaExe = chosen->javaExe;
-    version = chosen->version;
-    return true;
+    return std::nullopt;
+}
+
+std::optional<Runtime> findRegistryJre(const VersionBounds& bounds) {
+    if (getConfigInt(ids::kSkipRegistrySearch) != 0) return std::nullopt;
+
+    std::optional<Runtime> vendor = findVendorRegistryJre(bounds);
+    if (vendor) logMessage(L"found sun %S %S", vendor->javaExe.c_str(), vendor->version.c_str());
+
+    std::optional<Runtime> located = findLocatedJvm(kLocatedJvmsKey, bounds);
+    if (located) logMessage(L"found located %S %S", located->javaExe.c_str(), located->version.c_str());
+
+    return newerOf(std::move(vendor), std::move(located));
+}
+
+std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds) {
+    const bool jdkRequired = getConfigInt(ids::kRequireJdk) != 0;
+    std::vector<Runtime> candidates;
+    for (const VendorKey& vendorKey : kVendorKeys) {
+        if (jdkRequired && vendorKey.jreOnly) continue;
+        if (std::optional<Runtime> found = scanVendorKey(vendorKey, bounds)) candidates.push_back(std::move(*found));
+    }
+    if (candidates.empty()) return std::nullopt;
+    sortNewestFirst(candidates, [](const Runtime& r) -> std::string_view { return r.version; });
+    for (const Runtime& candidate : candidates) {
+        logMessage(L"found registry jre %S %S", candidate.javaExe.c_str(), candidate.version.c_str());
+    }
+    return std::move(candidates.front());
+}
+
+std::optional<Runtime> findLocatedJvm(const char* keyPath, const VersionBounds& bounds) {
+    std::optional<Runtime> user = scanLocatedKey(HKEY_CURRENT_USER, keyPath, bounds);
+    std::optional<Runtime> machine = scanLocatedKey(HKEY_LOCAL_MACHINE, keyPath, bounds);
+    return newerOf(std::move(user), std::move(machine));
 }
 
 }  // namespace vexlo

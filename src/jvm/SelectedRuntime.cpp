@@ -6,6 +6,7 @@ namespace {
 std::string javaHome;
 std::string javaVersion;
 std::string binDirectory;
+bool previousInstallation = false;
 }  // namespace
 
 const std::string& selectedJavaHome() { return javaHome; }
@@ -15,5 +16,8 @@ const std::string& runtimeBinDirectory() { return binDirectory; }
 void setSelectedJavaHome(const std::string& home) { javaHome = home; }
 void setSelectedJavaVersion(const std::string& version) { javaVersion = version; }
 void setRuntimeBinDirectory(const std::string& directory) { binDirectory = directory; }
+
+bool previousInstallationFlag() { return previousInstallation; }
+void setPreviousInstallationFlag(bool value) { previousInstallation = value; }
 
 }  // namespace vexlo

@@ -16,4 +16,8 @@ void setSelectedJavaHome(const std::string& home);
 void setSelectedJavaVersion(const std::string& version);
 void setRuntimeBinDirectory(const std::string& directory);
 
+// Set when the loaded runtime came from an earlier installation of the application.
+bool previousInstallationFlag();
+void setPreviousInstallationFlag(bool value);
+
 }  // namespace vexlo

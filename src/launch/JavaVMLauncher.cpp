@@ -13,10 +13,11 @@
 #include "jvm/JavaVersion.h"
 #include "jvm/JvmLoader.h"
 #include "launch/JvmArguments.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "common/CommandLine.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
+#include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
@@ -35,7 +36,6 @@ constexpr const char kInstallerCommonClass[] = "com/quandrel/runtime/installer/p
 
 using RegisterNativesFunction = bool (*)(JNIEnv*, HMODULE, bool, void (*)(const wchar_t*, ...));
 
-bool startsWith(std::wstring_view text, std::wstring_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 const jchar* jchars(const std::wstring& text) { return reinterpret_cast<const jchar*>(text.c_str()); }
 jsize jlength(const std::wstring& text) { return static_cast<jsize>(text.size()); }
@@ -52,7 +52,7 @@ std::wstring runtimePathArgument(int useId, int pathId) {
     std::wstring path;
     if (getConfigInt(useId) == 0) return path;
     appendConfigWide(pathId, path);
-    expandLauncherVariablesWide(path, false);
+    expandLauncherVariables(path, launcherVariableValuesWide(selectedJavaHome(), false));
     if (!path.empty() && path[0] != L'$') path = canonicalPathWide(path, false, true);
     return path;
 }
@@ -164,14 +164,14 @@ std::vector<std::wstring> mainArguments(const std::vector<std::wstring>& argumen
 
     std::wstring configured;
     appendConfigWide(ids::kApplicationArguments, configured);
-    expandLauncherVariablesWide(configured, false);
+    expandLauncherVariables(configured, launcherVariableValuesWide(selectedJavaHome(), false));
     splitCommandLine(configured, strings);
 
     const bool dropJOptions = getConfigInt(ids::kJOptionsAreVmOptions) != 0;
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
-        if (startsWith(argument, L"-Dsun.locale.formatasdefault=")) continue;
-        if (dropJOptions && startsWith(argument, L"-J")) continue;
+        if (argument.starts_with(L"-Dsun.locale.formatasdefault=")) continue;
+        if (dropJOptions && argument.starts_with(L"-J")) continue;
         strings.push_back(argument);
     }
     return strings;

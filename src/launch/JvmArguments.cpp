@@ -7,18 +7,18 @@
 #include <memory>
 #include <utility>
 
+#include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
-#include "jvm/RegistrySearch.h"
+#include "jvm/JavaProbe.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/LauncherVariables.h"
-#include "launch/NativeLibraryPath.h"
+#include "paths/LauncherVariables.h"
 #include "launch/VmOptions.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
@@ -28,7 +28,6 @@
 namespace vexlo {
 
 namespace {
-constexpr const char* kJavaOptionVariables[] = {"_JAVA_OPTIONS", "JDK_JAVA_OPTIONS", "JAVA_TOOL_OPTIONS"};
 
 constexpr const char* kModuleOptionNames[] = {"--upgrade-module-path", "--add-modules", "--limit-modules",
                                               "--add-exports",         "--add-opens",   "--add-reads",
@@ -59,36 +58,6 @@ std::vector<std::unique_ptr<InitRecord>>& initRecords() {
 
 const char* runtimePackageName() { return launcherKind == 'i' ? "com.quandrel.runtime" : "com.vexlo.runtime"; }
 
-bool environmentVariableSet(const char* name) {
-    // An empty value also answers 0; only the error code tells it from an absent name.
-    SetLastError(ERROR_SUCCESS);
-    if (GetEnvironmentVariableA(name, nullptr, 0) != 0) return true;
-    return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-}
-
-// The variable's whole value; `defined` is false only when the environment does not hold the name.
-std::string readEnvironmentVariable(const std::string& name, bool& defined) {
-    std::string value;
-    defined = true;
-    SetLastError(ERROR_SUCCESS);
-    DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
-    while (size > 0) {
-        value.resize(size);
-        DWORD got = GetEnvironmentVariableA(name.c_str(), value.data(), size);
-        if (got < size) {
-            value.resize(got);
-            return value;
-        }
-        size = got;  // grew in between
-    }
-    defined = GetLastError() != ERROR_ENVVAR_NOT_FOUND;
-    value.clear();
-    return value;
-}
-
-bool startsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
 
 void removeOneTrailingSemicolon(std::string& text) {
     if (!text.empty() && text.back() == ';') text.pop_back();
@@ -152,9 +121,9 @@ std::vector<std::string> buildSystemProperties() {
         std::string value = copyConfigString(id);
         if (!value.empty()) properties.push_back(std::string("-Dvexlo.output.") + name + "=" + value);
     }
-    std::string path = readPathVariable(nullptr);
+    std::string path = environmentValue("PATH").value_or(std::string());
     if (!path.empty()) properties.push_back("-Djava.library.path=" + path);
-    if (!environmentVariableSet("MANPATH"))
+    if (!environmentValue("MANPATH"))
         properties.push_back("-Dvexlo.consoleCodepage=cp" + std::to_string(GetConsoleOutputCP()));
     return properties;
 }
@@ -215,7 +184,7 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
     }
     if (noRedirectFlag) options.push_back("-Dquandrel.noRedir=true");
     joinModuleOptions(options);
-    if (std::any_of(options.begin(), options.end(), [](const std::string& o) { return startsWith(o, "@"); }))
+    if (std::any_of(options.begin(), options.end(), [](const std::string& o) { return o.starts_with("@"); }))
         expandArgumentFiles(options);
     options.erase(std::remove(options.begin(), options.end(), std::string()), options.end());
     return buildInitRecord(options);
@@ -237,7 +206,7 @@ void appendClassPathEntries(int id, std::string& target) {
         const char type = entry[0];
         const bool mandatory = entry[1] == '1';
         std::string text = entry.substr(2);
-        expandLauncherVariables(text);
+        expandLauncherVariables(text, launcherVariableValues(selectedJavaHome()));
         bool found = false;
         if (type == 'A' || type == 'D' || (type == 'S' && id != ids::kClassPath)) {
             std::string resolved;
@@ -251,8 +220,9 @@ void appendClassPathEntries(int id, std::string& target) {
             bool zips = appendArchives(target, directory, "zip");
             found = jars || zips;
         } else if (type == 'E') {
-            bool defined = false;
-            std::string value = readEnvironmentVariable(text, defined);
+            const std::optional<std::string> variable = environmentValue(text.c_str());
+            const bool defined = variable.has_value();
+            std::string value = variable.value_or(std::string());
             if (!value.empty()) {
                 if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
                     value = value.substr(1, value.size() - 2);
@@ -285,7 +255,7 @@ void joinModuleOptions(std::vector<std::string>& options) {
                                         [&](const char* name) { return options[i] == name; });
         // A value never begins with "-": a name left without one stays alone rather than swallowing
         // the next option (such as the class path).
-        if (listed && i + 1 < options.size() && !startsWith(options[i + 1], "-")) {
+        if (listed && i + 1 < options.size() && !options[i + 1].starts_with("-")) {
             options[i] += "=" + options[i + 1];
             options.erase(options.begin() + static_cast<std::ptrdiff_t>(i + 1));
         }

@@ -11,7 +11,7 @@
 #include "config/ConfigIds.h"
 #include "jvm/JavaVersion.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "common/CommandLine.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
@@ -30,10 +30,6 @@ constexpr std::wstring_view kLocaleOption = L"-Dsun.locale.formatasdefault=";
 // How many included files are being read right now, one inside the other.
 int includeDepth = 0;
 
-bool startsWith(std::wstring_view text, std::wstring_view prefix) {
-    return text.size() >= prefix.size() && text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool isWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 InputFile openShared(const std::wstring& path) { return InputFile(_wfsopen(path.c_str(), L"rt", _SH_DENYNO)); }
@@ -41,7 +37,7 @@ InputFile openShared(const std::wstring& path) { return InputFile(_wfsopen(path.
 void includeOptionsFile(std::wstring_view baseFile, std::wstring path, OptionVector& options,
                         ClassPathOverrides& overrides) {
     const std::wstring written = path;
-    expandLauncherVariablesWide(path, false);
+    expandLauncherVariables(path, launcherVariableValuesWide(selectedJavaHome(), false));
     logMessage(L"after exp from %s %s", path.c_str(), written.c_str());
     const std::wstring resolved = resolvePathWide(path, false, baseFile);
     // Includes are user-edited; a file that includes itself (directly or through others) must still end.
@@ -117,13 +113,13 @@ int matchingVersionRule(int count, const std::string& version) {
 
 void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, OptionVector& options,
                      ClassPathOverrides& overrides) {
-    if (startsWith(line, kIncludePrefix)) {
+    if (line.starts_with(kIncludePrefix)) {
         includeOptionsFile(baseFile, line.substr(kIncludePrefix.size()), options, overrides);
-    } else if (startsWith(line, kClassPathPrefix)) {
+    } else if (line.starts_with(kClassPathPrefix)) {
         overrides.classPathReplacement = wideToAnsi(std::wstring_view(line).substr(kClassPathPrefix.size()));
-    } else if (startsWith(line, kClassPathFrontPrefix)) {
+    } else if (line.starts_with(kClassPathFrontPrefix)) {
         overrides.classPathPrefix = wideToAnsi(std::wstring_view(line).substr(kClassPathFrontPrefix.size()));
-    } else if (startsWith(line, kClassPathBackPrefix)) {
+    } else if (line.starts_with(kClassPathBackPrefix)) {
         overrides.classPathSuffix = wideToAnsi(std::wstring_view(line).substr(kClassPathBackPrefix.size()));
     } else {
         options.push_back(wideToAnsi(line));
@@ -158,7 +154,7 @@ void readVmOptionsFile(std::wstring_view baseFile, std::FILE* file, OptionVector
         while (last > first && isWhiteSpace(line[last - 1])) --last;
         if (first == last || line[first] == '#') continue;
         std::wstring wide = widenBytes(std::string_view(line).substr(first, last - first));
-        expandLauncherVariablesWide(wide, true);
+        expandLauncherVariables(wide, launcherVariableValuesWide(selectedJavaHome(), true));
         addVmOptionLine(baseFile, wide, options, overrides);
     }
 }
@@ -187,7 +183,7 @@ void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVe
                             ClassPathOverrides& overrides) {
     std::wstring configured;
     appendConfigWide(ids::kVmOptions, configured);
-    expandLauncherVariablesWide(configured, true);
+    expandLauncherVariables(configured, launcherVariableValuesWide(selectedJavaHome(), true));
     std::vector<std::wstring> tokens;
     splitCommandLine(configured, tokens);
     logMessage(L"adding options");
@@ -202,14 +198,14 @@ void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVe
             std::wstring specific;
             appendConfigWide(ids::kVersionRuleOptionsBase + 2 * rule, specific);
             logMessage(L"adding specific %s", specific.c_str());
-            expandLauncherVariablesWide(specific, true);
+            expandLauncherVariables(specific, launcherVariableValuesWide(selectedJavaHome(), true));
             addOptionString(specific, options, overrides);
         }
     }
 
     const std::wstring* locale = nullptr;
     for (const std::wstring& argument : arguments) {
-        if (startsWith(argument, kLocaleOption)) locale = &argument;
+        if (argument.starts_with(kLocaleOption)) locale = &argument;
     }
     if (locale == nullptr) return;
     addVmOptionLine({}, *locale, options, overrides);
@@ -224,7 +220,7 @@ void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVe
 void addCommandLineVmOptions(const std::vector<std::wstring>& arguments, OptionVector& options,
                              ClassPathOverrides& overrides) {
     for (const std::wstring& argument : arguments) {
-        if (startsWith(argument, L"-J")) addVmOptionLine({}, argument.substr(2), options, overrides);
+        if (argument.starts_with(L"-J")) addVmOptionLine({}, argument.substr(2), options, overrides);
     }
 }
 

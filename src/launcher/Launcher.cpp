@@ -16,7 +16,7 @@
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 #include "service/ServiceControl.h"
 #include "service/ServiceRuntime.h"

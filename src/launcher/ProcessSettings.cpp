@@ -6,7 +6,8 @@
 
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
+#include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/PathForms.h"
 
@@ -19,7 +20,7 @@ void applyWorkingDirectory() {
         logMessage(L"working directory unchanged");
         return;
     }
-    expandLauncherVariablesWide(configured, true);
+    expandLauncherVariables(configured, launcherVariableValuesWide(selectedJavaHome(), true));
     const std::wstring directory = canonicalPathWide(configured, true, true);
     // An unusable directory is not an error: the launch goes on in the inherited one.
     SetCurrentDirectoryW(directory.c_str());

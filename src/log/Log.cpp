@@ -8,6 +8,7 @@
 #include <share.h>
 
 #include "common/Buffers.h"
+#include "common/Environment.h"
 #include "common/Format.h"
 #include "common/Handles.h"
 #include "common/ModuleFileName.h"
@@ -39,11 +40,7 @@ long long nowMillis() {
     return static_cast<long long>(v.QuadPart / 10000);
 }
 
-bool envEqualsYes(const char* name) {
-    char value[kPathCapacity];
-    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    return n > 0 && n < sizeof value && std::string(value) == "yes";
-}
+bool envEqualsYes(const char* name) { return environmentValue(name) == "yes"; }
 
 // A drive root always exists; otherwise a directory search must find an entry.
 bool logPathExists(const std::wstring& path) {

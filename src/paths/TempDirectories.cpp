@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Buffers.h"
+#include "common/Environment.h"
 #include "common/Format.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigTables.h"
@@ -18,7 +19,7 @@
 #include "log/Log.h"
 #include "paths/LogDirectory.h"
 #include "paths/PathForms.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 
 namespace vexlo {
@@ -116,22 +117,6 @@ enum class Candidate {
     WindowsDir,
 };
 
-std::optional<std::string> environmentAnsi(const char* name, DWORD capacity) {
-    if (capacity == 0) return std::nullopt;
-    std::vector<char> buffer(capacity);
-    DWORD n = GetEnvironmentVariableA(name, buffer.data(), capacity);
-    if (n == 0 || n >= capacity) return std::nullopt;
-    return std::string(buffer.data(), n);
-}
-
-std::optional<std::wstring> environmentWide(const wchar_t* name, DWORD capacity) {
-    if (capacity == 0) return std::nullopt;
-    std::vector<wchar_t> buffer(capacity);
-    DWORD n = GetEnvironmentVariableW(name, buffer.data(), capacity);
-    if (n == 0 || n >= capacity) return std::nullopt;
-    return std::wstring(buffer.data(), n);
-}
-
 std::optional<std::string> windowsDirectoryAnsi() {
     std::vector<char> buffer(kPathCapacity);
     UINT n = GetWindowsDirectoryA(buffer.data(), kPathCapacity);
@@ -177,14 +162,14 @@ std::optional<std::string> candidateAnsi(Candidate c) {
             return std::string(buffer.data(), n);
         }
         case Candidate::UserProfile: {
-            auto profile = environmentAnsi("USERPROFILE", kPathCapacity);
+            auto profile = environmentValue("USERPROFILE", kPathCapacity);
             if (!profile) return std::nullopt;
             return *profile + "\\AppData\\Local\\Temp";
         }
         case Candidate::HomeDrivePath: {
-            auto drive = environmentAnsi("HOMEDRIVE", kPathCapacity);
+            auto drive = environmentValue("HOMEDRIVE", kPathCapacity);
             if (!drive) return std::nullopt;
-            auto path = environmentAnsi("HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
+            auto path = environmentValue("HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
             if (!path) return std::nullopt;
             return *drive + *path;
         }
@@ -211,14 +196,14 @@ std::optional<std::wstring> candidateWide(Candidate c) {
             return std::wstring(buffer.data(), n);
         }
         case Candidate::UserProfile: {
-            auto profile = environmentWide(L"USERPROFILE", kPathCapacity);
+            auto profile = environmentValue(L"USERPROFILE", kPathCapacity);
             if (!profile) return std::nullopt;
             return *profile + L"\\AppData\\Local\\Temp";
         }
         case Candidate::HomeDrivePath: {
-            auto drive = environmentWide(L"HOMEDRIVE", kPathCapacity);
+            auto drive = environmentValue(L"HOMEDRIVE", kPathCapacity);
             if (!drive) return std::nullopt;
-            auto path = environmentWide(L"HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
+            auto path = environmentValue(L"HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
             if (!path) return std::nullopt;
             return *drive + *path;
         }

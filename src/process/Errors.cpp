@@ -5,8 +5,6 @@
 #include "common/Buffers.h"
 #include "common/ConsoleOutput.h"
 #include "common/Format.h"
-#include "config/ConfigIds.h"
-#include "config/ConfigTables.h"
 #include "log/Log.h"
 #include "process/LauncherState.h"
 
@@ -14,6 +12,8 @@ namespace vexlo {
 namespace {
 
 constexpr size_t kMessageLimit = kPathCapacity - 1;
+
+ErrorDisplay (*displaySource)() = nullptr;
 
 std::wstring withLogPath(const std::wstring& text) {
     std::wstring logPath = getLogPath();
@@ -28,11 +28,13 @@ std::wstring withLogPath(const std::wstring& text) {
 
 }  // namespace
 
+void setErrorDisplaySource(ErrorDisplay (*source)()) { displaySource = source; }
+
 void showErrorMessage(const std::wstring& text) {
     std::wstring composed = withLogPath(text);
-    if (errorDisplayIsMessageBox()) {
-        std::wstring title = getMessageText(ids::kMsgErrorTitle);
-        MessageBoxW(nullptr, composed.c_str(), title.c_str(), MB_ICONERROR | MB_OK);
+    const ErrorDisplay display = displaySource ? displaySource() : ErrorDisplay{};
+    if (display.messageBox) {
+        MessageBoxW(nullptr, composed.c_str(), display.title.c_str(), MB_ICONERROR | MB_OK);
         return;
     }
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -58,43 +60,6 @@ void showErrorMessage(const std::wstring& text) {
 
 void fatalError(const std::wstring& text) {
     showErrorMessage(text);
-    exitLauncher(1);
-}
-
-std::wstring composeMessage(int messageId, const std::wstring* detail) {
-    std::wstring text = getMessageText(messageId);
-    if (detail) {
-        size_t at = text.find(L"{0}");
-        if (at != std::wstring::npos) text.replace(at, 3, *detail);
-    }
-    if (text.size() > kMessageLimit) text.resize(kMessageLimit);
-    return text;
-}
-
-void showMessageError(int messageId) { showErrorMessage(composeMessage(messageId, nullptr)); }
-
-void showMessageError(int messageId, const std::wstring& detail) {
-    showErrorMessage(composeMessage(messageId, &detail));
-}
-
-void showMessageError(int messageId, const std::string& detail) {
-    std::wstring wide = widenBytes(detail);
-    if (wide.size() > kPathCapacity) wide.resize(kPathCapacity);
-    showErrorMessage(composeMessage(messageId, &wide));
-}
-
-void fatalMessageError(int messageId) {
-    showMessageError(messageId);
-    exitLauncher(1);
-}
-
-void fatalMessageError(int messageId, const std::wstring& detail) {
-    showMessageError(messageId, detail);
-    exitLauncher(1);
-}
-
-void fatalMessageError(int messageId, const std::string& detail) {
-    showMessageError(messageId, detail);
     exitLauncher(1);
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "common/Format.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "config/Language.h"
@@ -65,7 +66,6 @@ TEST_F(ConfigBlockTest, EmptyBlockGivesAbsentResults) {
     EXPECT_EQ(getConfigWide(ids::kServiceName, wbuffer, 8), 0);
     EXPECT_STREQ(wbuffer, L"");
     EXPECT_EQ(getMessageText(ids::kMsgErrorTitle), L"");
-    EXPECT_STREQ(widenShared(nullptr), L"");
     // Absent id 107: errors go to the console.
     EXPECT_FALSE(errorDisplayIsMessageBox());
     // Nothing follows the three counts.
@@ -94,7 +94,7 @@ TEST_F(ConfigBlockTest, ValuesKeepEveryByteAndWidenOneToOne) {
     std::wstring appended = L">";
     appendConfigWide(146, appended);
     EXPECT_EQ(appended, L">a\u00e9\u00ff\u0080 z");
-    EXPECT_STREQ(widenShared("\xC4x"), L"\u00c4x");
+    EXPECT_EQ(widenBytes("\xC4x"), L"\u00c4x");
     // A message id without a message falls back to the widened configuration value.
     EXPECT_EQ(getMessageText(146), L"a\u00e9\u00ff\u0080 z");
 }

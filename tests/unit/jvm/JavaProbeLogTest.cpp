@@ -21,15 +21,14 @@ std::string environment(const char* name) {
 TEST(ProbeLogChild, ProbesTheGivenRuntime) {
     std::string given = environment(kChildJavaVariable);
     if (given.empty()) GTEST_SKIP() << "only run by JavaProbeLog";
-    std::string path = given;
-    std::string version;
-    EXPECT_TRUE(checkJavaExe(path, version, {1, 8}, {}, false));
-    std::string again = given;
-    EXPECT_TRUE(checkJavaExe(again, version, {1, 8}, {}, true));
-    readPeMachine(path + ".absent");
-    addNonWorkingJava(path);
-    again = given;
-    EXPECT_FALSE(checkJavaExe(again, version, {}, {}, false));
+    Runtime first{given, {}};
+    EXPECT_TRUE(checkJavaExe(first, {{1, 8}, {}}, false));
+    Runtime again{given, {}};
+    EXPECT_TRUE(checkJavaExe(again, {{1, 8}, {}}, true));
+    readPeMachine(first.javaExe + ".absent");
+    addNonWorkingJava(first.javaExe);
+    again = {given, {}};
+    EXPECT_FALSE(checkJavaExe(again, {}, false));
 }
 
 std::wstring widen(const std::string& text) { return test::utf8ToWide(text); }

@@ -131,9 +131,11 @@ protected:
     // Probes without bounds; returns the result and leaves the path and version in the members.
     bool probe(const std::string& given, bool allowBeta = false, const VersionComponents& min = {},
                const VersionComponents& max = {}, DWORD timeoutMs = kJavaVersionTimeoutMs) {
-        path = given;
-        version = "unset";
-        return checkJavaExe(path, version, min, max, allowBeta, timeoutMs);
+        Runtime candidate{given, "unset"};
+        bool accepted = checkJavaExe(candidate, {min, max}, allowBeta, timeoutMs);
+        path = candidate.javaExe;
+        version = candidate.version;
+        return accepted;
     }
 
     std::string path;

@@ -177,28 +177,24 @@ TEST(IsNewerVersion, EmptyTextIsNeverNewerButOlderThanAnything) {
 TEST_F(JavaVersionTest, LoadVersionBoundsReadsBothIdsAndSetsPreJava8Minimum) {
     setConfigValueForTests(ids::kMinJavaVersion, "1.6");
     setConfigValueForTests(ids::kMaxJavaVersion, "11.0.2");
-    VersionComponents min, max;
-    loadVersionBounds(min, max);
+    auto [min, max] = loadVersionBounds();
     EXPECT_EQ(min, (VersionComponents{1, 6}));
     EXPECT_EQ(max, (VersionComponents{11, 0, 2}));
     EXPECT_TRUE(preJava8Minimum);
 
     for (const char* minimum : {"1.8", "8", "1", "1.8.0_202", "2.1"}) {
         setConfigValueForTests(ids::kMinJavaVersion, minimum);
-        VersionComponents a, b;
-        loadVersionBounds(a, b);
+        loadVersionBounds();
         EXPECT_FALSE(preJava8Minimum) << minimum;
     }
     setConfigValueForTests(ids::kMinJavaVersion, "1.7.0_80");
-    VersionComponents c, d;
-    loadVersionBounds(c, d);
+    loadVersionBounds();
     EXPECT_TRUE(preJava8Minimum);
 }
 
 TEST_F(JavaVersionTest, LoadVersionBoundsWithoutConfigurationHasNoBounds) {
     preJava8Minimum = true;
-    VersionComponents min, max;
-    loadVersionBounds(min, max);
+    auto [min, max] = loadVersionBounds();
     EXPECT_TRUE(min.empty());
     EXPECT_TRUE(max.empty());
     EXPECT_FALSE(preJava8Minimum);
@@ -208,8 +204,7 @@ TEST_F(JavaVersionTest, LoadVersionBoundsTruncatesAtItsBuffer) {
     // The bound buffers hold 1999 bytes of text: a longer value loses its tail.
     std::string longMin = "1." + std::string(1997, '1') + ".5";
     setConfigValueForTests(ids::kMinJavaVersion, longMin);
-    VersionComponents min, max;
-    loadVersionBounds(min, max);
+    auto [min, max] = loadVersionBounds();
     ASSERT_EQ(min.size(), 2u);
     EXPECT_EQ(min[0], 1);
     EXPECT_EQ(min[1], 2147483647);

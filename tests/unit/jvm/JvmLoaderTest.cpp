@@ -6,21 +6,20 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "common/Environment.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
+#include "config/ConfigIds.h"
 #include "jvm/JvmLoader.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/NativeLibraryPath.h"
+#include "paths/ExecutablePath.h"
 
 namespace vexlo {
 namespace {
 
 using test::TempDir;
 
-std::string processPath() {
-    bool found = false;
-    return readPathVariable(&found);
-}
+std::string processPath() { return environmentValue("PATH").value_or(std::string()); }
 
 std::string lowerAscii(std::string text) {
     for (char& c : text)
@@ -152,6 +151,18 @@ TEST_F(JvmLoaderTest, ExecutableWithAnOverlongDirectoryIsSkipped) {
     std::string javaExe = "c:\\" + std::string(kBinDirectoryCapacity, 'd') + "\\java.exe";
     EXPECT_EQ(keep(loadJvmFromBinDirectory(javaExe)), nullptr);
     EXPECT_EQ(processPath(), before);
+}
+
+TEST(JvmLoaderDllDirectories, AreRegisteredOnlyWhenConfigured) {
+    resetConfigForTests();
+    const std::string directory = exeDirAnsi();
+    EXPECT_EQ(addConfiguredDllDirectory(directory), nullptr);
+    setConfigValueForTests(ids::kAddDllDirectories, "1");
+    DllDirectoryCookie cookie = addConfiguredDllDirectory(directory);
+    EXPECT_NE(cookie, nullptr);
+    EXPECT_TRUE(removeDllDirectory(cookie));
+    EXPECT_FALSE(removeDllDirectory(nullptr));  // nothing registered: nothing to take back
+    resetConfigForTests();
 }
 
 }  // namespace

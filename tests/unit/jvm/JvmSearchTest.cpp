@@ -56,29 +56,27 @@ TEST_F(JvmSearchTest, RequiredJdkNeedsToolsJarAndAlwaysUsesTheJreFolder) {
 }
 
 TEST_F(JvmSearchTest, AcceptAnyVersionPassesAHomeWithoutRuntime) {
-    std::string javaExe, version;
-    const VersionComponents none;
-    EXPECT_FALSE(checkJavaHome(javaExe, version, home() + "\\missing", none, none, false, false));
-    EXPECT_TRUE(checkJavaHome(javaExe, version, home() + "\\missing", none, none, false, true));
+    const VersionBounds none;
+    EXPECT_FALSE(checkJavaHome(home() + "\\missing", none, false, false));
+    std::optional<Runtime> accepted = checkJavaHome(home() + "\\missing", none, false, true);
+    ASSERT_TRUE(accepted);
     // The home is probed in its canonical, lower-case form.
     std::string expected = home() + "\\missing\\bin\\java.exe";
     for (char& c : expected)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    EXPECT_EQ(javaExe, expected);
+    EXPECT_EQ(accepted->javaExe, expected);
 
     setConfigValueForTests(131, "1");
-    EXPECT_FALSE(checkJavaHome(javaExe, version, home(), none, none, false, false));
-    EXPECT_TRUE(checkJavaHome(javaExe, version, home(), none, none, false, true));
+    EXPECT_FALSE(checkJavaHome(home(), none, false, false));
+    EXPECT_TRUE(checkJavaHome(home(), none, false, true));
 }
 
 TEST_F(JvmSearchTest, HomeVariableThatIsUnsetOrTooLongFindsNothing) {
-    std::string javaExe, version;
-    const VersionComponents none;
+    const VersionBounds none;
     SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
-    EXPECT_FALSE(checkJavaHomeVariable(javaExe, version, "VEXLO_TEST_HOME", none, none));
+    EXPECT_FALSE(checkJavaHomeVariable("VEXLO_TEST_HOME", none));
     SetEnvironmentVariableA("VEXLO_TEST_HOME", std::string(6000, 'h').c_str());
-    EXPECT_FALSE(checkJavaHomeVariable(javaExe, version, "VEXLO_TEST_HOME", none, none));
-    EXPECT_TRUE(javaExe.empty());
+    EXPECT_EQ(checkJavaHomeVariable("VEXLO_TEST_HOME", none), std::nullopt);
     SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
 }
 

@@ -10,6 +10,7 @@
 #include "jvm/JavaProbe.h"
 #include "jvm/JvmSearch.h"
 #include "jvm/RegistrySearch.h"
+#include "jvm/SelectedRuntime.h"
 #include "paths/PathForms.h"
 
 namespace vexlo {
@@ -31,8 +32,7 @@ class RegistrySearchTest : public ::testing::Test {
 protected:
     test::RuntimeRegistryScope registry;
     test::TempDir dir{L"regjre"};
-    VersionComponents minimum;
-    VersionComponents maximum;
+    VersionBounds versionBounds;
 
     void SetUp() override {
         resetConfigForTests();
@@ -48,9 +48,7 @@ protected:
     void bounds(const std::string& min, const std::string& max) {
         setConfigValueForTests(ids::kMinJavaVersion, min);
         setConfigValueForTests(ids::kMaxJavaVersion, max);
-        minimum.clear();
-        maximum.clear();
-        loadVersionBounds(minimum, maximum);
+        versionBounds = loadVersionBounds();
     }
 
     // A runtime home named `name` in the temporary directory; answers its 8-bit path.
@@ -100,16 +98,11 @@ protected:
         std::string javaExe;
         std::string version;
     };
-    Found registryJre() {
-        Found f;
-        f.ok = findRegistryJre(f.javaExe, f.version, minimum, maximum);
-        return f;
+    static Found asFound(const std::optional<Runtime>& runtime) {
+        return runtime ? Found{true, runtime->javaExe, runtime->version} : Found{};
     }
-    Found previousInstallationJre() {
-        Found f;
-        f.ok = findPreviousInstallationJre(f.javaExe, f.version, minimum, maximum);
-        return f;
-    }
+    Found registryJre() { return asFound(findRegistryJre(versionBounds)); }
+    Found previousInstallationJre() { return asFound(findPreviousInstallationJre(versionBounds)); }
 };
 
 TEST_F(RegistrySearchTest, NewestVendorRuntimeWinsAndEqualVersionsKeepTheKeyOrder) {
@@ -218,18 +211,18 @@ TEST_F(RegistrySearchTest, LocatedRuntimesIgnoreQdrJresAndPreferTheMachineOnATie
     located(HKEY_CURRENT_USER, javaOf(user));
     located(HKEY_LOCAL_MACHINE, javaOf(machine));
 
-    std::string javaExe;
-    std::string version;
-    ASSERT_TRUE(findLocatedJvm(kLocatedJvmsKey, javaExe, version, minimum, maximum));
-    EXPECT_EQ(javaExe, javaOf(machine));
+    Found f = asFound(findLocatedJvm(kLocatedJvmsKey, versionBounds));
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.javaExe, javaOf(machine));
     EXPECT_EQ(probes(own), 0);
 
     // A newer user entry wins.
     std::string newer = runtime(L"newer", "17.0.10");
     located(HKEY_CURRENT_USER, javaOf(newer));
-    ASSERT_TRUE(findLocatedJvm(kLocatedJvmsKey, javaExe, version, minimum, maximum));
-    EXPECT_EQ(javaExe, javaOf(newer));
-    EXPECT_EQ(version, "17.0.10");
+    f = asFound(findLocatedJvm(kLocatedJvmsKey, versionBounds));
+    ASSERT_TRUE(f.ok);
+    EXPECT_EQ(f.javaExe, javaOf(newer));
+    EXPECT_EQ(f.version, "17.0.10");
 }
 
 TEST_F(RegistrySearchTest, ARequiredJdkSkipsTheKeysThatDescribeJresOnly) {
@@ -322,8 +315,8 @@ TEST_F(RegistrySearchTest, SearchMovesOnToTheNextRegistryRuntimeWhenOneDoesNotLo
 
     JvmLocation location;
     HMODULE library = findJvm(location);
-    ASSERT_NE(library, nullptr) << location.javaExe;
-    EXPECT_EQ(location.javaExe, javaOf(working));
+    ASSERT_NE(library, nullptr) << location.runtime.javaExe;
+    EXPECT_EQ(location.runtime.javaExe, javaOf(working));
     EXPECT_EQ(location.kind, LocationKind::registry);
     EXPECT_EQ(nonWorkingJavas, std::vector<std::string>{javaOf(broken)});
     EXPECT_FALSE(previousInstallationFlag());
@@ -340,7 +333,7 @@ TEST_F(RegistrySearchTest, SearchFlagsARuntimeOfAPreviousInstallation) {
 
     JvmLocation location;
     ASSERT_NE(findJvm(location), nullptr);
-    EXPECT_EQ(location.javaExe, javaOf(second + "\\jre"));
+    EXPECT_EQ(location.runtime.javaExe, javaOf(second + "\\jre"));
     EXPECT_EQ(location.kind, LocationKind::registry);
     EXPECT_TRUE(previousInstallationFlag());
 }

@@ -11,7 +11,6 @@
 #include "config/ConfigBlock.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
-#include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/JvmArguments.h"
 #include "launch/VmOptions.h"

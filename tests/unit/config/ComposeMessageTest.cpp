@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "config/ConfigBlock.h"
-#include "process/Errors.h"
+#include "config/MessageErrors.h"
 
 using vexlo::composeMessage;
 

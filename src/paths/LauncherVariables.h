@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/Buffers.h"
+
 namespace vexlo {
 
 // Replaces every occurrence, logging each one; the search goes on behind the inserted value, so a value that
@@ -12,10 +14,25 @@ namespace vexlo {
 int replaceAll(std::string& text, std::string_view placeholder, std::string_view value);
 int replaceAll(std::wstring& text, std::wstring_view placeholder, std::wstring_view value);
 
-// For strings handed to 8-bit interfaces (class path, library directories, search locations).
-void expandLauncherVariables(std::string& text);
+// What the fixed placeholders stand for, in the character type of the text they are replaced in.
+template <typename Char>
+struct LauncherVariableValues {
+    std::basic_string<Char> exeDir;
+    std::basic_string<Char> launcherTempDir;
+    std::basic_string<Char> jvmHome;
+    std::basic_string<Char> tempDir;
+};
+
+// The values now, for strings handed to 8-bit interfaces (class path, library directories, search
+// locations); jvmHome is the chosen runtime's home, empty before one is chosen. Reading the temporary
+// directory ends a launch on a machine without a usable one, placeholders or not.
+LauncherVariableValues<char> launcherVariableValues(const std::string& jvmHome);
 // useAnsiForms: the directories in their 8-bit-expressible forms (widened) rather than the long Unicode forms.
-void expandLauncherVariablesWide(std::wstring& text, bool useAnsiForms);
+LauncherVariableValues<wchar_t> launcherVariableValuesWide(const std::string& jvmHome, bool useAnsiForms);
+
+// Replaces the fixed placeholders by the values, then the environment's "${NAME}" placeholders.
+void expandLauncherVariables(std::string& text, const LauncherVariableValues<char>& values);
+void expandLauncherVariables(std::wstring& text, const LauncherVariableValues<wchar_t>& values);
 
 // The environment step of the two expansions, given the environment block (entries "name=value", ended by an
 // empty entry), so that a block of any content can be checked. A null block does nothing.
@@ -23,6 +40,6 @@ void expandEnvironmentPlaceholders(std::string& text, const char* block);
 void expandEnvironmentPlaceholders(std::wstring& text, const wchar_t* block);
 
 // "${", name and "}" with its terminator must fit this many units; longer names are skipped.
-inline constexpr size_t kPlaceholderCapacity = 6000;
+inline constexpr size_t kPlaceholderCapacity = kPathCapacity;
 
 }  // namespace vexlo

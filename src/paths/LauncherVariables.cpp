@@ -1,10 +1,9 @@
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 
 #include <windows.h>
 
 #include "common/Format.h"
 #include "common/Handles.h"
-#include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
@@ -107,6 +106,23 @@ void expandEnvironmentEntries(std::basic_string<Char>& text, const Char* block) 
     }
 }
 
+template <typename Char>
+void expandFixedPlaceholders(std::basic_string<Char>& text, const LauncherVariableValues<Char>& values) {
+    static constexpr Char kSeparator[] = {Char(';'), Char(0)};
+    for (const FixedPlaceholder& placeholder : kFixedPlaceholders) {
+        std::basic_string_view<Char> value;
+        switch (placeholder.value) {
+            case PlaceholderValue::exeDir: value = values.exeDir; break;
+            case PlaceholderValue::launcherTempDir: value = values.launcherTempDir; break;
+            case PlaceholderValue::pathListSeparator: value = kSeparator; break;
+            case PlaceholderValue::jvmHome: value = values.jvmHome; break;
+            case PlaceholderValue::tempDir: value = values.tempDir; break;
+        }
+        const std::string_view name = placeholder.text;
+        replaceAllIn<Char>(text, std::basic_string<Char>(name.begin(), name.end()), value);
+    }
+}
+
 }  // namespace
 
 int replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
@@ -123,39 +139,23 @@ void expandEnvironmentPlaceholders(std::wstring& text, const wchar_t* block) {
     expandEnvironmentEntries(text, block);
 }
 
-void expandLauncherVariables(std::string& text) {
-    const std::string exeDir = exeDirAnsi();
-    // Fetched every time: a machine without a usable temporary directory ends here, placeholders or not.
-    const std::string tempDir = getTempDirectory();
-    for (const FixedPlaceholder& placeholder : kFixedPlaceholders) {
-        std::string value;
-        switch (placeholder.value) {
-            case PlaceholderValue::exeDir: value = exeDir; break;
-            case PlaceholderValue::launcherTempDir: value = launcherTempDir; break;
-            case PlaceholderValue::pathListSeparator: value = ";"; break;
-            case PlaceholderValue::jvmHome: value = selectedJavaHome(); break;
-            case PlaceholderValue::tempDir: value = tempDir; break;
-        }
-        replaceAll(text, placeholder.text, value);
-    }
+LauncherVariableValues<char> launcherVariableValues(const std::string& jvmHome) {
+    return {exeDirAnsi(), launcherTempDir, jvmHome, getTempDirectory()};
+}
+
+LauncherVariableValues<wchar_t> launcherVariableValuesWide(const std::string& jvmHome, bool useAnsiForms) {
+    return {useAnsiForms ? exeDirAnsiWide() : exeDirLong(), widenBytes(launcherTempDir), widenBytes(jvmHome),
+            useAnsiForms ? widenBytes(getTempDirectory()) : getTempDirectoryWide(true)};
+}
+
+void expandLauncherVariables(std::string& text, const LauncherVariableValues<char>& values) {
+    expandFixedPlaceholders(text, values);
     unique_environment_a block(GetEnvironmentStringsA());
     expandEnvironmentPlaceholders(text, block.get());
 }
 
-void expandLauncherVariablesWide(std::wstring& text, bool useAnsiForms) {
-    const std::wstring exeDir = useAnsiForms ? exeDirAnsiWide() : exeDirLong();
-    const std::wstring tempDir = useAnsiForms ? widenBytes(getTempDirectory()) : getTempDirectoryWide(true);
-    for (const FixedPlaceholder& placeholder : kFixedPlaceholders) {
-        std::wstring value;
-        switch (placeholder.value) {
-            case PlaceholderValue::exeDir: value = exeDir; break;
-            case PlaceholderValue::launcherTempDir: value = widenBytes(launcherTempDir); break;
-            case PlaceholderValue::pathListSeparator: value = L";"; break;
-            case PlaceholderValue::jvmHome: value = widenBytes(selectedJavaHome()); break;
-            case PlaceholderValue::tempDir: value = tempDir; break;
-        }
-        replaceAll(text, widenBytes(placeholder.text), value);
-    }
+void expandLauncherVariables(std::wstring& text, const LauncherVariableValues<wchar_t>& values) {
+    expandFixedPlaceholders(text, values);
     unique_environment_w block(GetEnvironmentStringsW());
     expandEnvironmentPlaceholders(text, block.get());
 }

@@ -9,7 +9,7 @@
 #include "TestSupport.h"
 #include "common/Format.h"
 #include "jvm/SelectedRuntime.h"
-#include "launch/LauncherVariables.h"
+#include "paths/LauncherVariables.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
 
@@ -47,11 +47,11 @@ protected:
     }
 
     static std::string expanded(std::string text) {
-        expandLauncherVariables(text);
+        expandLauncherVariables(text, launcherVariableValues(selectedJavaHome()));
         return text;
     }
     static std::wstring expandedWide(std::wstring text, bool useAnsiForms) {
-        expandLauncherVariablesWide(text, useAnsiForms);
+        expandLauncherVariables(text, launcherVariableValuesWide(selectedJavaHome(), useAnsiForms));
         return text;
     }
 
@@ -242,13 +242,13 @@ TEST(LauncherVariablesForeignDirectory, ChildSeesBothDirectoryForms) {
     std::wstring text = L"${launcher:sys.launcherDirectory}lib";
     std::wstring withAnsi = text;
     std::wstring withLong = text;
-    expandLauncherVariablesWide(withAnsi, true);
-    expandLauncherVariablesWide(withLong, false);
+    expandLauncherVariables(withAnsi, launcherVariableValuesWide(selectedJavaHome(), true));
+    expandLauncherVariables(withLong, launcherVariableValuesWide(selectedJavaHome(), false));
     EXPECT_EQ(withAnsi, ansiDir + L"lib");
     EXPECT_EQ(withLong, longDir + L"lib");
 
     std::string narrow = "%VEXLO_EXEDIR%lib";
-    expandLauncherVariables(narrow);
+    expandLauncherVariables(narrow, launcherVariableValues(selectedJavaHome()));
     EXPECT_EQ(narrow, exeDirAnsi() + "lib");
 
     // Both forms name the same directory.
@@ -361,7 +361,7 @@ TEST(EnvironmentPlaceholders, ValueHoldingItsOwnPlaceholderDoesNotLoop) {
 TEST(EnvironmentPlaceholders, FixedPlaceholdersInsideValuesStay) {
     ScopedEnv env(L"VexloHoldsFixed", L"%VEXLO_EXEDIR%x");
     std::string text = "${VexloHoldsFixed}";
-    expandLauncherVariables(text);
+    expandLauncherVariables(text, launcherVariableValues(selectedJavaHome()));
     EXPECT_EQ(text, "%VEXLO_EXEDIR%x");
 }
 

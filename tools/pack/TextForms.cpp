@@ -1,0 +1,85 @@
+#include "TextForms.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <regex>
+
+#include "BlockWriter.h"
+
+namespace vexlo::pack {
+
+std::string utf16ToUtf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool isJavaVersion(const std::string& version) {
+    static const std::regex pattern("[0-9]+([._+-][0-9A-Za-z]+)*");
+    return std::regex_match(version, pattern);
+}
+
+std::optional<int32_t> parseId(std::string_view text) {
+    int32_t id = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+    return id;
+}
+
+std::filesystem::path localPath(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::optional<std::string> badFileName(const std::string& name) {
+    if (name.empty()) return "an empty name";
+    if (name.find_first_of(";:/*?\"<>|") != std::string::npos) return "none of ; : / * ? \" < > | (folders are written with a backslash)";
+    if (std::count(name.begin(), name.end(), '\\') > 1) return "at most one folder level";
+    if (name.front() == '\\' || name.back() == '\\') return "no leading or trailing backslash";
+    return std::nullopt;
+}
+
+std::string quoted(const std::string& text) {
+    bool literal = text.find('\\') != std::string::npos && text.find('\'') == std::string::npos;
+    for (char ch : text)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) literal = false;
+    if (literal) return "'" + text + "'";
+    std::string out = "\"";
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') out += '\\', out += ch;
+        else if (c == '\n') out += "\\n";
+        else if (c == '\t') out += "\\t";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04X", c);
+            out += buf;
+        } else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+bool validUtf8(const std::string& bytes) { return utf16ToUtf8(utf8ToUtf16(bytes)) == bytes; }
+
+}  // namespace vexlo::pack

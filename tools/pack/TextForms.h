@@ -1,0 +1,32 @@
+// Text conversions and checks shared by the encoding and the inspection of configuration files.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vexlo::pack {
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf16ToUtf8(const std::u16string& text);
+// True when the bytes survive the way through UTF-16 unchanged.
+bool validUtf8(const std::string& bytes);
+
+bool isJavaVersion(const std::string& version);
+
+// A decimal configuration or message id, the whole text and nothing else.
+std::optional<int32_t> parseId(std::string_view text);
+
+// A path of the file (UTF-8) as a local path.
+std::filesystem::path localPath(const std::string& utf8);
+
+// Why a name cannot be an included file's name (below the launcher's temporary folder, one folder level at
+// most), or nothing when it can.
+std::optional<std::string> badFileName(const std::string& name);
+
+// A TOML string: literal ('...') where that spares escaping backslashes, basic ("...") otherwise.
+std::string quoted(const std::string& text);
+
+}  // namespace vexlo::pack
