@@ -48,6 +48,8 @@ private:
     void encodeVersion(const Key& key, const toml::node& node, const std::string& what);
     void encodeFlag(const Key& key, const toml::node& node, const std::string& what);
     void encodeChoice(const Key& key, const toml::node& node, const std::string& what);
+    void encodeSize(const Key& key, const toml::node& node, const std::string& what);
+    void encodeCount(const Key& key, const toml::node& node, const std::string& what);
     void encodeJoined(const Key& key, const toml::node& node, const std::string& what);
     void encodeSearch(const Key& key, const toml::node& node, const std::string& what);
     std::optional<std::string> searchEntry(const toml::node& item, const std::string& what);

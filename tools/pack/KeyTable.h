@@ -22,6 +22,8 @@ enum class Kind {
     Message,       // UTF-16 entry of the message table
     RuntimeJar,    // the runtime jar, embedded as the first included file
     Files,         // included files: count, names and data
+    Size,          // string of bytes with an optional unit ("512KB", "10MB", "1GB"), written in bytes
+    Count,         // integer of 0 or more, written in decimal
 };
 
 struct Choice {

@@ -85,6 +85,8 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
          {{126, "1.8.0_202"}, {127, "17"}, {130, "1"}, {131, "1"}, {128, "Ajre;BC:\\j;EJAVA_HOME;Y;I;S"}, {134, "1"},
           {165, "1"}, {152, "server"}, {160, "id"}, {10012, "1"}}, {}},
         {"[output]\nstdout = 'o.log'\nstderr = 'e.log'\nappend = true", {{102, "1"}, {103, "o.log"}, {104, "1"}, {105, "e.log"}, {106, "1"}}, {}},
+        {"[output]\nrotate = 'daily'\nmax_size = '512kb'\nkeep = 0", {{30200, "daily"}, {30201, "524288"}, {30202, "0"}}, {}},
+        {"[output]\nrotate = 'none'\nmax_size = '1000'\nkeep = 12", {{30200, "none"}, {30201, "1000"}, {30202, "12"}}, {}},
         {"[native]\nlibrary_directories = ['lib', 'bin']\nadd_dll_directories = true\nreduce_path = true",
          {{10004, "lib;bin"}, {154, "1"}, {10010, "1"}}, {}},
         {"[instance]\nsingle = true\nbring_to_front = true\nmachine_wide = true\nsession_wide = true",
@@ -141,6 +143,10 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
         {"[application]\nmain_class = 'M'\n[servise]\n", 3, 2, "unknown section \"servise\""},
         {"[application]\nmain_class = 'M'\n[service]\nstart = 'boot'\n", 4, 9, "expected \"demand\" or \"auto\""},
         {"[application]\nmain_class = 'M'\n[raw]\nabc = '1'\n", 4, 1, "expected a configuration id"},
+        {"[application]\nmain_class = 'M'\n[output]\nmax_size = '10 MB'\n", 4, 12, "expected a size such as"},
+        {"[application]\nmain_class = 'M'\n[output]\nmax_size = '2048GB'\n", 4, 12, "(1 byte to 1024GB)"},
+        {"[application]\nmain_class = 'M'\n[output]\nkeep = -1\n", 4, 8, "from 0 to 100000, found -1"},
+        {"[application]\nmain_class = 'M'\n[output]\nrotate = 'hourly'\n", 4, 10, "expected \"size\" or \"daily\" or \"none\""},
         {"[application]\nmain_class = 'M'\n[raw]\n122 = 'N'\n", 4, 1, "already written by a named key"},
         {"[application]\nmain_class = 'M\n", 2, 16, ""},  // the TOML library's own message
     };
