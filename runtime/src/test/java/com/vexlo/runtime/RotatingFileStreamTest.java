@@ -72,6 +72,19 @@ class RotatingFileStreamTest {
     }
 
     @Test
+    void aLineThatReachesTheLimitKeepsItsLineEnd() throws Exception {
+        PrintStream out = open(true, RotatingFileStream.Mode.SIZE, 10, 1, RotatingFileStream.RENAME);
+        // Printed in pieces, so that the line end arrives after the limit is reached.
+        out.print("abcde");
+        out.print("fghij");
+        out.println();
+        out.println("k");
+        out.close();
+        assertEquals("abcdefghij\n", new String(bytes(dir.resolve("out.1.log")), StandardCharsets.UTF_8));
+        assertEquals("k\n", new String(bytes(dir.resolve("out.log")), StandardCharsets.UTF_8));
+    }
+
+    @Test
     void dailyRotationAtTheFirstLineAfterMidnightDeletesFilesOlderThanKeepDays() throws Exception {
         write("out.2026-11-01.log", "ancient\n");
         write("out.2026-12-07.log", "kept one day\n");
