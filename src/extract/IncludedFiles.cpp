@@ -8,6 +8,7 @@
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "config/MessageErrors.h"
+#include "extract/IncludedFileName.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
@@ -20,19 +21,6 @@ std::int32_t unextractedPosition = 0;
 int includedDirectoryDepth = 0;
 
 namespace {
-
-bool isSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Names the system maps to devices in any directory, with or without an extension.
-bool isDeviceName(std::string_view component) {
-    std::string base(component.substr(0, component.find('.')));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$")
-        return true;
-    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '1' &&
-           base[3] <= '9';
-}
 
 std::string fullPath(const std::string& path) {
     DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
@@ -104,24 +92,6 @@ std::int32_t currentPosition(HANDLE file) {
 
 }  // namespace
 
-bool isSafeIncludedName(std::string_view entry) {
-    if (entry.empty() || isSeparator(entry.front())) return false;
-    for (char c : entry) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == ':') return false;
-    }
-    size_t start = 0;
-    while (start <= entry.size()) {
-        size_t end = start;
-        while (end < entry.size() && !isSeparator(entry[end])) ++end;
-        std::string_view component = entry.substr(start, end - start);
-        // The system drops trailing dots and blanks, so ". ." or "..." would climb like "..".
-        if (component != "." && component.find_first_not_of(". ") == std::string_view::npos) return false;
-        if (isDeviceName(component)) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 int extractIncludedFiles(bool createTempDirectory) {
     logMessage(L"extracting files");
     const int count = getConfigInt(ids::kIncludedFileCount);
@@ -156,7 +126,12 @@ int extractIncludedFiles(bool createTempDirectory) {
         at = list.find_first_not_of(';', end);
         ++handled;
         const std::string target = launcherTempDir + "\\" + entry;
-        if (!isSafeIncludedName(entry) || !staysBelow(launcherTempDir, target)) {
+        // The packing tool refuses the same names; a block made otherwise still writes nowhere else.
+        if (const char* problem = includedFileNameProblem(entry)) {
+            logError(L"refusing included file %S: %S", entry.c_str(), problem);
+            return kExtractUnsafeName;
+        }
+        if (!staysBelow(launcherTempDir, target)) {
             logError(L"refusing included file %S: it would lie outside the launcher temporary directory",
                      entry.c_str());
             return kExtractUnsafeName;

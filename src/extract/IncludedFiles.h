@@ -39,8 +39,4 @@ int extractOneFile(HANDLE executable, const std::string& targetPath);
 // Copies `count` bytes from `source` to `target` through the copy buffer, removing the mask when asked.
 int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask);
 
-// A relative name that stays below its base directory: not empty, no drive, no root or UNC prefix, no
-// component made only of dots and blanks beyond a single ".", no device name, no control characters.
-bool isSafeIncludedName(std::string_view entry);
-
 }  // namespace vexlo

@@ -134,7 +134,7 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
     ClassPathOverrides overrides;
     addConfiguredVmOptions(arguments, options, overrides);
     if (getConfigInt(ids::kReadDefaultVmOptionsFile) != 0) {
-        InputFile file = openDefaultVmOptionsFile();
+        unique_cfile file = openDefaultVmOptionsFile();
         logMessage(L"default vmoptions file: %d", file ? 1 : 0);
         readVmOptionsFile({}, file.get(), options, overrides);
     }

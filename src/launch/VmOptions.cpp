@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include <io.h>
 #include <share.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "common/Format.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "extract/IncludedFileName.h"
 #include "jvm/JavaVersion.h"
 #include "jvm/SelectedRuntime.h"
 #include "paths/LauncherVariables.h"
@@ -30,9 +33,36 @@ constexpr std::wstring_view kLocaleOption = L"-Dsun.locale.formatasdefault=";
 // How many included files are being read right now, one inside the other.
 int includeDepth = 0;
 
+// One file whatever the spelling of its path (case, "." parts, short names, links): volume and file index.
+struct FileIdentity {
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The files being read right now, outermost first, and the option lines read since the outermost began.
+std::vector<FileIdentity> readingChain;
+int optionLinesRead = 0;
+
 bool isWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-InputFile openShared(const std::wstring& path) { return InputFile(_wfsopen(path.c_str(), L"rt", _SH_DENYNO)); }
+unique_cfile openShared(const std::wstring& path) {
+    // Opening a device can block for ever (a serial port waits for its line), so its name alone refuses it.
+    if (isDeviceName(lastPathComponent<wchar_t>(path)) || path.starts_with(L"\\\\.\\")) {
+        logError(L"refusing vmoptions file <%s>: a device", path.c_str());
+        return unique_cfile();
+    }
+    return unique_cfile(_wfsopen(path.c_str(), L"rt", _SH_DENYNO));
+}
+
+// False for anything but a regular disk file: a console, a pipe or a device opened under another name.
+bool regularFileIdentity(std::FILE* file, FileIdentity& identity) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return false;
+    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return true;
+}
 
 void includeOptionsFile(std::wstring_view baseFile, std::wstring path, OptionVector& options,
                         ClassPathOverrides& overrides) {
@@ -40,12 +70,11 @@ void includeOptionsFile(std::wstring_view baseFile, std::wstring path, OptionVec
     expandLauncherVariables(path, launcherVariableValuesWide(selectedJavaHome(), false));
     logMessage(L"after exp from %s %s", path.c_str(), written.c_str());
     const std::wstring resolved = resolvePathWide(path, false, baseFile);
-    // Includes are user-edited; a file that includes itself (directly or through others) must still end.
     if (includeDepth >= kMaxIncludeDepth) {
         logError(L"vmoptions includes nested deeper than %d, not reading <%s>", kMaxIncludeDepth, resolved.c_str());
         return;
     }
-    InputFile file = openShared(resolved);
+    unique_cfile file = openShared(resolved);
     logMessage(L"adding vmoptions from (%d) <%s> (%s)", file ? 1 : 0, resolved.c_str(), path.c_str());
     ++includeDepth;
     readVmOptionsFile(resolved, file.get(), options, overrides);
@@ -140,6 +169,18 @@ void addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& op
 void readVmOptionsFile(std::wstring_view baseFile, std::FILE* file, OptionVector& options,
                        ClassPathOverrides& overrides) {
     if (file == nullptr) return;
+    // Options files are user-edited: one that includes itself, directly or through others, is read once.
+    FileIdentity identity;
+    if (!regularFileIdentity(file, identity)) {
+        logError(L"refusing vmoptions file <%s>: not a regular file", std::wstring(baseFile).c_str());
+        return;
+    }
+    if (std::find(readingChain.begin(), readingChain.end(), identity) != readingChain.end()) {
+        logError(L"vmoptions file <%s> is already being read: not reading it again", std::wstring(baseFile).c_str());
+        return;
+    }
+    if (readingChain.empty()) optionLinesRead = 0;
+    readingChain.push_back(identity);
     std::string line;
     while (readLine(file, line)) {
         // An option is handed on as a C string; whatever follows a NUL byte could never reach the runtime.
@@ -153,16 +194,22 @@ void readVmOptionsFile(std::wstring_view baseFile, std::FILE* file, OptionVector
         size_t last = line.size();
         while (last > first && isWhiteSpace(line[last - 1])) --last;
         if (first == last || line[first] == '#') continue;
+        if (++optionLinesRead > kMaxOptionLines) {
+            if (optionLinesRead == kMaxOptionLines + 1)
+                logError(L"vmoptions: more than %d lines with the files included, ignoring the rest", kMaxOptionLines);
+            break;
+        }
         std::wstring wide = widenBytes(std::string_view(line).substr(first, last - first));
         expandLauncherVariables(wide, launcherVariableValuesWide(selectedJavaHome(), true));
         addVmOptionLine(baseFile, wide, options, overrides);
     }
+    readingChain.pop_back();
 }
 
-InputFile openDefaultVmOptionsFile() {
+unique_cfile openDefaultVmOptionsFile() {
     // app.exe gives app.vmoptions first; whether the four characters cut are ".exe" does not matter.
     auto tryPair = [](const std::wstring& path) {
-        InputFile file;
+        unique_cfile file;
         std::wstring first = path.size() > 4 ? path.substr(0, path.size() - 4) + L".vmoptions" : std::wstring();
         if (!first.empty()) file = openShared(first);
         logMessage(L"vmoptions2: exe %s file: %s, file: %d", path.c_str(), first.c_str(), file ? 1 : 0);
@@ -171,7 +218,7 @@ InputFile openDefaultVmOptionsFile() {
         logMessage(L"vmoptions: opts2: %s, file: %d", second.c_str(), file ? 1 : 0);
         return file;
     };
-    InputFile file = tryPair(executablePathLong());
+    unique_cfile file = tryPair(executablePathLong());
     if (file) return file;
     std::vector<wchar_t> module(kPathCapacity);
     DWORD n = GetModuleFileNameW(nullptr, module.data(), kPathCapacity);

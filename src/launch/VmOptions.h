@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/Handles.h"
 
 namespace vexlo {
 
@@ -21,14 +22,11 @@ struct ClassPathOverrides {
     std::optional<std::string> classPathSuffix;       // "-classpath/a "
 };
 
-struct StdioFileCloser {
-    void operator()(std::FILE* file) const noexcept { std::fclose(file); }
-};
-// An input file that may have failed to open (null).
-using InputFile = std::unique_ptr<std::FILE, StdioFileCloser>;
-
-// Includes nested deeper than this are not followed, so a file that includes itself ends.
+// Includes nested deeper than this are not followed.
 inline constexpr int kMaxIncludeDepth = 16;
+// Option lines read from one file and everything it includes; the rest is ignored, so that files including
+// each other several times end in a bounded time.
+inline constexpr int kMaxOptionLines = 4096;
 
 // One option line: an include, a class path override or an option. `baseFile` (empty: none) is the file the
 // line came from; relative includes resolve against its directory, else against the executable's.
@@ -36,11 +34,12 @@ void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, Optio
                      ClassPathOverrides& overrides);
 // Tokens of a split argument string; "-include-options" takes the token after it as its path.
 void addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& options, ClassPathOverrides& overrides);
-// Every line of the file (nothing when it did not open); comments and blank lines are skipped.
+// Every line of the file (nothing when it did not open); comments and blank lines are skipped. A file that is
+// not a regular disk file, or that is already being read further out on the include chain, is not read.
 void readVmOptionsFile(std::wstring_view baseFile, std::FILE* file, OptionVector& options,
                        ClassPathOverrides& overrides);
 // The VM options file named after the executable: app.vmoptions, then app.exe.vmoptions.
-InputFile openDefaultVmOptionsFile();
+unique_cfile openDefaultVmOptionsFile();
 // The configured options, the first version-specific rule that matches the chosen runtime, and the locale
 // options found in the argument list.
 void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVector& options,

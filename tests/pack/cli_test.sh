@@ -48,6 +48,63 @@ grep -q '^122 = "com.example.hello.HelloService"$' "$work/out" || fail "--ids la
 grep -q '^message 20017 = ' "$work/out" || fail "--ids lacks the description"
 expect_rc 1 "inspect of the bare launcher" "$pack" inspect "$bin/vexlo.exe"
 
+# Included-file names that the launcher would refuse are refused here, at the place of the name.
+printf 'data' >"$work/f.txt"
+app=$'[application]\nmain_class = "M"\n'
+i=0
+for name in CON aux.txt nul.dat com1 '..\\up.txt' '. .' 'a\u0001b' "$(printf 'n%.0s' $(seq 300))" ''; do
+  i=$((i + 1))
+  printf '%s[[files]]\nsource = "f.txt"\nname = "%s"\n' "$app" "$name" >"$work/name$i.toml"
+  expect_rc 1 "included file named '$name'" "$pack" check "$work/name$i.toml" --runtime-jar "$work/vexlo-runtime.jar"
+  grep -q "name$i.toml:5:8: error: files.name: refused" "$work/err" || fail "name '$name': $(cat "$work/err")"
+done
+grep -q "the name is empty" "$work/err" || fail "the empty name's message: $(cat "$work/err")"
+
+# inspect --files writes below DIR or nowhere, whatever name the launcher carries.
+printf '%s[[files]]\nsource = "f.txt"\nname = "xx\\\\up.txt"\n' "$app" >"$work/up.toml"
+expect_rc 0 "build with a name in a folder" "$pack" build "$work/up.toml" -o "$work/up.exe" --template "$bin/vexlo.exe" \
+  --runtime-jar "$work/vexlo-runtime.jar"
+sed -i 's/xx\\up\.txt/..\\up.txt/' "$work/up.exe"
+grep -qa '\.\.\\up\.txt' "$work/up.exe" || fail "the launcher could not be given a climbing name"
+mkdir -p "$work/in/dir"
+expect_rc 1 "inspect of a climbing name" "$pack" inspect --files "$work/in/dir" "$work/up.exe"
+[ ! -e "$work/in/up.txt" ] && [ -z "$(ls -A "$work/in/dir")" ] || fail "inspect wrote files for a climbing name"
+
+# Keys nested beyond reason and oversized files are refused before parsing, with their place.
+{ printf '%s  ' "$app"; yes a. | head -n 300000 | tr -d '\n'; printf 'a = 1\n'; } >"$work/deep.toml"
+expect_rc 1 "a key of 300000 parts" "$pack" check "$work/deep.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -q "deep.toml:3:3: error: " "$work/err" || fail "deep key message: $(head -c 300 "$work/err")"
+{ printf '%s[' "$app"; yes a. | head -n 30000 | tr -d '\n'; printf 'a]\n'; } >"$work/deep-table.toml"
+expect_rc 1 "a table header of 30000 parts" "$pack" check "$work/deep-table.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -q "deep-table.toml:3:2: error: " "$work/err" || fail "deep table message: $(head -c 300 "$work/err")"
+{ printf '%s' "$app"; yes '# padding padding padding padding padding padding' | head -n 25000; } >"$work/big.toml"
+expect_rc 1 "a file over 1 MB" "$pack" check "$work/big.toml" --runtime-jar "$work/vexlo-runtime.jar"
+grep -q "big.toml:1:1: error: " "$work/err" || fail "big file message: $(cat "$work/err")"
+objdump="$(command -v x86_64-w64-mingw32-objdump)"
+if [ -n "$objdump" ]; then
+  stack=$("$objdump" -p "$bin/vexlo-pack.exe" | awk '/SizeOfStackReserve/ {print $2}')
+  [ $((16#$stack)) -ge $((8 * 1024 * 1024)) ] || fail "vexlo-pack.exe reserves a stack of only 0x$stack bytes"
+fi
+
+# A failed build leaves the output path as it was; a good one leaves nothing beside its output.
+mkdir "$work/outdir" "$work/outdir/folder"
+printf 'keep' >"$work/outdir/keep.exe"; printf 'no image' >"$work/notpe.exe"; cp "$work/vexlo.toml" "$work/outdir/self.toml"
+for templ in "$work/none.exe" "$work/notpe.exe"; do
+  expect_rc 1 "template $templ" "$pack" build "$work/vexlo.toml" -o "$work/outdir/keep.exe" --template "$templ" \
+    --runtime-jar "$work/vexlo-runtime.jar"
+  [ "$(cat "$work/outdir/keep.exe")" = keep ] || fail "a failed build with $templ changed the existing output"
+done
+expect_rc 1 "output is a folder" "$pack" build "$work/vexlo.toml" -o "$work/outdir/folder" --template "$bin/vexlo.exe" \
+  --runtime-jar "$work/vexlo-runtime.jar"
+[ -d "$work/outdir/folder" ] || fail "a failed build removed the folder it was given as output"
+expect_rc 1 "output is the input" "$pack" build "$work/outdir/self.toml" -o "$work/outdir/self.toml" \
+  --template "$bin/vexlo.exe" --runtime-jar "$work/vexlo-runtime.jar"
+cmp -s "$work/outdir/self.toml" "$work/vexlo.toml" || fail "the build overwrote its own input"
+expect_rc 0 "build over an existing output" "$pack" build "$work/vexlo.toml" -o "$work/outdir/keep.exe" \
+  --template "$bin/vexlo.exe" --runtime-jar "$work/vexlo-runtime.jar"
+[ "$(ls -A "$work/outdir" | tr '\n' ' ')" = "folder keep.exe self.toml " ] || fail "left beside the output: $(ls -A "$work/outdir")"
+cmp -s "$work/outdir/keep.exe" "$work/hello-service.exe" || fail "the build did not replace the existing output"
+
 # The README's reference section is the tool's table, not a second copy of it.
 "$pack" keys >"$work/keys.md"
 awk '/<!-- keys:begin -->/{on=1; next} /<!-- keys:end -->/{on=0} on' "$src/README.md" >"$work/readme-keys.md"

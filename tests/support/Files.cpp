@@ -166,6 +166,9 @@ class LogInPrivateTemp : public ::testing::Environment {
 public:
     explicit LogInPrivateTemp(std::wstring_view hint) : hint_(hint) {}
     void SetUp() override {
+        // A child test program started with the log already on keeps the directory its parent chose.
+        wchar_t value[8];
+        if (GetEnvironmentVariableW(L"VEXLO_LOG", value, 8) == 3 && std::wstring_view(value) == L"yes") return;
         dir_ = std::make_unique<TempDir>(hint_);
         SetEnvironmentVariableW(L"TEMP", dir_->path().c_str());
         SetEnvironmentVariableW(L"TMP", dir_->path().c_str());

@@ -3,6 +3,7 @@
 
 #include "ConfigIds.h"
 #include "Encoder.h"
+#include "InputLimits.h"
 #include "TextForms.h"
 
 namespace vexlo::pack {
@@ -68,7 +69,7 @@ void includeFile(Encoder& enc, const toml::node& fileNode) {
         name = givenName->get(), nameAt = nameNode;
     }
     if (auto bad = badFileName(name)) {
-        enc.error(*nameAt, "files.name: expected " + *bad + ", found \"" + name + "\"");
+        enc.error(*nameAt, "files.name: refused \"" + name + "\": " + *bad);
         return;
     }
     if (std::find(enc.fileNames.begin(), enc.fileNames.end(), name) != enc.fileNames.end()) {
@@ -213,6 +214,10 @@ void finish(Encoder& enc, PackResult& result) {
 PackResult configToBlock(std::string_view tomlText, const PackOptions& options) {
     PackResult result;
     Encoder enc(options);
+    if (auto problem = inputLimitProblem(tomlText, options.displayName)) {
+        result.errors.push_back(*problem);
+        return result;
+    }
     toml::table doc;
     try {
         doc = toml::parse(tomlText, options.displayName);

@@ -114,7 +114,8 @@ const std::vector<Key> kKeyTable = {
 
     {"files", "source", Kind::Files, kIncludedFileCount, kIncludedFilePaths, nullptr,
      "`[[files]]` tables: `source` (local file, relative to this file) and `name` (path in the launcher's "
-     "temporary folder, at most one folder level written with a backslash; default: the source's file name)"},
+     "temporary folder, folders written with a backslash; no device names such as CON or NUL, no part of dots "
+     "alone, at most 128 characters; default: the source's file name)"},
 };
 
 }  // namespace

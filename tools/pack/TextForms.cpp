@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "BlockWriter.h"
+#include "extract/IncludedFileName.h"
 
 namespace vexlo::pack {
 
@@ -71,10 +72,7 @@ std::filesystem::path localPath(const std::string& utf8) {
 }
 
 std::optional<std::string> badFileName(const std::string& name) {
-    if (name.empty()) return "an empty name";
-    if (name.find_first_of(";:/*?\"<>|") != std::string::npos) return "none of ; : / * ? \" < > | (folders are written with a backslash)";
-    if (std::count(name.begin(), name.end(), '\\') > 1) return "at most one folder level";
-    if (name.front() == '\\' || name.back() == '\\') return "no leading or trailing backslash";
+    if (const char* problem = includedFileNameProblem(name)) return std::string(problem);
     return std::nullopt;
 }
 

@@ -27,8 +27,8 @@ std::optional<int32_t> parseId(std::string_view text);
 // A path of the file (UTF-8) as a local path.
 std::filesystem::path localPath(const std::string& utf8);
 
-// Why a name cannot be an included file's name (below the launcher's temporary folder, one folder level at
-// most), or nothing when it can.
+// Why a name cannot be an included file's name, or nothing when it can: the launcher's own rule, so that it
+// never refuses a file this tool accepted.
 std::optional<std::string> badFileName(const std::string& name);
 
 // A TOML string: literal ('...') where that spares escaping backslashes, basic ("...") otherwise.

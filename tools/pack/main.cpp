@@ -1,8 +1,12 @@
 // vexlo-pack: turns a vexlo.toml into a launcher copy, and shows what a launcher copy carries.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <iostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,6 +16,8 @@
 
 #include "BlockReader.h"
 #include "PackConfig.h"
+#include "config/ConfigIds.h"
+#include "extract/IncludedFileName.h"
 
 namespace fs = std::filesystem;
 using namespace vexlo::pack;
@@ -88,6 +94,39 @@ bool parseArgs(int argc, char** argv, Args* a, std::string* why) {
 
 bool readText(const fs::path& p, std::string* text) { return loadFromDisk(p, text); }
 
+bool sameFile(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::equivalent(a, b, ec) && !ec;
+}
+
+// Writes through a temporary file beside `out` that replaces it only when the whole write succeeded, so a
+// failed build leaves whatever was there. An output that is a folder or one of the run's own inputs is refused.
+bool replaceWithLauncher(const fs::path& out, std::initializer_list<fs::path> inputs,
+                         const std::function<bool(const fs::path&)>& write, std::string* error) {
+    std::error_code ec;
+    if (fs::is_directory(out, ec)) return *error = shown(out) + " is a folder, not an output file", false;
+    for (const fs::path& input : inputs) {
+        if (sameFile(out, input)) return *error = shown(out) + " is an input of this build", false;
+    }
+    fs::path temporary = out;
+    temporary += ".vexlo-pack-" + std::to_string(std::random_device{}()) + ".tmp";
+    if (!write(temporary)) {
+        fs::remove(temporary, ec);
+        return false;
+    }
+#ifdef _WIN32
+    const bool replaced = MoveFileExW(temporary.c_str(), out.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
+    fs::rename(temporary, out, ec);
+    const bool replaced = !ec;
+#endif
+    if (!replaced) {
+        fs::remove(temporary, ec);
+        return *error = "cannot replace " + shown(out), false;
+    }
+    return true;
+}
+
 int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
     if (a.positional.size() != 1) return usage("expected one configuration file");
     if (!write && (!a.out.empty() || !a.templ.empty())) return usage("check takes no -o or --template");
@@ -117,10 +156,12 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
     fs::path out = !a.out.empty() ? fromUtf8(a.out)
                                   : fs::path(fromUtf8(r.serviceName.empty() ? shown(file.stem()) : r.serviceName)) += ".exe";
     std::string error;
-    if (!writeLauncher(templ, out, r.block, &error)) {
-        std::cerr << "vexlo-pack: error: " << error << " (template " << shown(templ) << ")\n";
-        std::error_code ec;
-        fs::remove(out, ec);
+    if (!replaceWithLauncher(out, {file, templ}, [&](const fs::path& temporary) {
+            if (writeLauncher(templ, temporary, r.block, &error)) return true;
+            error += " (template " + shown(templ) + ")";
+            return false;
+        }, &error)) {
+        std::cerr << "vexlo-pack: error: " << error << "\n";
         return 1;
     }
     std::cout << "wrote " << shown(out) << "\n";
@@ -152,6 +193,32 @@ std::string utf8(const std::u16string& s) {
     return out;
 }
 
+// Before --files writes anything, every listed name passes the launcher's rule.
+bool namesAccepted(const Block& block, const fs::path& exe) {
+    for (const auto& [id, value] : block.config) {
+        if (id != vexlo::ids::kIncludedFilePaths) continue;
+        for (const std::string& name : splitIncludedNames(value)) {
+            if (const char* problem = vexlo::includedFileNameProblem(name)) {
+                std::cerr << shown(exe) << ": error: included file " << printable(name) << " refused: " << problem
+                          << "; nothing written\n";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Whether a path lies below the folder once links and ".." are resolved (a link inside it could lead out).
+bool liesInside(const fs::path& dir, const fs::path& path) {
+    std::error_code ec;
+    const fs::path base = fs::weakly_canonical(fs::absolute(dir), ec);
+    if (ec) return false;
+    const fs::path target = fs::weakly_canonical(fs::absolute(path), ec);
+    if (ec) return false;
+    const fs::path rel = target.lexically_relative(base);
+    return !rel.empty() && *rel.begin() != ".." && *rel.begin() != "." && !rel.is_absolute();
+}
+
 int inspect(const Args& a) {
     if (a.positional.size() != 1) return usage("expected one launcher");
     fs::path exe = fromUtf8(a.positional[0]);
@@ -173,11 +240,18 @@ int inspect(const Args& a) {
         return 0;
     }
     fs::path filesDir = a.filesDir.empty() ? fs::path() : fromUtf8(a.filesDir);
+    if (!a.filesDir.empty() && !namesAccepted(b, exe)) return 1;
     Inspection in = blockToConfig(b, filesDir);
     if (rb.trailingBytes) in.notes.push_back(std::to_string(rb.trailingBytes) + " bytes after the last included file are not shown");
     if (a.filesDir.empty() && !in.files.empty()) {
         in.notes.push_back("included files are named, not written; give --files DIR to write them");
     } else {
+        for (const auto& [path, data] : in.files) {
+            if (!liesInside(filesDir, path)) {
+                std::cerr << shown(path) << ": error: lies outside " << shown(filesDir) << "; nothing written\n";
+                return 1;
+            }
+        }
         for (const auto& [path, data] : in.files) {
             std::error_code ec;
             fs::create_directories(path.parent_path(), ec);

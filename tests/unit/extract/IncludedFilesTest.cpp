@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "common/Handles.h"
+#include "extract/IncludedFileName.h"
 #include "extract/IncludedFiles.h"
 #include "log/Log.h"
 
@@ -102,14 +103,17 @@ TEST_F(IncludedFilesTest, RecordsOfLengthZeroOrLessCreateNothingAndExistingTarge
     EXPECT_EQ(test::readFileBytes(test::utf8ToWide(last)).value_or("<none>"), "xy");
 }
 
-TEST(IncludedFileNames, OnlyNamesThatStayBelowTheDirectoryAreSafe) {
-    for (const char* name : {"a.jar", "lib\\b.dll", "a\\b\\c.txt", ".\\x.txt", "a..b", "..a", "x..", "console.txt",
-                             "com10", "lpt", "nul_file.txt", "name with blanks.txt", "\xe4\xf6.bin"})
-        EXPECT_TRUE(isSafeIncludedName(name)) << name;
-    for (const char* name : {"", "\\x", "/x", "\\\\server\\share\\x", "\\\\?\\C:\\x", "C:x", "C:\\x", "c:/x", "..",
-                             "..\\x", "../x", "a\\..\\..\\x", "a/../x", "a\\..", "...", ". .", ".. ", "a\\...\\b",
-                             "a\\", "a\\\\b", "x:stream", "NUL", "con.txt", "lib\\COM1", "Lpt9.log", "aux .x", "a\tb"})
-        EXPECT_FALSE(isSafeIncludedName(name)) << name;
+TEST(IncludedFileNames, OnlyNamesThatStayBelowTheDirectoryAreAccepted) {
+    const std::string longest(kMaxIncludedFileNameLength, 'n'), tooLong = longest + "n";
+    for (std::string name : {"a.jar", "lib\\b.dll", "a\\b\\c.txt", "a..b", "..a", "x..", "console.txt", "com10", "lpt",
+                             "nul_file.txt", "name with blanks.txt", "\xe4\xf6.bin", longest.c_str()})
+        EXPECT_EQ(includedFileNameProblem(name), nullptr) << name;
+    for (std::string name : {"", "\\x", "/x", "\\\\server\\share\\x", "\\\\?\\C:\\x", "C:x", "C:\\x", "c:/x", "..", ".",
+                             ".\\x.txt", "..\\x", "../x", "lib/x", "a\\..\\..\\x", "a\\..", "...", ". .", ".. ",
+                             "a\\...\\b", "a\\", "a\\\\b", "x:stream", "a;b", "a*", "a?", "a|b", "a<b", "a\"b", "NUL",
+                             "con.txt", "lib\\COM1", "Lpt9.log", "aux .x", "CONIN$", "com\xb9", "a\tb", "a\x7f",
+                             tooLong.c_str()})
+        EXPECT_NE(includedFileNameProblem(name), nullptr) << name;
 }
 
 }  // namespace

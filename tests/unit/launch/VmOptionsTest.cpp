@@ -6,14 +6,21 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "common/Handles.h"
 #include "config/ConfigBlock.h"
 #include "jvm/SelectedRuntime.h"
 #include "launch/VmOptions.h"
+#include "log/Log.h"
 
 namespace vexlo {
 namespace {
 
+// The log is on for this whole program, in a private directory, so that refusals can be checked.
+const bool logEnvironment = (test::logIntoPrivateTemp(L"vmoptslog"), true);
+
 using Strings = std::vector<std::string>;
+
+bool logHas(const std::wstring& message) { return test::logHas(test::readLog(getLogPath()), message, true); }
 
 struct Collected {
     OptionVector options;
@@ -22,7 +29,7 @@ struct Collected {
 
 Collected readOptionsFile(const std::wstring& path) {
     Collected c;
-    InputFile file(_wfsopen(path.c_str(), L"rt", _SH_DENYNO));
+    unique_cfile file(_wfsopen(path.c_str(), L"rt", _SH_DENYNO));
     readVmOptionsFile(path, file.get(), c.options, c.overrides);
     return c;
 }
@@ -71,20 +78,60 @@ TEST(VmOptionsFile, IncludesResolveAgainstTheIncludingFileAndEnd) {
     EXPECT_EQ(readOptionsFile(dir.file(L"main.vmoptions")).options,
               (Strings{"-Dmain=1", "-Dinc=1", "-Ddeeper=1", "-Dmain=2"}));
 
-    // Cycles stop at the depth limit: the first file and kMaxIncludeDepth nested reads.
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"self.vmoptions"), "-Dself\n-include-options self.vmoptions\n"));
-    EXPECT_EQ(readOptionsFile(dir.file(L"self.vmoptions")).options, Strings(kMaxIncludeDepth + 1, "-Dself"));
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"a.vmoptions"), "-Da\n-include-options b.vmoptions\n"));
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"b.vmoptions"), "-Db\n-include-options a.vmoptions\n"));
-    Strings alternating;
-    for (int i = 0; i <= kMaxIncludeDepth; ++i) alternating.push_back(i % 2 == 0 ? "-Da" : "-Db");
-    EXPECT_EQ(readOptionsFile(dir.file(L"a.vmoptions")).options, alternating);
+    // A file already being read is not read again, however many lines name it.
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"self.vmoptions"), "-Dself\n-include-options self.vmoptions\n"
+                                                                   "-include-options .\\SELF.vmoptions\n"
+                                                                   "-include-options self.vmoptions\n"));
+    EXPECT_EQ(readOptionsFile(dir.file(L"self.vmoptions")).options, Strings{"-Dself"});
+    EXPECT_TRUE(logHas(L"ERROR: vmoptions file <" + dir.file(L".\\SELF.vmoptions") + L"> is already being read"));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"a.vmoptions"), "-Da\n-include-options b.vmoptions\n-include-options b.vmoptions\n"));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"b.vmoptions"), "-Db\n-include-options a.vmoptions\n-include-options a.vmoptions\n"));
+    EXPECT_EQ(readOptionsFile(dir.file(L"a.vmoptions")).options, (Strings{"-Da", "-Db", "-Db"}));
+
+    // A chain of distinct files ends at the depth limit.
+    for (int i = 0; i < kMaxIncludeDepth + 3; ++i) {
+        ASSERT_TRUE(test::writeFileBytes(dir.file(L"d" + std::to_wstring(i)),
+                                         "-Dd\n-include-options d" + std::to_string(i + 1) + "\n"));
+    }
+    EXPECT_EQ(readOptionsFile(dir.file(L"d0")).options, Strings(kMaxIncludeDepth + 1, "-Dd"));
+
+    // Without a cycle, repetition is bounded by the lines read in all: a file of 2000 lines included
+    // three times stops at the budget (the three include lines count too).
+    std::string big;
+    for (int i = 0; i < 2000; ++i) big += "-Dbig\n";
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"big.vmoptions"), big));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"thrice.vmoptions"), "-include-options big.vmoptions\n"
+                                                                     "-include-options big.vmoptions\n"
+                                                                     "-include-options big.vmoptions\n-Dlast\n"));
+    EXPECT_EQ(readOptionsFile(dir.file(L"thrice.vmoptions")).options.size(), static_cast<size_t>(kMaxOptionLines - 3));
+    EXPECT_TRUE(logHas(L"ERROR: vmoptions: more than " + std::to_wstring(kMaxOptionLines) + L" lines"));
 
     // Token pairing: "-include-options" takes the next token as its path, unless it is the last token.
     Collected tokens;
     addVmOptionTokens({L"-Dfirst", L"-include-options", dir.file(L"sub\\deeper.vmoptions"), L"-include-options"},
                       tokens.options, tokens.overrides);
     EXPECT_EQ(tokens.options, (Strings{"-Dfirst", "-Ddeeper=1", "-include-options"}));
+}
+
+TEST(VmOptionsFile, DevicesAndOtherNonRegularFilesAreRefusedWithoutReading) {
+    test::TempDir dir(L"vmdev");
+    dir.subdir(L"folder");
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"ok.vmoptions"), "-Dok\n"));
+    std::string lines;
+    const wchar_t* devices[] = {L"COM1", L"NUL", L"con", L"CONIN$", L"nul.txt", L"aux .x", L"\\\\.\\COM1"};
+    for (const wchar_t* device : devices) lines += "-include-options " + test::wideToUtf8(device) + "\n";
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"main.vmoptions"), lines + "-include-options folder\n-Dlast\n"));
+    Collected got = readOptionsFile(dir.file(L"main.vmoptions"));
+    EXPECT_EQ(got.options, Strings{"-Dlast"});
+    for (const wchar_t* device : devices) {
+        const std::wstring shown = device[0] == L'\\' ? device : dir.file(device);
+        EXPECT_TRUE(logHas(L"ERROR: refusing vmoptions file <" + shown + L">: a device")) << test::wideToUtf8(device);
+    }
+    // An open handle that is not a disk file is refused as well.
+    Collected nul;
+    unique_cfile device(_wfsopen(L"NUL", L"rt", _SH_DENYNO));
+    readVmOptionsFile(L"given", device.get(), nul.options, nul.overrides);
+    EXPECT_TRUE(logHas(L"ERROR: refusing vmoptions file <given>: not a regular file"));
 }
 
 TEST(VmOptionsFile, CommandLineJOptionsAreStrippedNotExpanded) {

@@ -167,6 +167,38 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
     EXPECT_NE(noJar.errors[0].message.find("--runtime-jar"), std::string::npos);
 }
 
+TEST(PackConfig, KeysOfTooManyPartsAreRefusedBeforeParsingAndOtherDotsAreNot) {
+    auto parts = [](int n) {
+        std::string key = "a";
+        for (int i = 1; i < n; ++i) key += ".a";
+        return key;
+    };
+    const std::string dots(40, '.'), app = "[application]\nmain_class = 'M'\n";
+    struct Row {
+        std::string toml;
+        int line, column;  // 0: no limit is passed
+    } rows[] = {
+        {app + parts(17) + " = 1\n", 3, 1},
+        {app + "  [" + parts(17) + "]\n", 3, 4},
+        {app + "\"q\" . " + parts(16) + " = 1\n", 3, 1},
+        {app + "x = [1.5, 2.5]\n" + parts(16) + " = 1\n", 0, 0},
+        {app + "\"" + dots + "\" = 1\nb = '" + dots + "'\n# " + dots + "\n", 0, 0},
+        {app + "c = \"\"\"\n" + parts(40) + "\nx \\\"\"\" y\n\"\"\"\nd = '''" + dots + "'''\n", 0, 0},
+    };
+    gFiles["tools/vexlo-runtime.jar"] = "JAR";
+    for (const auto& row : rows) {
+        pack::PackResult r = build(row.toml);
+        const bool limited = !r.errors.empty() && r.errors.front().message.find("parts") != std::string::npos;
+        EXPECT_EQ(limited, row.line != 0) << row.toml;
+        if (limited) {
+            EXPECT_EQ(std::make_pair(r.errors.front().line, r.errors.front().column), std::make_pair(row.line, row.column));
+        }
+    }
+    pack::PackResult big = build(app + std::string(1024 * 1024, '#'));
+    ASSERT_EQ(big.errors.size(), 1u);
+    EXPECT_EQ(std::make_pair(big.errors[0].line, big.errors[0].column), std::make_pair(1, 1));
+}
+
 TEST(PackConfig, TheExampleAndAFileWithEverySectionSurviveBuildInspectBuild) {
     gFiles["tools/vexlo-runtime.jar"] = "JAR";
     gFiles["base/vexlo-runtime.jar"] = std::string("PK\x03\x04\x00\xFF", 6);
