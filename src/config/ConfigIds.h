@@ -67,6 +67,11 @@ inline constexpr int kSplashText4Number2 = 10122;
 inline constexpr int kAddDllDirectories = 154;
 inline constexpr int kNativeLibraryDirectories = 10004;
 
+// Rotation of the redirected output (the project's own range 30200-30299), passed on as system properties.
+inline constexpr int kOutputRotate = 30200;   // "size", "daily" or "none"
+inline constexpr int kOutputMaxSize = 30201;  // bytes
+inline constexpr int kOutputKeep = 30202;     // old files (size) or days (daily)
+
 // Service.
 inline constexpr int kServiceDependencies = 149;
 inline constexpr int kServiceDescription = 20017;

@@ -12,7 +12,9 @@
 #include "extract/IncludedFileName.h"
 #include "process/LauncherState.h"
 #include "log/Log.h"
+#include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
+#include "paths/TempDirectoryOwners.h"
 
 namespace vexlo {
 
@@ -49,8 +51,18 @@ bool staysBelow(const std::string& directory, const std::string& target) {
 // Replaces the temporary directory's own clean-up on a failed launch: deep enough for every level created here.
 void removeExtractedTree() {
     if (launcherTempDir.empty()) return;
+    releaseLauncherTempDirectoryMarker(true);
     removeDirectoryContents(launcherTempDir, nullptr, nullptr, std::max(1, includedDirectoryDepth));
-    RemoveDirectoryA(launcherTempDir.c_str());
+    if (RemoveDirectoryA(launcherTempDir.c_str())) removeLauncherTempNameFile(launcherTempDir);
+}
+
+// Marks the new directory as this run's and drops its name file: the directory itself now keeps the name
+// unique (a colliding creation fails and picks another), and a directory that stays after a normal end must
+// not leave the file behind.
+void claimLauncherTempDirectory() {
+    markLauncherTempDirectory(launcherTempDir, executablePathLong());
+    removeLauncherTempNameFile(launcherTempDir);
+    setExitCleanup(removeExtractedTree);
 }
 
 // Creates every directory level of the entry, outermost first; a level that exists already is fine.
@@ -89,7 +101,12 @@ int extractIncludedFiles(bool createTempDirectory) {
         if (createTempDirectory) launcherTempDir.clear();
         return kExtractOk;
     }
-    if (createTempDirectory) createLauncherTempDirectory();
+    if (createTempDirectory) {
+        // Earlier runs that ended normally left their directories; their owners cannot remove them any more.
+        removeAbandonedLauncherTempDirectories(getTempDirectory(), executablePathLong());
+        createLauncherTempDirectory();
+        claimLauncherTempDirectory();
+    }
     if (launcherTempDir.empty()) {
         logError(L"no launcher temporary directory for the included files");
         return kExtractUnsafeName;

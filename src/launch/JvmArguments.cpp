@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "common/Environment.h"
 #include "common/Handles.h"
@@ -121,6 +122,12 @@ std::vector<std::string> buildSystemProperties() {
     properties.push_back("-Dsun.java.command=" + executablePathAnsi());
     properties.push_back("-Dvexlo.tempDir=" + launcherTempDir);
     properties.push_back("-Dvexlo.unextractedPosition=" + std::to_string(unextractedPosition));
+    // Absent settings stay absent: the Java side owns the defaults.
+    for (auto [id, name] : {std::pair{ids::kOutputRotate, "rotate"}, std::pair{ids::kOutputMaxSize, "maxSize"},
+                            std::pair{ids::kOutputKeep, "keep"}}) {
+        std::string value = copyConfigString(id);
+        if (!value.empty()) properties.push_back(std::string("-Dvexlo.output.") + name + "=" + value);
+    }
     std::string path = environmentValue("PATH").value_or(std::string());
     if (!path.empty()) properties.push_back("-Djava.library.path=" + path);
     if (!environmentValue("MANPATH"))

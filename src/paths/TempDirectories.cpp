@@ -237,7 +237,7 @@ struct Outcome {
 void removeLauncherTempDirectory() {
     if (launcherTempDir.empty()) return;
     removeDirectoryContents(launcherTempDir, nullptr, nullptr, 1);
-    RemoveDirectoryA(launcherTempDir.c_str());
+    if (RemoveDirectoryA(launcherTempDir.c_str())) removeLauncherTempNameFile(launcherTempDir);
 }
 
 Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
@@ -384,6 +384,21 @@ std::wstring logDirectory() { return getTempDirectoryWide(false); }
 
 void resetTempDirectoryForTests() { tempState() = TempDirectoryState{}; }
 
+std::string launcherTempNameFile(const std::string& directory) {
+    const size_t at = directory.rfind("_dir");
+    if (at == std::string::npos || at < 4) return {};
+    // Only the form GetTempFileNameA made; the fallback name has no file.
+    std::string name = directory.substr(0, at);
+    return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str() + name.size() - 4, 4, ".tmp", 4) == CSTR_EQUAL
+               ? name
+               : std::string();
+}
+
+void removeLauncherTempNameFile(const std::string& directory) {
+    const std::string nameFile = launcherTempNameFile(directory);
+    if (!nameFile.empty()) DeleteFileA(nameFile.c_str());
+}
+
 std::string createTempFileName() {
     std::string dir = getTempDirectory();
     logMessage(L"tempPath is %S", dir.c_str());
@@ -410,6 +425,7 @@ local_ptr<void> buildLauncherTempDirDescriptor() {
     }
     return descriptor;
 }
+
 
 void createLauncherTempDirectory() {
     for (int attempt = 0; attempt < 10; ++attempt) {

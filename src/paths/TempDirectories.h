@@ -31,6 +31,11 @@ bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bo
 // A new unique file name in the temporary directory (the file is created when the system can do so).
 std::string createTempFileName();
 
+// The name file that reserved a launcher temporary directory's name ("vxlN.tmp" of "vxlN.tmp_dirT"); empty when
+// the name has none (the fallback name made without a file). Removed with its directory.
+std::string launcherTempNameFile(const std::string& directory);
+void removeLauncherTempNameFile(const std::string& directory);
+
 // Creates the private launcher temporary directory and sets launcherTempDir; ends the launcher after ten
 // failed attempts.
 void createLauncherTempDirectory();

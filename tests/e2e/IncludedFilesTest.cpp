@@ -3,6 +3,7 @@
 // when the files are damaged or named to escape.
 
 #include "LauncherFixture.h"
+#include "common/Handles.h"
 #include "StandinRuntimes.h"
 #include "TestText.h"
 
@@ -229,6 +230,42 @@ TEST_F(IncludedFilesE2E, TheVirtualMachineIsToldWhereTheFilesAre) {
     const auto classPath = r.recorded("option|-Djava.class.path=");
     ASSERT_EQ(classPath.size(), 1u) << r.recordText();
     EXPECT_NE((";" + classPath[0] + ";").find(";" + tempDirs[0] + "\\app.jar;"), std::string::npos) << classPath[0];
+}
+
+// Launches that end normally leave their directory for the application; the next launch of the same
+// executable removes it, so the temporary folder never holds more than the last one, and no name file.
+TEST_F(IncludedFilesE2E, EachLaunchRemovesWhatEndedLaunchesLeftButNeverARunningOnes) {
+    test::TempDir runtimes(L"litterrt");
+    const std::wstring rt = runtimes.path() + L"\\jre";
+    test::layOutRuntime(rt);
+    pack::Block block = test::searchBlock();
+    block.set(128, "A" + test::wideToUtf8(rt)).set(2002, "1").set(2003, "app.jar").include("PK jar");
+    const std::wstring exe = launcher(block);
+    auto litter = [&] {
+        std::vector<std::wstring> names = directoriesIn(tempDir.path());
+        WIN32_FIND_DATAW data;
+        unique_find find(FindFirstFileW((tempDir.path() + L"\\vxl*.tmp").c_str(), &data));
+        // "*.tmp" also matches the directories through their short names.
+        if (find) do {
+                if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(data.cFileName);
+            } while (FindNextFileW(find.get(), &data));
+        return names;
+    };
+    for (int i = 0; i < 20; ++i) {
+        test::RunResult r = test::runProcess(exe, test::launchOptions(tempDir));
+        ASSERT_EQ(r.exitCode, 0u) << i << show(r);
+        ASSERT_EQ(litter().size(), 1u) << i;
+    }
+    // Two at once, each sleeping in main: neither may take the other's directory away.
+    test::writeFileBytes(rt + L"\\bin\\server\\script.txt", "sleep 2500\n");
+    const auto both = test::runProcesses({exe, exe}, test::launchOptions(tempDir), 2);
+    test::forgetCachedRuntimes(runtimes.path());
+    for (const test::RunResult& r : both) EXPECT_EQ(r.exitCode, 0u) << show(r);
+    const std::vector<std::wstring> left = litter();
+    EXPECT_EQ(left.size(), 2u);
+    for (const std::wstring& name : left) {
+        EXPECT_TRUE(test::fileExists(tempDir.path() + L"\\" + name + L"\\app.jar")) << test::wideToUtf8(name);
+    }
 }
 
 // Damaged included data ends in a defined way: a message and exit code 1, and no directory left behind.

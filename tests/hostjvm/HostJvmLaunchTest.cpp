@@ -176,6 +176,40 @@ TEST_F(HostJvmLaunch, ServiceChildTellsWhyOnItsOriginalStandardError) {
     EXPECT_NE(readFileBytes(temp_.file(L"err.log")).value_or("").find("\tat "), std::string::npos);
 }
 
+// 5 MB through the runtime's rotating output at 1 MB and three old files: four files, the newest lines in
+// the current one, every line of them once and in order.
+TEST_F(HostJvmLaunch, RedirectedOutputRotatesBySizeAndLosesNoLine) {
+    pack::Block block = probeBlock();
+    block.set(102, "1");
+    block.set(103, utf8(temp_.file(L"out.log")));
+    block.set(30200, "size").set(30201, std::to_string(1 << 20)).set(30202, "3");
+    constexpr int kLines = 5 * (1 << 20) / 100;
+    RunOptions options = launchOptions(temp_);
+    options.args = {L"-run-redirect", L"--syslines=" + std::to_wstring(kLines), L"--work=0"};
+    options.timeoutMs = 60000;
+    LaunchResult r = launch(makeLauncher(app_.path(), L"app.exe", block), temp_, options);
+    ASSERT_EQ(r.run.exitCode, 0u) << r.run.out << r.run.err << logText(r);
+    std::vector<std::string> lines;
+    for (const wchar_t* name : {L"out.3.log", L"out.2.log", L"out.1.log", L"out.log"}) {
+        auto bytes = readFileBytes(temp_.file(name));
+        ASSERT_TRUE(bytes) << utf8(name);
+        EXPECT_LE(bytes->size(), 1u << 20) << utf8(name);
+        for (size_t at = 0; at < bytes->size();) {
+            size_t end = bytes->find('\n', at);
+            lines.push_back(bytes->substr(at, end - at));
+            at = end == std::string::npos ? bytes->size() : end + 1;
+        }
+    }
+    EXPECT_FALSE(fileExists(temp_.file(L"out.4.log")));
+    ASSERT_GT(lines.size(), 3u * ((1u << 20) / 100));
+    const int first = kLines - static_cast<int>(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        char expected[32];
+        snprintf(expected, sizeof expected, "line %07d ", first + static_cast<int>(i));
+        ASSERT_EQ(lines[i].rfind(expected, 0), 0u) << i << ": " << lines[i].substr(0, 20);
+    }
+}
+
 TEST_F(HostJvmLaunch, RunsTheMainClassOfANamedModule) {
     pack::Block block = searchBlock();
     block.set(128, "A" + utf8(hostJvmHome()));

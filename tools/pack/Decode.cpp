@@ -16,7 +16,7 @@ namespace {
 
 // Values of the printed file: enough of TOML for what the mapping produces, printed in a fixed order.
 struct Value {
-    enum class Type { String, Boolean, Array, Table } type = Type::String;
+    enum class Type { String, Boolean, Integer, Array, Table } type = Type::String;
     std::string text;
     bool flag = false;
     std::vector<Value> items;
@@ -24,6 +24,7 @@ struct Value {
 
     static Value string(std::string text) { Value v; v.text = std::move(text); return v; }
     static Value boolean(bool flag) { Value v; v.type = Type::Boolean; v.flag = flag; return v; }
+    static Value integer(std::string digits) { Value v; v.type = Type::Integer; v.text = std::move(digits); return v; }
     static Value array() { Value v; v.type = Type::Array; return v; }
     static Value table(std::vector<std::pair<std::string, Value>> fields) {
         Value v;
@@ -36,6 +37,7 @@ struct Value {
         switch (type) {
             case Type::String: return quoted(text);
             case Type::Boolean: return flag ? "true" : "false";
+            case Type::Integer: return text;
             case Type::Array: {
                 std::string out = "[";
                 for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + items[i].print();
@@ -204,6 +206,13 @@ std::optional<Value> decode(const Key& key, const Config& config, std::vector<in
             if (!isMilliseconds(*value)) return std::nullopt;
             return Value::string(formatDuration(std::stoll(*value)));
         case Kind::Environment: return decodeEnvironment(*value);
+        case Kind::Size:
+            if (auto bytes = parseSize(*value); bytes && std::to_string(*bytes) == *value) return Value::string(formatSize(*bytes));
+            return std::nullopt;
+        case Kind::Count:
+            if (value->empty() || value->size() > 6 || value->find_first_not_of("0123456789") != std::string::npos)
+                return std::nullopt;
+            return Value::integer(*value);
         case Kind::Joined: return strings(splitOn(*value, key.separator[0]));
         case Kind::Args: return strings(splitArguments(*value));
         case Kind::PathEntries: return decodePathEntries(*value);

@@ -65,6 +65,8 @@ void Encoder::encode(const Key& key, const toml::node& node, const std::string& 
         case Kind::Version: encodeVersion(key, node, what); break;
         case Kind::Flag: encodeFlag(key, node, what); break;
         case Kind::Choice: encodeChoice(key, node, what); break;
+        case Kind::Size: encodeSize(key, node, what); break;
+        case Kind::Count: encodeCount(key, node, what); break;
         case Kind::Joined: encodeJoined(key, node, what); break;
         case Kind::Args:
             if (auto list = strings(node, what, nullptr); list && !list->empty()) put(key.id, joinArguments(*list));
@@ -197,6 +199,25 @@ void Encoder::encodeFlag(const Key& key, const toml::node& node, const std::stri
     } else {
         error(node, what + ": expected true or false, found " + typeName(node));
     }
+}
+
+void Encoder::encodeSize(const Key& key, const toml::node& node, const std::string& what) {
+    const auto* size = string(node, what);
+    if (!size) return;
+    if (std::optional<long long> bytes = parseSize(size->get()))
+        put(key.id, std::to_string(*bytes));
+    else
+        error(node, what + ": expected a size such as \"10MB\", \"512KB\" or \"1GB\" (1 byte to 1024GB), found \"" +
+                        size->get() + "\"");
+}
+
+void Encoder::encodeCount(const Key& key, const toml::node& node, const std::string& what) {
+    const auto* count = node.as_integer();
+    if (!count || count->get() < 0 || count->get() > 100000)
+        error(node, what + ": expected a whole number from 0 to 100000, found " +
+                        (count ? std::to_string(count->get()) : typeName(node)));
+    else
+        put(key.id, std::to_string(count->get()));
 }
 
 void Encoder::encodeChoice(const Key& key, const toml::node& node, const std::string& what) {

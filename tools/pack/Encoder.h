@@ -48,6 +48,8 @@ private:
     void encodeVersion(const Key& key, const toml::node& node, const std::string& what);
     void encodeFlag(const Key& key, const toml::node& node, const std::string& what);
     void encodeChoice(const Key& key, const toml::node& node, const std::string& what);
+    void encodeSize(const Key& key, const toml::node& node, const std::string& what);
+    void encodeCount(const Key& key, const toml::node& node, const std::string& what);
     void encodeJoined(const Key& key, const toml::node& node, const std::string& what);
     using EntryEncoder = std::optional<std::string> (Encoder::*)(const toml::node& item, const std::string& what);
     void encodeList(const Key& key, const toml::node& node, const std::string& what, const char* expected,

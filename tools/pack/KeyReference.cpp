@@ -20,6 +20,7 @@ std::string idsOf(const Key& key) {
 std::string typeOf(const Key& key) {
     switch (key.kind) {
         case Kind::Flag: return "boolean";
+        case Kind::Count: return "integer";
         case Kind::Joined:
         case Kind::Args:
         case Kind::Search: return "array of strings";

@@ -97,6 +97,14 @@ const std::vector<Key> kKeyTable = {
     {"output", "stderr", Kind::Redirect, kUseRuntimeArgument3, kRuntimeArgument3Path, R"('logs\stderr.log')",
      "file for standard error; the same path as stdout shares one file"},
     {"output", "append", Kind::Flag, kRuntimeArgument4, 0, "true", "append to the files instead of replacing them"},
+    {"output", "rotate", Kind::Choice, kOutputRotate, 0, nullptr,
+     "when the files move aside: \"size\" (at max_size, to stdout.1.log and up), \"daily\" (at the first line after "
+     "midnight, to stdout.YYYY-MM-DD.log) or \"none\". Default: \"size\" when appending, \"none\" otherwise",
+     nullptr, {{"size", "size"}, {"daily", "daily"}, {"none", "none"}}},
+    {"output", "max_size", Kind::Size, kOutputMaxSize, 0, nullptr,
+     "size at which a file rotates, such as \"10MB\" (KB, MB, GB; no unit: bytes). Default: \"10MB\""},
+    {"output", "keep", Kind::Count, kOutputKeep, 0, nullptr,
+     "old files kept by size rotation, or days kept by daily rotation. Default: 5"},
 
     {"native", "library_directories", Kind::Joined, kNativeLibraryDirectories, 0, nullptr,
      "folders put in front of PATH before the JVM loads, relative to the executable", ";"},

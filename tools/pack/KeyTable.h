@@ -25,6 +25,8 @@ enum class Kind {
     Duration,      // "500ms", "10s", "5m", "1h" or "1d", written as milliseconds
     Recovery,      // table: on_failure actions (id) and reset_after (id2)
     Environment,   // table of variable = value, written as "NAME=value" lines
+    Size,          // string of bytes with an optional unit ("512KB", "10MB", "1GB"), written in bytes
+    Count,         // integer of 0 or more, written in decimal
 };
 
 struct Choice {

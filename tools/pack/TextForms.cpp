@@ -1,10 +1,12 @@
 #include "TextForms.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <map>
 #include <regex>
+#include <utility>
 
 #include "BlockWriter.h"
 #include "extract/IncludedFileName.h"
@@ -36,6 +38,22 @@ std::string utf16ToUtf8(const std::u16string& text) {
         }
     }
     return out;
+}
+
+std::optional<long long> parseSize(std::string_view text) {
+    static const std::regex pattern("([0-9]{1,13})([kKmMgG][bB])?");
+    std::match_results<std::string_view::const_iterator> m;
+    if (!std::regex_match(text.begin(), text.end(), m, pattern)) return std::nullopt;
+    long long bytes = std::stoll(m[1].str());
+    if (m[2].matched) bytes <<= 10 * (std::string_view("kmg").find(static_cast<char>(std::tolower(*m[2].first))) + 1);
+    if (bytes < 1 || bytes > (1LL << 40)) return std::nullopt;
+    return bytes;
+}
+
+std::string formatSize(long long bytes) {
+    for (const auto& [shift, unit] : {std::pair{30, "GB"}, std::pair{20, "MB"}, std::pair{10, "KB"}})
+        if (bytes % (1LL << shift) == 0) return std::to_string(bytes >> shift) + unit;
+    return std::to_string(bytes);
 }
 
 bool isJavaVersion(const std::string& version) {

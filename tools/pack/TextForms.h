@@ -16,6 +16,11 @@ bool validUtf8(const std::string& bytes);
 
 bool isJavaVersion(const std::string& version);
 
+// A size of 1 byte to 1024 GB: digits and an optional unit KB, MB or GB (powers of 1024, any letter case).
+std::optional<long long> parseSize(std::string_view text);
+// The shortest text parseSize reads back as the same number of bytes.
+std::string formatSize(long long bytes);
+
 // A decimal configuration or message id, the whole text and nothing else.
 std::optional<int32_t> parseId(std::string_view text);
 

@@ -120,10 +120,12 @@ TEST_F(JvmArgumentsTest, SystemPropertiesThenClassPathThenModeOptions) {
                      .kind = 'i',
                      .tempDir = "<D>\\empty"};
     installer.config[10003] = "<D>";
+    installer.config[30200] = "daily";
+    installer.config[30202] = "0";
     check("installer kind", installer,
           {"-Dvexlo.semaphoreName=Global\\sem", "-Dqdr.previousJdk=true", "-Dvexlo.isQuandrel=true",
            "-Dvexlo.moduleName=" + exe, "-Dsun.java.command=" + exe, "-Dvexlo.tempDir=<D>\\empty",
-           "-Dvexlo.unextractedPosition=1234",
+           "-Dvexlo.unextractedPosition=1234", "-Dvexlo.output.rotate=daily", "-Dvexlo.output.keep=0",
            "-Djava.class.path=<D>\\.quandrel\\qdrruntime.jar;" + classPath.substr(18)},
           true);
     instanceSemaphoreName.clear();

@@ -105,6 +105,10 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
          {{kUseRuntimeArgument2, "1"}, {kRuntimeArgument2Path, "o.log"}, {kUseRuntimeArgument3, "1"},
           {kRuntimeArgument3Path, "e.log"}, {kRuntimeArgument4, "1"}},
          {}},
+        {"[output]\nrotate = 'daily'\nmax_size = '512kb'\nkeep = 0",
+         {{kOutputRotate, "daily"}, {kOutputMaxSize, "524288"}, {kOutputKeep, "0"}}, {}},
+        {"[output]\nrotate = 'none'\nmax_size = '1000'\nkeep = 12",
+         {{kOutputRotate, "none"}, {kOutputMaxSize, "1000"}, {kOutputKeep, "12"}}, {}},
         {"[native]\nlibrary_directories = ['lib', 'bin']\nadd_dll_directories = true\nreduce_path = true",
          {{kNativeLibraryDirectories, "lib;bin"}, {kAddDllDirectories, "1"}, {kReducePath, "1"}}, {}},
         {"[instance]\nsingle = true\nbring_to_front = true\nmachine_wide = true\nsession_wide = true",
@@ -176,6 +180,10 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
         {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['restart soon']\n", 4, 15, "expected a duration"},
         {"[application]\nmain_class = 'M'\n[service]\nstop_timeout = '10 s'\n", 4, 16, "expected a duration"},
         {"[application]\nmain_class = 'M'\n[service.recovery]\nreset_after = '30d'\n", 4, 15, "at most 24d"},
+        {"[application]\nmain_class = 'M'\n[output]\nmax_size = '10 MB'\n", 4, 12, "expected a size such as"},
+        {"[application]\nmain_class = 'M'\n[output]\nmax_size = '2048GB'\n", 4, 12, "(1 byte to 1024GB)"},
+        {"[application]\nmain_class = 'M'\n[output]\nkeep = -1\n", 4, 8, "from 0 to 100000, found -1"},
+        {"[application]\nmain_class = 'M'\n[output]\nrotate = 'hourly'\n", 4, 10, "expected \"size\" or \"daily\" or \"none\""},
         {"[application]\nmain_class = 'M'\n[raw]\n122 = 'N'\n", 4, 1, "already written by a named key"},
         {"[application]\nmain_class = 'M\n", 2, 16, ""},  // the TOML library's own message
     };

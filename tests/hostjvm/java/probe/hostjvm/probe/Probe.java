@@ -59,6 +59,12 @@ public final class Probe {
                         }
                     }
                 }, "probe-hanging-hook"));
+            } else if (arg.startsWith("--syslines=")) {
+                // Numbered lines of 100 bytes each on System.out.
+                StringBuilder pad = new StringBuilder();
+                while (pad.length() < 86) pad.append('x');
+                for (int n = 0, count = Integer.parseInt(arg.substring(11)); n < count; n++)
+                    System.out.println(String.format("line %07d ", n) + pad);
             } else if (arg.startsWith("--work=")) {
                 workMs = Long.parseLong(arg.substring(7));
             }

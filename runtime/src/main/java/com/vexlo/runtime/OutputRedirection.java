@@ -1,13 +1,19 @@
 package com.vexlo.runtime;
 
 import java.io.File;
-import java.io.FileOutputStream;
 import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.file.Files;
+import java.util.Locale;
 
-/** Points System.out and System.err at the configured files. */
+/** Points System.out and System.err at the configured files, which may rotate by size or by day. */
 final class OutputRedirection {
+
+    static final String ROTATE_PROPERTY = "vexlo.output.rotate";
+    static final String MAX_SIZE_PROPERTY = "vexlo.output.maxSize";
+    static final String KEEP_PROPERTY = "vexlo.output.keep";
+    static final long DEFAULT_MAX_SIZE = 10L * 1024 * 1024;
+    static final int DEFAULT_KEEP = 5;
 
     private OutputRedirection() {
     }
@@ -40,12 +46,56 @@ final class OutputRedirection {
                 throw new IOException("cannot create the folder " + parent);
             }
             // Unbuffered below the PrintStream, so that a halted or crashing VM loses nothing already printed.
-            return new PrintStream(new FileOutputStream(file, append), true, "UTF-8");
+            RotatingFileStream stream = new RotatingFileStream(file, append, mode(append, report), maxSize(report),
+                    keep(report), RotatingFileStream.SYSTEM_CLOCK, RotatingFileStream.RENAME, report);
+            return new PrintStream(stream, true, "UTF-8");
         } catch (IOException | SecurityException e) {
             report.println("vexlo: cannot redirect standard " + what + " to " + path + ": " + e.getMessage());
             report.flush();
             return null;
         }
+    }
+
+    /** Replaced files are not rotated unless asked: each start begins them afresh anyway. */
+    static RotatingFileStream.Mode mode(boolean append, PrintStream report) {
+        RotatingFileStream.Mode fallback = append ? RotatingFileStream.Mode.SIZE : RotatingFileStream.Mode.NONE;
+        String value = System.getProperty(ROTATE_PROPERTY);
+        if (value == null || value.isEmpty()) {
+            return fallback;
+        }
+        for (RotatingFileStream.Mode m : RotatingFileStream.Mode.values()) {
+            if (m.name().equalsIgnoreCase(value)) {
+                return m;
+            }
+        }
+        report.println("vexlo: " + ROTATE_PROPERTY + "=" + value + " is not size, daily or none; using "
+                + fallback.name().toLowerCase(Locale.ROOT));
+        return fallback;
+    }
+
+    static long maxSize(PrintStream report) {
+        return number(MAX_SIZE_PROPERTY, DEFAULT_MAX_SIZE, 1, Long.MAX_VALUE, report);
+    }
+
+    static int keep(PrintStream report) {
+        return (int) number(KEEP_PROPERTY, DEFAULT_KEEP, 0, 100000, report);
+    }
+
+    private static long number(String property, long fallback, long min, long max, PrintStream report) {
+        String value = System.getProperty(property);
+        if (value == null || value.isEmpty()) {
+            return fallback;
+        }
+        try {
+            long n = Long.parseLong(value.trim());
+            if (n >= min && n <= max) {
+                return n;
+            }
+        } catch (NumberFormatException ignored) {
+            // reported below
+        }
+        report.println("vexlo: " + property + "=" + value + " is out of range; using " + fallback);
+        return fallback;
     }
 
     private static boolean sameFile(String a, String b) {

@@ -72,6 +72,41 @@ class WinLauncherTest {
     }
 
     @Test
+    void bothStreamsToOneFileRotateOnceAndKeepEveryLine() throws Exception {
+        Path log = dir.resolve("both.log");
+        Result r = run(Arrays.asList("-Dvexlo.output.maxSize=1024", "-Dvexlo.output.keep=100"), APP,
+                log.toString(), log.toString(), true, "lines", "300", "40");
+        assertEquals(0, r.exit, r.stderr);
+        List<String> all = new ArrayList<>();
+        for (int n = 100; n >= 1; n--) {
+            Path old = dir.resolve("both." + n + ".log");
+            if (Files.exists(old)) {
+                assertTrue(Files.size(old) <= 1024 && Files.size(old) > 1024 - 41, n + ": " + Files.size(old));
+                all.addAll(lines(old));
+            }
+        }
+        all.addAll(lines(log));
+        assertEquals(300, all.size());
+        for (int i = 0; i < all.size(); i++) {
+            assertTrue(all.get(i).startsWith(String.format("%08d ", i)), all.get(i));
+        }
+        // 24 lines of 41 bytes fit in 1024: twelve full files and twelve lines in the current one.
+        assertTrue(Files.exists(dir.resolve("both.12.log")) && !Files.exists(dir.resolve("both.13.log")));
+    }
+
+    @Test
+    void rotationSettingsThatMakeNoSenseAreReportedAndTheDefaultsUsed() throws Exception {
+        Path out = dir.resolve("out.log");
+        Result r = run(Arrays.asList("-Dvexlo.output.rotate=hourly", "-Dvexlo.output.maxSize=-1",
+                "-Dvexlo.output.keep=x"), APP, out.toString(), "", true, "echo", "x");
+        assertEquals(0, r.exit, r.stderr);
+        assertEquals(Arrays.asList("vexlo: vexlo.output.rotate=hourly is not size, daily or none; using size",
+                "vexlo: vexlo.output.maxSize=-1 is out of range; using 10485760",
+                "vexlo: vexlo.output.keep=x is out of range; using 5", "err line"), Arrays.asList(r.stderr.split("\n")));
+        assertEquals(Collections.singletonList("arg[0]=x"), lines(out));
+    }
+
+    @Test
     void consoleRunKeepsTheOriginalStreams() throws Exception {
         Path out = dir.resolve("out.log");
         Path err = dir.resolve("err.log");

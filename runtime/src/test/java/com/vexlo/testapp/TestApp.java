@@ -41,6 +41,18 @@ public final class TestApp {
                 sleepForever();
                 break;
             }
+            case "lines": {
+                // args: count, width; numbered lines, the odd ones on standard error
+                int width = Integer.parseInt(args[2]);
+                for (int i = 0; i < Integer.parseInt(args[1]); i++) {
+                    StringBuilder line = new StringBuilder(String.format("%08d ", i));
+                    while (line.length() < width) {
+                        line.append((char) ('a' + line.length() % 26));
+                    }
+                    (i % 2 == 0 ? System.out : System.err).println(line);
+                }
+                break;
+            }
             case "thread":
                 new Thread(() -> {
                     try {
