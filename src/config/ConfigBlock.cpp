@@ -10,6 +10,12 @@
 #include "process/Errors.h"
 
 namespace vexlo {
+
+namespace {
+void seekConfigBlock(HANDLE file);
+
+void skipBytes(HANDLE file);
+}  // namespace
 namespace {
 
 constexpr int kMagic = static_cast<int>(0xE8E413D5u);
@@ -120,6 +126,8 @@ void secondPass(const std::wstring& path) {
 // The module name names the same file as the executable's long path form, which the paths compute later.
 HANDLE openOwnExecutable() { return openForReading(moduleFileName()).release(); }
 
+namespace {
+
 void seekConfigBlock(HANDLE file) {
     seekTo(file, 60);
     long long e = readInt(file);
@@ -134,6 +142,8 @@ void seekConfigBlock(HANDLE file) {
     long long rawOffset = readInt(file);
     seekTo(file, rawOffset + rawSize);
 }
+
+}  // namespace
 
 int readInt(HANDLE file) {
     int value = 0;
@@ -184,6 +194,8 @@ std::wstring readWString(HANDLE file) {
 }
 
 // A length that is negative or runs past the end leaves the position at the end, so the next read fails.
+namespace {
+
 void skipBytes(HANDLE file) {
     int length = readInt(file);
     if (lengthFits(file, length)) {
@@ -192,6 +204,8 @@ void skipBytes(HANDLE file) {
         SetFilePointer(file, 0, nullptr, FILE_END);
     }
 }
+
+}  // namespace
 
 void readConfigFirstPass() { firstPass(moduleFileName()); }
 void readConfigSecondPass() { secondPass(moduleFileName()); }

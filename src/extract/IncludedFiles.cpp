@@ -8,9 +8,9 @@
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "config/MessageErrors.h"
-#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
+#include "process/LauncherState.h"
 
 namespace vexlo {
 

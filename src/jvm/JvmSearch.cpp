@@ -8,22 +8,24 @@
 #include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
-#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "config/ConfigTables.h"
+#include "config/MessageErrors.h"
 #include "extract/PackedRuntime.h"
 #include "jvm/JavaProbe.h"
 #include "jvm/JvmLoader.h"
 #include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
-#include "paths/LauncherVariables.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
-#include "config/MessageErrors.h"
 
 namespace vexlo {
 
 namespace {
+std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds);
+
 
 constexpr int kSequenceCapacity = kPathCapacity;
 constexpr int kLineCapacity = kPathCapacity;
@@ -216,6 +218,9 @@ std::optional<Runtime> checkJavaHomeVariable(const char* variable, const Version
     return candidate;
 }
 
+namespace {
+
+// Probes the java.exe that the system's default search order finds.
 std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
     char found[kPathCapacity];
     DWORD n = SearchPathA(nullptr, "java.exe", nullptr, kPathCapacity, found, nullptr);
@@ -224,6 +229,8 @@ std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
     if (!checkJavaExe(candidate, bounds, false)) return std::nullopt;
     return candidate;
 }
+
+}  // namespace
 
 bool readLocationFile(std::wstring_view fileName, std::string& line) {
     std::wstring path = canonicalPathWide(getConfigWide(ids::kApplicationDirectory), false, true);

@@ -4,19 +4,19 @@
 
 #include <algorithm>
 
+#include "common/CommandLine.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "config/MessageErrors.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
 #include "jvm/JvmSearch.h"
 #include "launch/JavaVMLauncher.h"
 #include "launch/JvmArguments.h"
 #include "launch/NativeLibraryPath.h"
-#include "common/CommandLine.h"
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
-#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 #include "service/ServiceControl.h"
 #include "service/ServiceRuntime.h"
@@ -50,11 +50,6 @@ int runServiceDispatcher() {
         logMessage(L"StartServiceCtrlDispatcher failed with error %d", static_cast<int>(GetLastError()));
     logMessage(L"StartServiceCtrlDispatcher returned");
     return 0;
-}
-
-BOOL WINAPI consoleControlHandler(DWORD) {
-    logMessage(L"ConsoleCtrlHandler event");
-    return TRUE;
 }
 
 unsigned installStartType() {
@@ -130,10 +125,7 @@ int launcherMain() {
 void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) {
     if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
-    if (restarted) {
-        logMessage(L"registering ConsoleCtrlHandler");
-        SetConsoleCtrlHandler(consoleControlHandler, TRUE);
-    }
+    if (restarted) outliveConsoleEvents();
     checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
     if (!launchJvm(arguments)) exitLauncher(1);
