@@ -33,8 +33,8 @@ std::optional<std::basic_string<Char>> readVariable(const Char* name) {
 
 template <typename Char>
 std::optional<std::basic_string<Char>> readBounded(const Char* name, std::size_t capacity) {
-    auto value = readVariable(name);
-    if (!value || value->empty() || value->size() >= capacity) return std::nullopt;
+    std::optional<std::basic_string<Char>> value = readVariable(name);
+    if (value && (value->empty() || value->size() >= capacity)) value.reset();
     return value;
 }
 

@@ -42,16 +42,13 @@ struct Search {
     JvmLocation& location;
     VersionBounds bounds;
 
-    // The candidate passed its probe; it becomes the last accepted candidate.
-    HMODULE tryCandidate(Runtime runtime, LocationKind kind, std::string text) {
-        location.runtime = std::move(runtime);
+    // A candidate that passed its probe becomes the last accepted candidate; none loads nothing.
+    [[gnu::noinline]] HMODULE tryCandidate(std::optional<Runtime>&& found, LocationKind kind, std::string_view text) {
+        if (!found) return nullptr;
+        location.runtime = std::move(*found);
         location.kind = kind;
-        location.text = std::move(text);
+        location.text.assign(text);
         return loadJvmForJavaExe(location.runtime.javaExe);
-    }
-
-    HMODULE tryCandidate(std::optional<Runtime> runtime, LocationKind kind, std::string text) {
-        return runtime ? tryCandidate(std::move(*runtime), kind, std::move(text)) : nullptr;
     }
 
     // Types I and Y: a runtime that does not load goes on the non-working list, so that the next probe
@@ -61,7 +58,7 @@ struct Search {
         for (;;) {
             std::optional<Runtime> found = find(bounds);
             if (!found) return nullptr;
-            if (HMODULE library = tryCandidate(std::move(*found), LocationKind::registry, {})) {
+            if (HMODULE library = tryCandidate(std::move(found), LocationKind::registry, {})) {
                 if (previousInstallation) setPreviousInstallationFlag(true);
                 return library;
             }
@@ -125,7 +122,7 @@ struct Search {
         std::optional<Runtime> found = checkJavaHome(where, bounds, true, true);
         if (!found || !pathExists(found->javaExe)) return nullptr;
         logMessage(L"%S exists", found->javaExe.c_str());
-        return tryCandidate(std::move(*found), LocationKind::directory, where);
+        return tryCandidate(std::move(found), LocationKind::directory, where);
     }
 };
 

@@ -65,14 +65,17 @@ std::wstring runtimePathArgument(int useId, int pathId) {
     return path;
 }
 
+// Out of line: every scope that owns a reference calls it on each of its ways out.
+[[gnu::noinline]] void deleteLocalRef(JNIEnv* env, jobject ref) noexcept {
+    if (ref) env->DeleteLocalRef(ref);
+}
+
 // Deletes a JNI local reference at the end of its scope; a null reference is left alone.
 template <typename Ref>
 class LocalRef {
 public:
     LocalRef(JNIEnv* env, Ref ref) noexcept : env_(env), ref_(ref) {}
-    ~LocalRef() {
-        if (ref_) env_->DeleteLocalRef(ref_);
-    }
+    ~LocalRef() { deleteLocalRef(env_, ref_); }
     LocalRef(const LocalRef&) = delete;
     LocalRef& operator=(const LocalRef&) = delete;
 
