@@ -4,25 +4,23 @@
 
 #include <cstdlib>
 
+#include "common/CharApi.h"
 #include "common/ProcAddress.h"
 
 namespace vexlo {
 namespace {
 
-DWORD getVariable(const char* name, char* buffer, DWORD size) { return GetEnvironmentVariableA(name, buffer, size); }
-DWORD getVariable(const wchar_t* name, wchar_t* buffer, DWORD size) {
-    return GetEnvironmentVariableW(name, buffer, size);
-}
+using charapi::getEnvironmentVariable;
 
 template <typename Char>
 std::optional<std::basic_string<Char>> readVariable(const Char* name) {
     std::basic_string<Char> value;
     // An empty value also answers 0; only the error code tells it from an absent name.
     SetLastError(ERROR_SUCCESS);
-    DWORD size = getVariable(name, nullptr, 0);
+    DWORD size = getEnvironmentVariable(name, static_cast<Char*>(nullptr), 0);
     while (size > 0) {
         value.resize(size);
-        DWORD got = getVariable(name, value.data(), size);
+        DWORD got = getEnvironmentVariable(name, value.data(), size);
         if (got < size) {
             value.resize(got);
             return value;
@@ -35,8 +33,8 @@ std::optional<std::basic_string<Char>> readVariable(const Char* name) {
 
 template <typename Char>
 std::optional<std::basic_string<Char>> readBounded(const Char* name, std::size_t capacity) {
-    auto value = readVariable(name);
-    if (!value || value->empty() || value->size() >= capacity) return std::nullopt;
+    std::optional<std::basic_string<Char>> value = readVariable(name);
+    if (value && (value->empty() || value->size() >= capacity)) value.reset();
     return value;
 }
 

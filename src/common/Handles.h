@@ -12,6 +12,19 @@ extern "C" __declspec(dllimport) LPCH WINAPI GetEnvironmentStringsA(void);
 
 namespace vexlo {
 
+// Puts GetLastError() back as it was when the guard was made, for code that must not change the error a
+// caller reads next.
+class LastErrorGuard {
+public:
+    LastErrorGuard() noexcept : saved_(GetLastError()) {}
+    ~LastErrorGuard() { SetLastError(saved_); }
+    LastErrorGuard(const LastErrorGuard&) = delete;
+    LastErrorGuard& operator=(const LastErrorGuard&) = delete;
+
+private:
+    DWORD saved_;
+};
+
 template <typename Traits>
 class unique_resource {
 public:
@@ -38,9 +51,8 @@ public:
     void reset(pointer value = Traits::invalid()) noexcept {
         pointer old = std::exchange(value_, value);
         if (Traits::isValid(old)) {
-            DWORD savedError = GetLastError();
+            LastErrorGuard keepError;
             Traits::close(old);
-            SetLastError(savedError);
         }
     }
     // Releases the current value and hands out the address for an out-parameter.

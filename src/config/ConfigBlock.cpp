@@ -11,6 +11,12 @@
 #include "process/Errors.h"
 
 namespace vexlo {
+
+namespace {
+void seekConfigBlock(HANDLE file);
+
+void skipBytes(HANDLE file);
+}  // namespace
 namespace {
 
 // Reads exactly `size` bytes; a short read is reported through `got`.
@@ -119,12 +125,16 @@ void secondPass(const std::wstring& path) {
 // The module name names the same file as the executable's long path form, which the paths compute later.
 HANDLE openOwnExecutable() { return openForReading(moduleFileName()).release(); }
 
+namespace {
+
 void seekConfigBlock(HANDLE file) {
     seekTo(file, blockformat::blockOffset([file](long long position, int size) -> long long {
         seekTo(file, position);
         return size == 2 ? readShort(file) : readInt(file);
     }));
 }
+
+}  // namespace
 
 int readInt(HANDLE file) {
     int value = 0;
@@ -175,6 +185,8 @@ std::wstring readWString(HANDLE file) {
 }
 
 // A length that is negative or runs past the end leaves the position at the end, so the next read fails.
+namespace {
+
 void skipBytes(HANDLE file) {
     int length = readInt(file);
     if (lengthFits(file, length)) {
@@ -183,6 +195,8 @@ void skipBytes(HANDLE file) {
         SetFilePointer(file, 0, nullptr, FILE_END);
     }
 }
+
+}  // namespace
 
 void readConfigFirstPass() { firstPass(moduleFileName()); }
 void readConfigSecondPass() { secondPass(moduleFileName()); }

@@ -20,7 +20,6 @@ void readConfigFirstPassFrom(const std::wstring& path);
 void readConfigSecondPassFrom(const std::wstring& path);
 
 HANDLE openOwnExecutable();
-void seekConfigBlock(HANDLE file);
 
 // Read primitives: each ends the launcher with its own fatal text when the bytes are not there.
 int readInt(HANDLE file);
@@ -28,6 +27,5 @@ long long readLong(HANDLE file);
 short readShort(HANDLE file);
 std::string readString(HANDLE file);
 std::wstring readWString(HANDLE file);
-void skipBytes(HANDLE file);
 
 }  // namespace vexlo

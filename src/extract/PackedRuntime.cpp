@@ -4,15 +4,18 @@
 
 #include <algorithm>
 
+#include "common/ConsoleOutput.h"
 #include "common/Handles.h"
 #include "config/ConfigIds.h"
+#include "config/MessageErrors.h"
 #include "log/Log.h"
 #include "paths/PathForms.h"
-#include "config/MessageErrors.h"
 
 namespace vexlo {
 
 namespace {
+void unpackDirectory(std::string_view home, std::string_view subdirectory, bool& announced);
+
 
 constexpr char kPackSuffix[] = ".pack";
 constexpr std::size_t kPackSuffixLength = sizeof kPackSuffix - 1;
@@ -20,18 +23,9 @@ constexpr std::size_t kPackSuffixLength = sizeof kPackSuffix - 1;
 // The launcher has no console of its own; the line shows wherever the parent put our standard output.
 void printAnnouncement() {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    DWORD mode = 0;
-    if (GetConsoleMode(out, &mode)) {
-        static const char text[] = "Preparing JRE ...\n";
-        WriteConsoleA(out, text, sizeof text - 1, &written, nullptr);
-        return;
-    }
+    if (writeToConsole(out, L"Preparing JRE ...\n")) return;
     // Text-mode line end, as the C runtime would write it.
-    static const char text[] = "Preparing JRE ...\r\n";
-    WriteFile(out, text, sizeof text - 1, &written, nullptr);
-    FlushFileBuffers(out);
+    if (writeBytes(out, "Preparing JRE ...\r\n")) FlushFileBuffers(out);
 }
 
 }  // namespace
@@ -43,6 +37,10 @@ void preparePackedRuntime(std::string_view home) {
     if (announced) logMessage(L"Unpacking JRE done");
 }
 
+namespace {
+
+// Unpacks every packed archive of home\subdirectory whose archive is missing; `announced` is shared
+// between the calls of one preparation.
 void unpackDirectory(std::string_view home, std::string_view subdirectory, bool& announced) {
     std::string base = std::string(home) + "\\" + std::string(subdirectory);
     std::string pattern = base + "\\*.jar.pack";
@@ -68,6 +66,8 @@ void unpackDirectory(std::string_view home, std::string_view subdirectory, bool&
         unpackArchive(home, packedPath);
     } while (FindNextFileA(search.get(), &entry));
 }
+
+}  // namespace
 
 void unpackArchive(std::string_view home, const std::string& packedPath) {
     std::string archivePath = packedPath.substr(0, packedPath.size() - std::min(packedPath.size(), kPackSuffixLength));

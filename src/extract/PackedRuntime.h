@@ -11,10 +11,6 @@ namespace vexlo {
 // Unpacks lib, then lib\ext, of the home (canonical, no trailing backslash); announces the work once.
 void preparePackedRuntime(std::string_view home);
 
-// Unpacks every packed archive of home\subdirectory whose archive is missing; `announced` is shared
-// between the calls of one preparation.
-void unpackDirectory(std::string_view home, std::string_view subdirectory, bool& announced);
-
 // Runs the unpacking tool for one packed file and deletes it; ends the launcher when the tool cannot start.
 void unpackArchive(std::string_view home, const std::string& packedPath);
 

@@ -12,6 +12,10 @@
 
 namespace vexlo {
 
+namespace {
+void activateInstanceWindows(DWORD processId, bool restore);
+}  // namespace
+
 std::string instanceSemaphoreName;
 
 namespace {
@@ -174,9 +178,14 @@ void registerInstancePid() {
                    sizeof processId);
 }
 
+namespace {
+
+// Brings the visible top-level windows of the process to the front, restoring minimised ones when asked.
 void activateInstanceWindows(DWORD processId, bool restore) {
     WindowSearch search{processId, restore};
     EnumWindows(activateIfOwned, reinterpret_cast<LPARAM>(&search));
 }
+
+}  // namespace
 
 }  // namespace vexlo

@@ -28,7 +28,5 @@ std::string instanceSemaphoreBase(bool& openToEveryone);
 DWORD lookupInstancePid();
 // Stores the current process id for this executable; failures are ignored.
 void registerInstancePid();
-// Brings the visible top-level windows of the process to the front, restoring minimised ones when asked.
-void activateInstanceWindows(DWORD processId, bool restore);
 
 }  // namespace vexlo

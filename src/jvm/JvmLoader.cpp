@@ -2,8 +2,8 @@
 
 #include "common/Environment.h"
 #include "common/ProcAddress.h"
-#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "config/ConfigTables.h"
 #include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
@@ -12,6 +12,8 @@
 namespace vexlo {
 
 namespace {
+void preloadUcrtbase(const std::string& binDirectory);
+
 
 CreateJavaVMFunction createJavaVM = nullptr;
 
@@ -98,6 +100,9 @@ DllDirectoryCookie addConfiguredDllDirectory(const std::string& directory) {
     return addDllDirectory(wide);
 }
 
+namespace {
+
+// On systems older than Windows 10 a runtime may ship its own C runtime, which must be loaded first.
 void preloadUcrtbase(const std::string& binDirectory) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
@@ -115,6 +120,8 @@ void preloadUcrtbase(const std::string& binDirectory) {
     if (!LoadLibraryA("ucrtbase.dll") && !LoadLibraryA(path.c_str())) logMessage(L"Could not preload ucrtbase.dll");
     if (n > 0) SetCurrentDirectoryA(current);
 }
+
+}  // namespace
 
 bool resolveCreateJavaVM(HMODULE library) {
     if (!library) return false;

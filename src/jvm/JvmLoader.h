@@ -38,9 +38,6 @@ HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory)
 // Registers the directory (8-bit) with the process's DLL directory list when the configuration asks for it.
 DllDirectoryCookie addConfiguredDllDirectory(const std::string& directory);
 
-// On systems older than Windows 10 a runtime may ship its own C runtime, which must be loaded first.
-void preloadUcrtbase(const std::string& binDirectory);
-
 bool resolveCreateJavaVM(HMODULE library);
 
 // Selected Java home: the executable's directory followed by "\.."; selected version: the version text.

@@ -8,22 +8,24 @@
 #include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
-#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "config/ConfigTables.h"
+#include "config/MessageErrors.h"
 #include "extract/PackedRuntime.h"
 #include "jvm/JavaProbe.h"
 #include "jvm/JvmLoader.h"
 #include "jvm/RegistrySearch.h"
 #include "jvm/SelectedRuntime.h"
-#include "paths/LauncherVariables.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
-#include "config/MessageErrors.h"
 
 namespace vexlo {
 
 namespace {
+std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds);
+
 
 constexpr int kSequenceCapacity = kPathCapacity;
 constexpr int kLineCapacity = kPathCapacity;
@@ -40,16 +42,13 @@ struct Search {
     JvmLocation& location;
     VersionBounds bounds;
 
-    // The candidate passed its probe; it becomes the last accepted candidate.
-    HMODULE tryCandidate(Runtime runtime, LocationKind kind, std::string text) {
-        location.runtime = std::move(runtime);
+    // A candidate that passed its probe becomes the last accepted candidate; none loads nothing.
+    [[gnu::noinline]] HMODULE tryCandidate(std::optional<Runtime>&& found, LocationKind kind, std::string_view text) {
+        if (!found) return nullptr;
+        location.runtime = std::move(*found);
         location.kind = kind;
-        location.text = std::move(text);
+        location.text.assign(text);
         return loadJvmForJavaExe(location.runtime.javaExe);
-    }
-
-    HMODULE tryCandidate(std::optional<Runtime> runtime, LocationKind kind, std::string text) {
-        return runtime ? tryCandidate(std::move(*runtime), kind, std::move(text)) : nullptr;
     }
 
     // Types I and Y: a runtime that does not load goes on the non-working list, so that the next probe
@@ -59,7 +58,7 @@ struct Search {
         for (;;) {
             std::optional<Runtime> found = find(bounds);
             if (!found) return nullptr;
-            if (HMODULE library = tryCandidate(std::move(*found), LocationKind::registry, {})) {
+            if (HMODULE library = tryCandidate(std::move(found), LocationKind::registry, {})) {
                 if (previousInstallation) setPreviousInstallationFlag(true);
                 return library;
             }
@@ -123,7 +122,7 @@ struct Search {
         std::optional<Runtime> found = checkJavaHome(where, bounds, true, true);
         if (!found || !pathExists(found->javaExe)) return nullptr;
         logMessage(L"%S exists", found->javaExe.c_str());
-        return tryCandidate(std::move(*found), LocationKind::directory, where);
+        return tryCandidate(std::move(found), LocationKind::directory, where);
     }
 };
 
@@ -216,6 +215,9 @@ std::optional<Runtime> checkJavaHomeVariable(const char* variable, const Version
     return candidate;
 }
 
+namespace {
+
+// Probes the java.exe that the system's default search order finds.
 std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
     char found[kPathCapacity];
     DWORD n = SearchPathA(nullptr, "java.exe", nullptr, kPathCapacity, found, nullptr);
@@ -224,6 +226,8 @@ std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
     if (!checkJavaExe(candidate, bounds, false)) return std::nullopt;
     return candidate;
 }
+
+}  // namespace
 
 bool readLocationFile(std::wstring_view fileName, std::string& line) {
     std::wstring path = canonicalPathWide(getConfigWide(ids::kApplicationDirectory), false, true);

@@ -44,9 +44,6 @@ std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds&
 // Probes the runtime home named by an environment variable ("/" read as "\").
 std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds);
 
-// Probes the java.exe that the system's default search order finds.
-std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds);
-
 // The first line (line ends stripped) of a file below the application directory; false when the file
 // cannot be opened or is empty.
 bool readLocationFile(std::wstring_view fileName, std::string& line);

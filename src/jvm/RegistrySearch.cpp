@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Buffers.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
 #include "config/ConfigBlock.h"
@@ -14,9 +15,11 @@
 namespace vexlo {
 
 namespace {
+std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds);
+
 
 // Names, values and the application id are read into buffers of this size.
-constexpr DWORD kRegistryTextCapacity = 6000;
+constexpr DWORD kRegistryTextCapacity = kPathCapacity;
 constexpr char kZuluPrefix[] = "zulu-";
 constexpr std::size_t kZuluPrefixLength = sizeof kZuluPrefix - 1;
 constexpr char kIgnoredLocatedMarker[] = "qdr_jres";
@@ -215,6 +218,9 @@ std::optional<Runtime> findRegistryJre(const VersionBounds& bounds) {
     return newerOf(std::move(vendor), std::move(located));
 }
 
+namespace {
+
+// The newest runtime over the vendor keys, one candidate per key; equal versions keep the keys' order.
 std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds) {
     const bool jdkRequired = getConfigInt(ids::kRequireJdk) != 0;
     std::vector<Runtime> candidates;
@@ -229,6 +235,8 @@ std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds) {
     }
     return std::move(candidates.front());
 }
+
+}  // namespace
 
 std::optional<Runtime> findLocatedJvm(const char* keyPath, const VersionBounds& bounds) {
     std::optional<Runtime> user = scanLocatedKey(HKEY_CURRENT_USER, keyPath, bounds);

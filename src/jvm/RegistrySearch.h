@@ -23,9 +23,6 @@ std::optional<Runtime> findPreviousInstallationJre(const VersionBounds& bounds);
 // The newer of the best vendor runtime and the best located runtime (the located one on a tie).
 std::optional<Runtime> findRegistryJre(const VersionBounds& bounds);
 
-// The newest runtime over the vendor keys, one candidate per key; equal versions keep the keys' order.
-std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds);
-
 // The newest runtime listed below the key under HKCU and HKLM (the machine's one on a tie).
 std::optional<Runtime> findLocatedJvm(const char* keyPath, const VersionBounds& bounds);
 

@@ -6,23 +6,31 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/CommandLine.h"
 #include "common/Handles.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "config/MessageErrors.h"
 #include "jvm/JavaVersion.h"
 #include "jvm/JvmLoader.h"
-#include "launch/JvmArguments.h"
-#include "paths/LauncherVariables.h"
-#include "common/CommandLine.h"
-#include "config/MessageErrors.h"
-#include "process/LauncherState.h"
 #include "jvm/SelectedRuntime.h"
+#include "launch/JvmArguments.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
+#include "process/LauncherState.h"
 
 namespace vexlo {
+
+namespace {
+void loadHelperLibrary();
+
+void setModuleNameProperty();
+
+bool describeException(bool describe);
+}  // namespace
 
 JavaVM* javaVm = nullptr;
 JNIEnv* launchJniEnv = nullptr;
@@ -57,21 +65,42 @@ std::wstring runtimePathArgument(int useId, int pathId) {
     return path;
 }
 
+// Out of line: every scope that owns a reference calls it on each of its ways out.
+[[gnu::noinline]] void deleteLocalRef(JNIEnv* env, jobject ref) noexcept {
+    if (ref) env->DeleteLocalRef(ref);
+}
+
+// Deletes a JNI local reference at the end of its scope; a null reference is left alone.
+template <typename Ref>
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, Ref ref) noexcept : env_(env), ref_(ref) {}
+    ~LocalRef() { deleteLocalRef(env_, ref_); }
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+
+    Ref get() const noexcept { return ref_; }
+    explicit operator bool() const noexcept { return ref_ != nullptr; }
+
+private:
+    JNIEnv* env_;
+    Ref ref_;
+};
+
 void configureSplash() {
     JNIEnv* env = launchJniEnv;
-    jclass cls = env->FindClass(kSplashClass);
+    const LocalRef cls(env, env->FindClass(kSplashClass));
     if (!cls) {
         logError(L"could not find main class for splash properties");
         clearFailedLookup();
         return;
     }
     jmethodID method = env->GetStaticMethodID(
-        cls, "initAwtSplashConfig",
+        cls.get(), "initAwtSplashConfig",
         "(ZZLjava/lang/String;IILjava/lang/String;IILjava/lang/String;IILjava/lang/String;II)V");
     if (!method) {
         logError(L"could not find method for splash properties");
         clearFailedLookup();
-        env->DeleteLocalRef(cls);
         return;
     }
     auto text = [env](int id) {
@@ -79,24 +108,22 @@ void configureSplash() {
         getConfigString(id, buffer, kSplashTextCapacity);
         return env->NewStringUTF(buffer);
     };
-    jstring text1 = text(ids::kSplashText1);
-    jstring text2 = text(ids::kSplashText2);
-    jstring text3 = text(ids::kSplashText3);
-    jstring text4 = text(ids::kSplashText4);
+    const LocalRef text1(env, text(ids::kSplashText1));
+    const LocalRef text2(env, text(ids::kSplashText2));
+    const LocalRef text3(env, text(ids::kSplashText3));
+    const LocalRef text4(env, text(ids::kSplashText4));
     auto flag = [](bool value) { return static_cast<jboolean>(value ? JNI_TRUE : JNI_FALSE); };
     // The first flag tells the Java side that this is a graphical application.
-    env->CallStaticVoidMethod(cls, method, flag(getConfigInt(ids::kExecutableType) == ids::kExeTypeGui),
-                              flag(getConfigInt(ids::kSplashSecondFlag) != 0), text1,
+    env->CallStaticVoidMethod(cls.get(), method, flag(getConfigInt(ids::kExecutableType) == ids::kExeTypeGui),
+                              flag(getConfigInt(ids::kSplashSecondFlag) != 0), text1.get(),
                               static_cast<jint>(getConfigInt(ids::kSplashText1Number1)),
-                              static_cast<jint>(getConfigInt(ids::kSplashText1Number2)), text2,
+                              static_cast<jint>(getConfigInt(ids::kSplashText1Number2)), text2.get(),
                               static_cast<jint>(getConfigInt(ids::kSplashText2Number1)),
-                              static_cast<jint>(getConfigInt(ids::kSplashText2Number2)), text3,
+                              static_cast<jint>(getConfigInt(ids::kSplashText2Number2)), text3.get(),
                               static_cast<jint>(getConfigInt(ids::kSplashText3Number1)),
-                              static_cast<jint>(getConfigInt(ids::kSplashText3Number2)), text4,
+                              static_cast<jint>(getConfigInt(ids::kSplashText3Number2)), text4.get(),
                               static_cast<jint>(getConfigInt(ids::kSplashText4Number1)),
                               static_cast<jint>(getConfigInt(ids::kSplashText4Number2)));
-    for (jstring s : {text1, text2, text3, text4}) env->DeleteLocalRef(s);
-    env->DeleteLocalRef(cls);
 }
 
 // Out of memory while building main's arguments: nothing sensible can follow.
@@ -256,10 +283,9 @@ bool runMain(const LaunchRecord& record) {
     for (int j = 0; j < count; ++j) {
         const std::wstring& text = strings[static_cast<size_t>(j)];
         logMessage(L"param %d: %s", j, text.c_str());
-        jstring element = env->NewString(jchars(text), jlength(text));
+        const LocalRef element(env, env->NewString(jchars(text), jlength(text)));
         if (!element) argumentCreationFailed();
-        env->SetObjectArrayElement(array, j, element);
-        env->DeleteLocalRef(element);
+        env->SetObjectArrayElement(array, j, element.get());
     }
 
     logMessage(L"calling main");
@@ -268,38 +294,37 @@ bool runMain(const LaunchRecord& record) {
     return describeException(true);
 }
 
+namespace {
+
 void setModuleNameProperty() {
     JNIEnv* env = launchJniEnv;
-    jclass system = env->FindClass("java/lang/System");
+    const LocalRef system(env, env->FindClass("java/lang/System"));
     if (!system) {
         logError(L"could not get system class");
         clearFailedLookup();
         return;
     }
     jmethodID setProperty =
-        env->GetStaticMethodID(system, "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+        env->GetStaticMethodID(system.get(), "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
         logError(L"could not get method for module name init");
         clearFailedLookup();
-        env->DeleteLocalRef(system);
         return;
     }
     const std::wstring& path = executablePathLong();
     const std::wstring keyText = L"vexlo.moduleName";
-    jstring value = env->NewString(jchars(path), jlength(path));
-    jstring key = value ? env->NewString(jchars(keyText), jlength(keyText)) : nullptr;
+    const LocalRef value(env, env->NewString(jchars(path), jlength(path)));
+    const LocalRef key(env, value ? env->NewString(jchars(keyText), jlength(keyText)) : nullptr);
     if (!value || !key) {
         logError(L"could not create string for init module name");
         clearFailedLookup();
     } else {
         logMessage(L"setting vexlo.moduleName to %s", path.c_str());
-        jobject previous = env->CallStaticObjectMethod(system, setProperty, key, value);
-        if (previous) env->DeleteLocalRef(previous);
+        const LocalRef previous(env, env->CallStaticObjectMethod(system.get(), setProperty, key.get(), value.get()));
     }
-    if (key) env->DeleteLocalRef(key);
-    if (value) env->DeleteLocalRef(value);
-    env->DeleteLocalRef(system);
 }
+
+
 
 void loadHelperLibrary() {
     if (launcherKind != 'i') return;
@@ -329,28 +354,33 @@ void loadHelperLibrary() {
     }
 }
 
+}  // namespace
+
 bool initFromLauncher(bool flag) {
     JNIEnv* env = launchJniEnv;
-    jclass common = env->FindClass(kInstallerCommonClass);
+    const LocalRef common(env, env->FindClass(kInstallerCommonClass));
     if (!common) {
         logError(L"did not find com/quandrel/runtime/installer/platform/win32/Common");
         clearFailedLookup();
         return false;
     }
-    jmethodID init = env->GetStaticMethodID(common, "initFromLauncher", "(Z)V");
+    jmethodID init = env->GetStaticMethodID(common.get(), "initFromLauncher", "(Z)V");
     if (init) {
-        env->CallStaticVoidMethod(common, init, static_cast<jboolean>(flag ? JNI_TRUE : JNI_FALSE));
+        env->CallStaticVoidMethod(common.get(), init, static_cast<jboolean>(flag ? JNI_TRUE : JNI_FALSE));
     } else {
         logError(L"did not find initMethod");
         clearFailedLookup();
     }
-    env->DeleteLocalRef(common);
     return init != nullptr;
 }
 
+namespace {
+
+// True when no exception is pending; otherwise logs it, prints its stack trace when asked, clears it and
+// answers false.
 bool describeException(bool describe) {
     JNIEnv* env = launchJniEnv;
-    jthrowable thrown = env->ExceptionOccurred();
+    const LocalRef thrown(env, env->ExceptionOccurred());
     if (!thrown) return true;
     logError(L"an exception occurred");
     // The trace is printed and the exception cleared before its text is asked for: no other JNI call may be
@@ -360,25 +390,25 @@ bool describeException(bool describe) {
 
     // Object's toString: a method id may only be used on instances of its class, and dispatch reaches the
     // thrown object's own toString.
-    jclass objectClass = env->FindClass("java/lang/Object");
-    jmethodID toString = objectClass ? env->GetMethodID(objectClass, "toString", "()Ljava/lang/String;") : nullptr;
-    jstring text = toString ? static_cast<jstring>(env->CallObjectMethod(thrown, toString)) : nullptr;
+    const LocalRef objectClass(env, env->FindClass("java/lang/Object"));
+    jmethodID toString =
+        objectClass ? env->GetMethodID(objectClass.get(), "toString", "()Ljava/lang/String;") : nullptr;
+    const LocalRef text(env, toString ? static_cast<jstring>(env->CallObjectMethod(thrown.get(), toString)) : nullptr);
     if (text) {
         // The characters are not terminated; their count comes separately.
-        jsize length = env->GetStringLength(text);
-        const jchar* chars = env->GetStringChars(text, nullptr);
+        jsize length = env->GetStringLength(text.get());
+        const jchar* chars = env->GetStringChars(text.get(), nullptr);
         if (chars) {
             std::wstring message(reinterpret_cast<const wchar_t*>(chars), static_cast<size_t>(length));
-            env->ReleaseStringChars(text, chars);
+            env->ReleaseStringChars(text.get(), chars);
             logError(L"%s", message.c_str());
         }
-        env->DeleteLocalRef(text);
     }
     // Whatever went wrong while asking for the text is not the program's exception.
     env->ExceptionClear();
-    if (objectClass) env->DeleteLocalRef(objectClass);
-    env->DeleteLocalRef(thrown);
     return false;
 }
+
+}  // namespace
 
 }  // namespace vexlo

@@ -43,12 +43,6 @@ std::string runtimeLauncherClass();
 std::vector<std::wstring> mainArguments(const std::vector<std::wstring>& arguments);
 
 bool runMain(const LaunchRecord& record);
-void setModuleNameProperty();
-void loadHelperLibrary();
 bool initFromLauncher(bool flag);
-
-// True when no exception is pending; otherwise logs it, prints its stack trace when asked, clears it and
-// answers false.
-bool describeException(bool describe);
 
 }  // namespace vexlo

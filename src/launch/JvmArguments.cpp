@@ -7,27 +7,32 @@
 #include <memory>
 #include <utility>
 
+#include "common/Buffers.h"
 #include "common/Environment.h"
 #include "common/Handles.h"
 #include "common/ProcAddress.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "config/MessageErrors.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
 #include "jvm/JavaProbe.h"
 #include "jvm/SelectedRuntime.h"
-#include "paths/LauncherVariables.h"
 #include "launch/VmOptions.h"
-#include "config/MessageErrors.h"
-#include "process/LauncherState.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
 #include "paths/TempDirectories.h"
+#include "process/LauncherState.h"
 
 namespace vexlo {
 
 namespace {
+bool appendArchives(std::string& target, const std::string& directory, std::string_view extension);
+
+void expandArgumentFiles(std::vector<std::string>& options);
+
 
 constexpr const char* kModuleOptionNames[] = {"--upgrade-module-path", "--add-modules", "--limit-modules",
                                               "--add-exports",         "--add-opens",   "--add-reads",
@@ -67,7 +72,7 @@ void removeOneTrailingSemicolon(std::string& text) {
 void appendModuleOptions(std::vector<std::string>& options, bool moduleMode) {
     std::string addModules = "--add-modules=";
     if (moduleMode) {
-        std::vector<char> buffer(6000);
+        std::vector<char> buffer(kPathCapacity);
         getConfigString(ids::kMainClass, buffer.data(), static_cast<int>(buffer.size()));
         std::string mainClass = buffer.data();
         if (size_t slash = mainClass.find('/'); slash != std::string::npos) {
@@ -245,6 +250,9 @@ void appendClassPathEntries(int id, std::string& target) {
     }
 }
 
+namespace {
+
+// Appends every directory\*.extension file, each followed by ";"; false when the directory does not exist.
 bool appendArchives(std::string& target, const std::string& directory, std::string_view extension) {
     if (!pathExists(directory)) return false;
     std::vector<std::string> names;
@@ -255,6 +263,8 @@ bool appendArchives(std::string& target, const std::string& directory, std::stri
     }
     return true;
 }
+
+}  // namespace
 
 void joinModuleOptions(std::vector<std::string>& options) {
     for (size_t i = 0; i < options.size(); ++i) {
@@ -269,6 +279,10 @@ void joinModuleOptions(std::vector<std::string>& options) {
     }
 }
 
+namespace {
+
+// Replaces "@file" options by the options the runtime's jli.dll reads from the file; leaves them as they are
+// when that library or its functions are missing.
 void expandArgumentFiles(std::vector<std::string>& options) {
     const std::string& binDirectory = runtimeBinDirectory();
     logMessage(L"@ argument found %d %S", static_cast<int>(options.size()), binDirectory.c_str());
@@ -306,6 +320,8 @@ void expandArgumentFiles(std::vector<std::string>& options) {
     options = std::move(expanded);
     joinModuleOptions(options);
 }
+
+}  // namespace
 
 void removeJavaOptionVariables() {
     for (const char* name : kJavaOptionVariables) SetEnvironmentVariableA(name, nullptr);

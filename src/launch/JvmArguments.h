@@ -21,15 +21,8 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
 // ";". A mandatory entry that is missing ends the launcher.
 void appendClassPathEntries(int id, std::string& target);
 
-// Appends every directory\*.extension file, each followed by ";"; false when the directory does not exist.
-bool appendArchives(std::string& target, const std::string& directory, std::string_view extension);
-
 // Joins a module option given as two options ("--add-modules", "java.sql") into one ("--add-modules=java.sql").
 void joinModuleOptions(std::vector<std::string>& options);
-
-// Replaces "@file" options by the options the runtime's jli.dll reads from the file; leaves them as they are
-// when that library or its functions are missing.
-void expandArgumentFiles(std::vector<std::string>& options);
 
 // Removes _JAVA_OPTIONS, JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS from every view of the environment.
 void removeJavaOptionVariables();

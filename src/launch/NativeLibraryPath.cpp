@@ -7,13 +7,13 @@
 
 #include "common/Environment.h"
 #include "common/TextLists.h"
-#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "config/ConfigTables.h"
 #include "jvm/JvmLoader.h"
-#include "paths/LauncherVariables.h"
 #include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
 
 namespace vexlo {

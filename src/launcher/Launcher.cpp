@@ -4,8 +4,10 @@
 
 #include <algorithm>
 
+#include "common/CommandLine.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
+#include "config/MessageErrors.h"
 #include "extract/IncludedFiles.h"
 #include "instance/SingleInstance.h"
 #include "jvm/JvmSearch.h"
@@ -17,7 +19,6 @@
 #include "launcher/ProcessSettings.h"
 #include "log/Log.h"
 #include "paths/TempDirectories.h"
-#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 #include "service/ServiceControl.h"
 #include "service/ServiceRuntime.h"
@@ -52,11 +53,6 @@ int runServiceDispatcher() {
         logMessage(L"StartServiceCtrlDispatcher failed with error %d", static_cast<int>(GetLastError()));
     logMessage(L"StartServiceCtrlDispatcher returned");
     return 0;
-}
-
-BOOL WINAPI consoleControlHandler(DWORD) {
-    logMessage(L"ConsoleCtrlHandler event");
-    return TRUE;
 }
 
 unsigned installStartType() {
@@ -147,10 +143,7 @@ void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) 
     prepareNativeLibraryPath();
     // After the extraction, so that the values may name the launcher's temporary directory.
     applyServiceEnvironment();
-    if (restarted) {
-        logMessage(L"registering ConsoleCtrlHandler");
-        SetConsoleCtrlHandler(consoleControlHandler, TRUE);
-    }
+    if (restarted) outliveConsoleEvents();
     checkSingleInstance();
     if (!LoadDLL()) exitLauncher(1);
     if (!launchJvm(arguments)) exitLauncher(1);

@@ -6,9 +6,9 @@
 
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
-#include "paths/LauncherVariables.h"
 #include "jvm/SelectedRuntime.h"
 #include "log/Log.h"
+#include "paths/LauncherVariables.h"
 #include "paths/PathForms.h"
 
 namespace vexlo {

@@ -22,7 +22,7 @@ struct LogState {
     bool lockReady = false;
     bool initialised = false;
     std::wstring path;
-    FILE* stream = nullptr;
+    unique_cfile stream;  // open only while a line is written
     long long startMillis = 0;
 };
 
@@ -64,25 +64,25 @@ void activate(LogState& s) {
         s.path = formatWide(L"%sqdr_nlog_%d.log", dir.c_str(), i);
         if (i == 1000 || !logPathExists(s.path)) break;
     }
-    s.stream = _wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO);
+    s.stream.reset(_wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO));
     if (!s.stream) {
         s.path = L"c:\\qdr_nlog";
-        s.stream = _wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO);
+        s.stream.reset(_wfsopen(s.path.c_str(), L"w,ccs=UTF-8", _SH_DENYNO));
         if (!s.stream) return;
     }
     std::wstring exe = moduleFileName();
     time_t now = time(nullptr);
     const char* when = ctime(&now);
     // The runtime's own wide printf reads "%s" as 8-bit under libstdc++; our formatter keeps the wide rules.
-    fputws(formatWide(L"Started executable %s at %S\n", exe.c_str(), when ? when : "\n").c_str(), s.stream);
-    fflush(s.stream);
+    fputws(formatWide(L"Started executable %s at %S\n", exe.c_str(), when ? when : "\n").c_str(), s.stream.get());
+    fflush(s.stream.get());
     s.startMillis = nowMillis();
 }
 
 LogObserver observer = nullptr;
 
 void writeLine(bool isError, const wchar_t* format, va_list args) {
-    DWORD savedError = GetLastError();  // a log line must not change the error a caller reports next
+    LastErrorGuard keepError;  // a log line must not change the error a caller reports next
     LogState& s = state();
     if (!s.lockReady) {
         InitializeCriticalSection(&s.lock);
@@ -95,7 +95,7 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
         observer(isError, formatWideV(format, copy));
         va_end(copy);
     }
-    if (!s.path.empty() && !s.stream) s.stream = _wfsopen(s.path.c_str(), L"a,ccs=UTF-8", _SH_DENYNO);
+    if (!s.path.empty() && !s.stream) s.stream.reset(_wfsopen(s.path.c_str(), L"a,ccs=UTF-8", _SH_DENYNO));
     if (!s.initialised) activate(s);
     if (s.stream) {
         // Both times are cut to 32 bits; subtract without signed overflow when the low bits wrap.
@@ -104,12 +104,10 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
         fputws(formatWide(L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
                           text.c_str())
                    .c_str(),
-               s.stream);
-        fclose(s.stream);
-        s.stream = nullptr;
+               s.stream.get());
+        s.stream.reset();
     }
     LeaveCriticalSection(&s.lock);
-    SetLastError(savedError);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/CharApi.h"
 #include "common/ChildProcess.h"
 #include "common/Format.h"
 #include "common/ModuleFileName.h"
@@ -95,7 +96,19 @@ void computeExecutablePaths() {
     p.computed = true;
 }
 
+template <typename Char>
+std::optional<std::basic_string<Char>> directoryPart(const std::basic_string<Char>& path) {
+    std::vector<Char> buffer(kPathCapacity);
+    Char* filePart = nullptr;
+    DWORD n = charapi::getFullPathName(path.c_str(), kPathCapacity, buffer.data(), &filePart);
+    if (!fitsBuffer(n)) return std::nullopt;
+    return std::basic_string<Char>(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
+}
+
 }  // namespace
+
+std::optional<std::string> fullPathDirectory(const std::string& path) { return directoryPart(path); }
+std::optional<std::wstring> fullPathDirectory(const std::wstring& path) { return directoryPart(path); }
 
 unsigned fileApiCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
@@ -155,20 +168,9 @@ void initExecutableDirectories() {
     const std::string& ansi = executablePathAnsi();
     const std::wstring& wide = executablePathLong();
 
-    std::vector<char> ansiBuffer(kPathCapacity);
-    char* ansiFilePart = nullptr;
-    DWORD n = GetFullPathNameA(ansi.c_str(), kPathCapacity, ansiBuffer.data(), &ansiFilePart);
-    if (fitsBuffer(n)) {
-        d.ansi.assign(ansiBuffer.data(), ansiFilePart ? static_cast<size_t>(ansiFilePart - ansiBuffer.data()) : n);
-    }
+    if (auto directory = fullPathDirectory(ansi)) d.ansi = std::move(*directory);
     d.ansiWide = widenBytes(d.ansi);
-
-    std::vector<wchar_t> wideBuffer(kPathCapacity);
-    wchar_t* wideFilePart = nullptr;
-    DWORD m = GetFullPathNameW(wide.c_str(), kPathCapacity, wideBuffer.data(), &wideFilePart);
-    if (fitsBuffer(m)) {
-        d.longDir.assign(wideBuffer.data(), wideFilePart ? static_cast<size_t>(wideFilePart - wideBuffer.data()) : m);
-    }
+    if (auto directory = fullPathDirectory(wide)) d.longDir = std::move(*directory);
     d.computed = true;
 }
 

@@ -32,6 +32,11 @@ const std::string& exeDirAnsi();
 const std::wstring& exeDirAnsiWide();
 const std::wstring& exeDirLong();
 
+// The directory part (trailing backslash included) of the path made full by the system; none when the
+// full path does not fit the launcher's buffers.
+std::optional<std::string> fullPathDirectory(const std::string& path);
+std::optional<std::wstring> fullPathDirectory(const std::wstring& path);
+
 // Asks the command interpreter for the short form of a long path; none when it cannot give one.
 std::optional<std::string> shortPathViaShell(const std::wstring& longPath);
 

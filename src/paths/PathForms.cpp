@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
+#include "common/CharApi.h"
 #include "common/Handles.h"
 #include "common/TextLists.h"
 #include "log/Log.h"
@@ -27,24 +29,13 @@ bool isRelative(std::basic_string_view<Char> path) {
 
 
 // The directory part of a base file as GetFullPathName gives it, trailing backslash included.
-std::string directoryOfAnsi(std::string_view baseFile) {
-    std::string base(baseFile);
-    std::vector<char> buffer(kPathCapacity);
-    char* filePart = nullptr;
-    DWORD n = GetFullPathNameA(base.c_str(), kPathCapacity, buffer.data(), &filePart);
-    if (fitsBuffer(n)) return std::string(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
-    size_t cut = base.find_last_of("\\/");
-    return cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
-}
-
-std::wstring directoryOfWide(std::wstring_view baseFile) {
-    std::wstring base(baseFile);
-    std::vector<wchar_t> buffer(kPathCapacity);
-    wchar_t* filePart = nullptr;
-    DWORD n = GetFullPathNameW(base.c_str(), kPathCapacity, buffer.data(), &filePart);
-    if (fitsBuffer(n)) return std::wstring(buffer.data(), filePart ? static_cast<size_t>(filePart - buffer.data()) : n);
-    size_t cut = base.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? std::wstring() : base.substr(0, cut + 1);
+template <typename Char>
+std::basic_string<Char> directoryOf(std::basic_string_view<Char> baseFile) {
+    std::basic_string<Char> base(baseFile);
+    if (std::optional<std::basic_string<Char>> directory = fullPathDirectory(base)) return *directory;
+    static constexpr Char kSeparators[] = {Char('\\'), Char('/'), Char(0)};
+    size_t cut = base.find_last_of(kSeparators);
+    return cut == std::basic_string<Char>::npos ? std::basic_string<Char>() : base.substr(0, cut + 1);
 }
 
 template <typename Char>
@@ -59,6 +50,52 @@ bool isDriveRoot(std::basic_string_view<Char> path) {
 
 unsigned long long fileTimeValue(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+void lowerCasePath(std::string& path) { lowerCasePathAnsi(path); }
+void lowerCasePath(std::wstring& path) { lowerCasePathWide(path); }
+void collapsePathBackslashes(std::string& text, size_t start) { collapseBackslashesAnsi(text, start); }
+void collapsePathBackslashes(std::wstring& text, size_t start) { collapseBackslashes(text, start); }
+void logNoCanonicalPath(std::string_view path) {
+    logError(L"could not get canonical path for %S.", std::string(path).c_str());
+}
+void logNoCanonicalPath(std::wstring_view path) {
+    logError(L"could not get canonical path for %s.", std::wstring(path).c_str());
+}
+
+// `defaultBase` gives the directory a relative path is resolved against when there is no base file.
+template <typename Char, typename DefaultBase>
+void appendResolved(std::basic_string<Char>& target, std::basic_string_view<Char> path,
+                    std::basic_string_view<Char> baseFile, DefaultBase defaultBase) {
+    size_t mark = target.size();
+    if (isRelative(path)) target += baseFile.empty() ? std::basic_string<Char>(defaultBase()) : directoryOf(baseFile);
+    target += path;
+    collapsePathBackslashes(target, mark);
+}
+
+template <typename Char>
+std::basic_string<Char> canonicalOf(std::basic_string<Char> resolved, std::basic_string_view<Char> path,
+                                    bool keepCase) {
+    std::vector<Char> buffer(kPathCapacity);
+    DWORD n = charapi::getFullPathName(resolved.c_str(), kPathCapacity, buffer.data(), nullptr);
+    if (!fitsBuffer(n)) {
+        logNoCanonicalPath(path);
+        return resolved;
+    }
+    std::basic_string<Char> canonical(buffer.data(), n);
+    if (!keepCase) lowerCasePath(canonical);
+    collapsePathBackslashes(canonical, 0);
+    return canonical;
+}
+
+template <typename Char>
+bool findFileOf(std::basic_string_view<Char> path, unsigned long long* lastWriteTime) {
+    if (isDriveRoot(path)) return true;
+    charapi::FindData<Char> data;
+    unique_find find(charapi::findFirstFile(std::basic_string<Char>(path).c_str(), &data));
+    if (!find) return false;
+    if (lastWriteTime) *lastWriteTime = fileTimeValue(data.ftLastWriteTime);
+    return true;
 }
 
 }  // namespace
@@ -84,24 +121,12 @@ void lowerCasePathAnsi(std::string& path) {
 }
 
 void appendResolvedPath(std::string& target, std::string_view path, std::string_view baseFile) {
-    size_t mark = target.size();
-    if (isRelativePath(path)) target += baseFile.empty() ? exeDirAnsi() : directoryOfAnsi(baseFile);
-    target += path;
-    collapseBackslashesAnsi(target, mark);
+    appendResolved(target, path, baseFile, [] { return exeDirAnsi(); });
 }
 
 void appendResolvedPathWide(std::wstring& target, std::wstring_view path, bool useAnsiDir,
                             std::wstring_view baseFile) {
-    size_t mark = target.size();
-    if (isRelativePath(path)) {
-        if (!baseFile.empty()) {
-            target += directoryOfWide(baseFile);
-        } else {
-            target += useAnsiDir ? exeDirAnsiWide() : exeDirLong();
-        }
-    }
-    target += path;
-    collapseBackslashes(target, mark);
+    appendResolved(target, path, baseFile, [useAnsiDir] { return useAnsiDir ? exeDirAnsiWide() : exeDirLong(); });
 }
 
 std::string resolvePath(std::string_view path, std::string_view baseFile) {
@@ -117,31 +142,11 @@ std::wstring resolvePathWide(std::wstring_view path, bool useAnsiDir, std::wstri
 }
 
 std::string canonicalPathAnsi(std::string_view path, bool keepCase) {
-    std::string resolved = resolvePath(path);
-    std::vector<char> buffer(kPathCapacity);
-    DWORD n = GetFullPathNameA(resolved.c_str(), kPathCapacity, buffer.data(), nullptr);
-    if (!fitsBuffer(n)) {
-        logError(L"could not get canonical path for %S.", std::string(path).c_str());
-        return resolved;
-    }
-    std::string canonical(buffer.data(), n);
-    if (!keepCase) lowerCasePathAnsi(canonical);
-    collapseBackslashesAnsi(canonical, 0);
-    return canonical;
+    return canonicalOf(resolvePath(path), path, keepCase);
 }
 
 std::wstring canonicalPathWide(std::wstring_view path, bool useAnsiDir, bool keepCase) {
-    std::wstring resolved = resolvePathWide(path, useAnsiDir);
-    std::vector<wchar_t> buffer(kPathCapacity);
-    DWORD n = GetFullPathNameW(resolved.c_str(), kPathCapacity, buffer.data(), nullptr);
-    if (!fitsBuffer(n)) {
-        logError(L"could not get canonical path for %s.", std::wstring(path).c_str());
-        return resolved;
-    }
-    std::wstring canonical(buffer.data(), n);
-    if (!keepCase) lowerCasePathWide(canonical);
-    collapseBackslashes(canonical, 0);
-    return canonical;
+    return canonicalOf(resolvePathWide(path, useAnsiDir), path, keepCase);
 }
 
 void resolvePathList(std::string& target, std::string_view list,
@@ -156,23 +161,8 @@ void resolvePathList(std::string& target, std::string_view list,
     }
 }
 
-bool findFile(std::string_view path, unsigned long long* lastWriteTime) {
-    if (isDriveRoot(path)) return true;
-    WIN32_FIND_DATAA data;
-    unique_find find(FindFirstFileA(std::string(path).c_str(), &data));
-    if (!find) return false;
-    if (lastWriteTime) *lastWriteTime = fileTimeValue(data.ftLastWriteTime);
-    return true;
-}
-
-bool findFileWide(std::wstring_view path, unsigned long long* lastWriteTime) {
-    if (isDriveRoot(path)) return true;
-    WIN32_FIND_DATAW data;
-    unique_find find(FindFirstFileW(std::wstring(path).c_str(), &data));
-    if (!find) return false;
-    if (lastWriteTime) *lastWriteTime = fileTimeValue(data.ftLastWriteTime);
-    return true;
-}
+bool findFile(std::string_view path, unsigned long long* lastWriteTime) { return findFileOf(path, lastWriteTime); }
+bool findFileWide(std::wstring_view path, unsigned long long* lastWriteTime) { return findFileOf(path, lastWriteTime); }
 
 bool pathExists(std::string_view path) { return findFile(path, nullptr); }
 bool pathExistsWide(std::wstring_view path) { return findFileWide(path, nullptr); }

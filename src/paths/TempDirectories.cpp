@@ -8,18 +8,20 @@
 #include <ctime>
 #include <iterator>
 #include <optional>
+#include <type_traits>
 #include <vector>
 
 #include "common/Buffers.h"
+#include "common/CharApi.h"
 #include "common/Environment.h"
 #include "common/Format.h"
 #include "common/ProcAddress.h"
-#include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
+#include "config/ConfigTables.h"
+#include "config/MessageErrors.h"
 #include "log/Log.h"
 #include "paths/LogDirectory.h"
 #include "paths/PathForms.h"
-#include "config/MessageErrors.h"
 #include "process/LauncherState.h"
 
 namespace vexlo {
@@ -74,26 +76,24 @@ void seedProbeRandom() {
     srand(static_cast<unsigned>(static_cast<unsigned long long>(time(nullptr)) * GetCurrentProcessId()));
 }
 
-// A directory is usable when a fresh subdirectory can be created in it and then found.
-bool writeProbeAnsi(const std::string& dir) {
-    seedProbeRandom();
-    std::string probe = narrowAscii(formatWide(L"%d%d", static_cast<int>(GetCurrentProcessId()), rand()));
-    probe = dir + "\\vxltw" + probe;
-    RemoveDirectoryA(probe.c_str());
-    if (!CreateDirectoryA(probe.c_str(), nullptr)) return false;
-    bool usable = pathExists(probe);
-    RemoveDirectoryA(probe.c_str());
-    return usable;
+std::string probeName(const std::string& dir) {
+    return dir + "\\vxltw" + narrowAscii(formatWide(L"%d%d", static_cast<int>(GetCurrentProcessId()), rand()));
 }
+std::wstring probeName(const std::wstring& dir) {
+    return formatWide(L"%s\\vxltw%d%d", dir.c_str(), static_cast<int>(GetCurrentProcessId()), rand());
+}
+bool exists(const std::string& path) { return pathExists(path); }
+bool exists(const std::wstring& path) { return pathExistsWide(path); }
 
-bool writeProbeWide(const std::wstring& dir) {
+// A directory is usable when a fresh subdirectory can be created in it and then found.
+template <typename Char>
+bool writeProbe(const std::basic_string<Char>& dir) {
     seedProbeRandom();
-    std::wstring probe =
-        formatWide(L"%s\\vxltw%d%d", dir.c_str(), static_cast<int>(GetCurrentProcessId()), rand());
-    RemoveDirectoryW(probe.c_str());
-    if (!CreateDirectoryW(probe.c_str(), nullptr)) return false;
-    bool usable = pathExistsWide(probe);
-    RemoveDirectoryW(probe.c_str());
+    const std::basic_string<Char> probe = probeName(dir);
+    charapi::removeDirectory(probe.c_str());
+    if (!charapi::createDirectory(probe.c_str())) return false;
+    bool usable = exists(probe);
+    charapi::removeDirectory(probe.c_str());
     return usable;
 }
 
@@ -117,105 +117,77 @@ enum class Candidate {
     WindowsDir,
 };
 
-std::optional<std::string> windowsDirectoryAnsi() {
-    std::vector<char> buffer(kPathCapacity);
-    UINT n = GetWindowsDirectoryA(buffer.data(), kPathCapacity);
+template <typename Char>
+std::optional<std::basic_string<Char>> windowsDirectory() {
+    std::vector<Char> buffer(kPathCapacity);
+    UINT n = charapi::getWindowsDirectory(buffer.data(), kPathCapacity);
     if (!fitsBuffer(n)) return std::nullopt;
-    return std::string(buffer.data(), n);
+    return std::basic_string<Char>(buffer.data(), n);
 }
 
-std::optional<std::wstring> windowsDirectoryWide() {
-    std::vector<wchar_t> buffer(kPathCapacity);
-    UINT n = GetWindowsDirectoryW(buffer.data(), kPathCapacity);
+template <typename Char>
+std::optional<std::basic_string<Char>> tempPath() {
+    std::vector<Char> buffer(kPathCapacity);
+    DWORD n = charapi::getTempPath(kPathCapacity, buffer.data());
     if (!fitsBuffer(n)) return std::nullopt;
-    return std::wstring(buffer.data(), n);
+    return std::basic_string<Char>(buffer.data(), n);
 }
+
+HRESULT folderPath(const FolderFunctions& f, int folder, char* buffer) { return f.ansi(nullptr, folder, nullptr, 0, buffer); }
+HRESULT folderPath(const FolderFunctions& f, int folder, wchar_t* buffer) {
+    return f.wide(nullptr, folder, nullptr, 0, buffer);
+}
+
+// The 8-bit or the wide form of a literal, whichever the form being built needs.
+template <typename Char>
+constexpr const Char* literal(const char* ansi, const wchar_t* wide) {
+    if constexpr (std::is_same_v<Char, char>) {
+        return ansi;
+    } else {
+        return wide;
+    }
+}
+#define VEXLO_LITERAL(Char, text) literal<Char>(text, L##text)
 
 // A folder candidate: the shell folder, its "quandrel" subdirectory (created), then the last component.
-std::optional<std::string> folderAnsi(int folder, const char* leaf) {
+template <typename Char>
+std::optional<std::basic_string<Char>> shellFolder(int csidl, const Char* leaf) {
     const FolderFunctions& f = folderFunctions();
     if (!f.ansi || !f.wide) return std::nullopt;
-    char buffer[MAX_PATH + 1] = {};
-    if (f.ansi(nullptr, folder, nullptr, 0, buffer) != 0 || buffer[0] == '\0') return std::nullopt;
-    std::string path = std::string(buffer) + "\\quandrel";
-    CreateDirectoryA(path.c_str(), nullptr);
+    Char buffer[MAX_PATH + 1] = {};
+    if (folderPath(f, csidl, buffer) != 0 || buffer[0] == Char(0)) return std::nullopt;
+    std::basic_string<Char> path = std::basic_string<Char>(buffer) + VEXLO_LITERAL(Char, "\\quandrel");
+    charapi::createDirectory(path.c_str());
     return path + leaf;
 }
 
-std::optional<std::wstring> folderWide(int folder, const wchar_t* leaf) {
-    const FolderFunctions& f = folderFunctions();
-    if (!f.ansi || !f.wide) return std::nullopt;
-    wchar_t buffer[MAX_PATH + 1] = {};
-    if (f.wide(nullptr, folder, nullptr, 0, buffer) != 0 || buffer[0] == L'\0') return std::nullopt;
-    std::wstring path = std::wstring(buffer) + L"\\quandrel";
-    CreateDirectoryW(path.c_str(), nullptr);
-    return path + leaf;
-}
 
-std::optional<std::string> candidateAnsi(Candidate c) {
+template <typename Char>
+std::optional<std::basic_string<Char>> candidate(Candidate c) {
     switch (c) {
-        case Candidate::LocalAppData: return folderAnsi(CSIDL_LOCAL_APPDATA, "\\t");
-        case Candidate::TempPath: {
-            std::vector<char> buffer(kPathCapacity);
-            DWORD n = GetTempPathA(kPathCapacity, buffer.data());
-            if (!fitsBuffer(n)) return std::nullopt;
-            return std::string(buffer.data(), n);
-        }
+        case Candidate::LocalAppData: return shellFolder(CSIDL_LOCAL_APPDATA, VEXLO_LITERAL(Char, "\\t"));
+        case Candidate::TempPath: return tempPath<Char>();
         case Candidate::UserProfile: {
-            auto profile = environmentValue("USERPROFILE", kPathCapacity);
+            auto profile = environmentValue(VEXLO_LITERAL(Char, "USERPROFILE"), kPathCapacity);
             if (!profile) return std::nullopt;
-            return *profile + "\\AppData\\Local\\Temp";
+            return *profile + VEXLO_LITERAL(Char, "\\AppData\\Local\\Temp");
         }
         case Candidate::HomeDrivePath: {
-            auto drive = environmentValue("HOMEDRIVE", kPathCapacity);
+            auto drive = environmentValue(VEXLO_LITERAL(Char, "HOMEDRIVE"), kPathCapacity);
             if (!drive) return std::nullopt;
-            auto path = environmentValue("HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
+            auto path = environmentValue(VEXLO_LITERAL(Char, "HOMEPATH"), kPathCapacity - drive->size());
             if (!path) return std::nullopt;
             return *drive + *path;
         }
-        case Candidate::CommonAppData: return folderAnsi(CSIDL_COMMON_APPDATA, "\\temp");
+        case Candidate::CommonAppData: return shellFolder(CSIDL_COMMON_APPDATA, VEXLO_LITERAL(Char, "\\temp"));
         case Candidate::WindowsTemp: {
-            auto windows = windowsDirectoryAnsi();
+            auto windows = windowsDirectory<Char>();
             if (!windows) return std::nullopt;
-            return *windows + "\\temp";
+            return *windows + VEXLO_LITERAL(Char, "\\temp");
         }
-        case Candidate::CTemp: return std::string("c:\\temp");
-        case Candidate::CTmp: return std::string("c:\\tmp");
-        case Candidate::WindowsDir: return windowsDirectoryAnsi();
-    }
-    return std::nullopt;
-}
-
-std::optional<std::wstring> candidateWide(Candidate c) {
-    switch (c) {
-        case Candidate::LocalAppData: return folderWide(CSIDL_LOCAL_APPDATA, L"\\t");
-        case Candidate::TempPath: {
-            std::vector<wchar_t> buffer(kPathCapacity);
-            DWORD n = GetTempPathW(kPathCapacity, buffer.data());
-            if (!fitsBuffer(n)) return std::nullopt;
-            return std::wstring(buffer.data(), n);
-        }
-        case Candidate::UserProfile: {
-            auto profile = environmentValue(L"USERPROFILE", kPathCapacity);
-            if (!profile) return std::nullopt;
-            return *profile + L"\\AppData\\Local\\Temp";
-        }
-        case Candidate::HomeDrivePath: {
-            auto drive = environmentValue(L"HOMEDRIVE", kPathCapacity);
-            if (!drive) return std::nullopt;
-            auto path = environmentValue(L"HOMEPATH", static_cast<DWORD>(kPathCapacity - drive->size()));
-            if (!path) return std::nullopt;
-            return *drive + *path;
-        }
-        case Candidate::CommonAppData: return folderWide(CSIDL_COMMON_APPDATA, L"\\temp");
-        case Candidate::WindowsTemp: {
-            auto windows = windowsDirectoryWide();
-            if (!windows) return std::nullopt;
-            return *windows + L"\\temp";
-        }
-        case Candidate::CTemp: return std::wstring(L"c:\\temp");
-        case Candidate::CTmp: return std::wstring(L"c:\\tmp");
-        case Candidate::WindowsDir: return windowsDirectoryWide();
+        case Candidate::CTemp: return std::basic_string<Char>(VEXLO_LITERAL(Char, "c:\\temp"));
+        case Candidate::CTmp: return std::basic_string<Char>(VEXLO_LITERAL(Char, "c:\\tmp"));
+        case Candidate::WindowsDir: return windowsDirectory<Char>();
     }
     return std::nullopt;
 }
@@ -242,13 +214,13 @@ void removeLauncherTempDirectory() {
 
 Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
     Outcome outcome;
-    auto ansi = candidateAnsi(row.candidate);
+    auto ansi = candidate<char>(row.candidate);
     if (!ansi) return outcome;
     bool bang = false;
     bool usable = tempDirUsableAnsi(*ansi, row.create, row.requireLong, row.preferLong && preferLong, bang);
     outcome.bang = bang;
     if (!usable) return outcome;
-    auto wide = candidateWide(row.candidate);
+    auto wide = candidate<wchar_t>(row.candidate);
     if (!wide) return outcome;
     usable = tempDirUsableWide(*wide, row.create, row.requireLong, bang);
     outcome.bang = outcome.bang || bang;
@@ -291,7 +263,7 @@ bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool pr
             }
         }
     }
-    return writeProbeAnsi(path);
+    return writeProbe(path);
 }
 
 bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bool& bang) {
@@ -308,12 +280,12 @@ bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bo
                    static_cast<int>(path.size()));
         return false;
     }
-    if (!checkLong) return writeProbeWide(path);
+    if (!checkLong) return writeProbe(path);
 
     std::vector<wchar_t> buffer(kPathCapacity);
     DWORD n = GetLongPathNameW(path.c_str(), buffer.data(), kPathCapacity);
     // Without a long form there is nothing more to check, as in the 8-bit test.
-    if (!fitsBuffer(n)) return writeProbeWide(path);
+    if (!fitsBuffer(n)) return writeProbe(path);
     std::wstring longForm(buffer.data(), n);
     bang = hasBang(longForm);
     if (bang || longForm.find(L'?') != std::wstring::npos) return false;
@@ -322,9 +294,12 @@ bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bo
                    longForm.c_str(), static_cast<int>(longForm.size()));
         return false;
     }
-    return writeProbeWide(path);
+    return writeProbe(path);
 }
 
+namespace {
+
+// The search over the fixed candidate list; true when a directory was chosen (both forms set).
 bool findTempDirectory() {
     TempDirectoryState& s = tempState();
     s = TempDirectoryState{};
@@ -366,6 +341,8 @@ bool findTempDirectory() {
     s = TempDirectoryState{};
     return false;
 }
+
+}  // namespace
 
 std::string getTempDirectory() {
     if (!tempState().chosen && !findTempDirectory()) fatalMessageError(ids::kMsgNoTempDirectory);

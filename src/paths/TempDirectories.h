@@ -17,9 +17,6 @@ extern std::string launcherTempDir;
 std::string getTempDirectory();
 std::wstring getTempDirectoryWide(bool required);
 
-// The search over the fixed candidate list; true when a directory was chosen (both forms set).
-bool findTempDirectory();
-
 // A path has a bang when it contains "!\" or ends in "!"; such a directory is never used.
 bool hasBang(std::string_view path);
 bool hasBang(std::wstring_view path);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "log/Log.h"
+
 namespace vexlo {
 
 bool serviceFlag = false;
@@ -13,7 +15,17 @@ std::vector<std::wstring> argumentList;
 
 namespace {
 void (*exitCleanup)() = nullptr;
+
+BOOL WINAPI logConsoleEvent(DWORD) {
+    logMessage(L"ConsoleCtrlHandler event");
+    return TRUE;
+}
 }  // namespace
+
+void outliveConsoleEvents() {
+    logMessage(L"registering ConsoleCtrlHandler");
+    SetConsoleCtrlHandler(logConsoleEvent, TRUE);
+}
 
 void setExitCleanup(void (*cleanup)()) { exitCleanup = cleanup; }
 

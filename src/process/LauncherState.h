@@ -21,6 +21,10 @@ inline constexpr wchar_t kRestartMarker[] = L"__qdr_restart";
 // Runs the registered clean-up (the launcher temporary directory's removal) and ends the process.
 [[noreturn]] void exitLauncher(int exitCode);
 
+// Registers a console event handler that logs each event and keeps the process running, so that the child
+// or the runtime decides how a Ctrl+C or a closed console ends the work.
+void outliveConsoleEvents();
+
 // The owner of what must not outlive a failed launch registers its removal here; the last one registered runs.
 void setExitCleanup(void (*cleanup)());
 

@@ -359,21 +359,20 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     serviceLog(L"child started: process id %d, command line %s", static_cast<int>(created.dwProcessId),
                commandLine.c_str());
 
-    // The consumer owns the read end from here on.
-    HANDLE outputPipe = outputRead.release();
-    unique_handle consumer(CreateThread(nullptr, 0, consumeChildOutput, outputPipe, 0, nullptr));
-    if (!consumer) {
+    unique_handle consumer(CreateThread(nullptr, 0, consumeChildOutput, outputRead.get(), 0, nullptr));
+    if (consumer) {
+        outputRead.release();  // the consumer owns the read end from here on
+    } else {
         // Without a reader the child would block on a full pipe; closed, its writes fail instead.
         logError(L"could not start the output consumer (%d)", static_cast<int>(GetLastError()));
-        CloseHandle(outputPipe);
+        outputRead.reset();
     }
     reportStatus(StatusChange::running);
     reportServiceEvent(serviceName, EventKind::information,
                        formatWide(L"The service '%s' started (process id %d).", serviceName.c_str(),
                                   static_cast<int>(created.dwProcessId)));
 
-    logMessage(L"registering ConsoleCtrlHandler");
-    SetConsoleCtrlHandler(consoleEventHandler, TRUE);
+    outliveConsoleEvents();
 
     bool killed = waitForChildEnd(process.get(), job.get());
     DWORD exitCode = 0;
@@ -465,11 +464,6 @@ DWORD readServicePriority() {
     }
     logMessage(L"using priority %d", static_cast<int>(value));
     return value;
-}
-
-BOOL WINAPI consoleEventHandler(DWORD) {
-    logMessage(L"ConsoleCtrlHandler event");
-    return TRUE;
 }
 
 }  // namespace vexlo

@@ -24,7 +24,6 @@ void sendShutdown(unsigned char code);
 DWORD WINAPI consumeChildOutput(LPVOID outputPipe);
 // The priority class the child is created with.
 DWORD readServicePriority();
-BOOL WINAPI consoleEventHandler(DWORD event);
 
 // How the child's part of the service main ended.
 enum class ChildRun {

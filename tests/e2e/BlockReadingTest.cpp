@@ -3,6 +3,7 @@
 #include <random>
 
 #include "LauncherFixture.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::e2e::show;
@@ -67,10 +68,10 @@ Layout layoutOf(const std::vector<uint8_t>& b) {
 
 pack::Block validBlock() {
     pack::Block b;
-    b.set(101, "VexloDamagedNoSuchService").set(2001, "e").set(1000, "Damaged title");
+    b.set(ids::kServiceName, "VexloDamagedNoSuchService").set(ids::kLauncherKind, "e").set(ids::kMsgErrorTitle, "Damaged title");
     for (int id : {3, 17, 4242, 10001, 20000}) b.set(id, "value of " + std::to_string(id));
     b.set(5, "");
-    b.message(1000, u"Fehler").message(1016, u"No Java {0}").message(1010, u"").message(7, u"\u65e5\u672c");
+    b.message(ids::kMsgErrorTitle, u"Fehler").message(ids::kMsgNoJvmFound, u"No Java {0}").message(ids::kMsgMainClassNotFound, u"").message(7, u"\u65e5\u672c");
     b.group("en", {{1000, u"Error"}, {1016, u"No runtime {0}"}});
     b.group("de", {{1016, u"Kein Java {0}"}});
     b.group("", {{1010, u"Main class"}});
@@ -175,7 +176,7 @@ TEST_F(BlockReading, HeaderFieldsAreIgnored) {
 
 TEST_F(BlockReading, FailureLateInTheFirstPassUsesTheConfiguredTitle) {
     pack::Block b;
-    b.set(1000, "Configured title").set(101, "cut here");
+    b.set(ids::kMsgErrorTitle, "Configured title").set(ids::kServiceName, "cut here");
     std::vector<uint8_t> bytes = pack::serializeBlock(b);
     // Keep the configuration entries but the value's last byte.
     Layout l = layoutOf(bytes);
@@ -189,7 +190,7 @@ TEST_F(BlockReading, FailureLateInTheFirstPassUsesTheConfiguredTitle) {
 
 TEST_F(BlockReading, FailureInTheSecondPassUsesTheMessageTitleReadSoFar) {
     pack::Block b;
-    b.set(1000, "Configured title").message(1000, u"Message title").message(1010, u"cut here");
+    b.set(ids::kMsgErrorTitle, "Configured title").message(ids::kMsgErrorTitle, u"Message title").message(ids::kMsgMainClassNotFound, u"cut here");
     std::vector<uint8_t> bytes = pack::serializeBlock(b);
     Layout l = layoutOf(bytes);
     bytes.resize(l.counts[2] - 1);

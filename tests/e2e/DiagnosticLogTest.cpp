@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "LauncherFixture.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::e2e::show;
@@ -13,7 +14,7 @@ class DiagnosticLog : public e2e::LauncherFixture {
 protected:
     std::wstring exe() {
         pack::Block b;
-        b.set(101, "VexloLogNoSuchService");
+        b.set(ids::kServiceName, "VexloLogNoSuchService");
         return launcher(b, L"logged.exe");
     }
 

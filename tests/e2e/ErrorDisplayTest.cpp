@@ -1,6 +1,7 @@
 // How a fatal error reaches the user: console or message box, the log path added, and the user's language.
 // The error used is the one every launch without a Java runtime ends in: message 1016 with the detail "64".
 #include "LauncherFixture.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::e2e::show;
@@ -11,9 +12,9 @@ class ErrorDisplay : public e2e::LauncherFixture {
 protected:
     pack::Block block(const char* executableType = nullptr) {
         pack::Block b;
-        b.set(101, "VexloErrorNoSuchService").set(1000, "Configured title");
-        if (executableType) b.set(107, executableType);
-        b.message(1016, u"No Java runtime ({0}) \u00e9");
+        b.set(ids::kServiceName, "VexloErrorNoSuchService").set(ids::kMsgErrorTitle, "Configured title");
+        if (executableType) b.set(ids::kExecutableType, executableType);
+        b.message(ids::kMsgNoJvmFound, u"No Java runtime ({0}) \u00e9");
         return b;
     }
 };
@@ -78,8 +79,8 @@ protected:
 
     std::wstring exe() {
         pack::Block b;
-        b.set(101, "VexloLanguageNoSuchService");
-        b.message(1016, u"No Java {0}").message(1010, u"Main class");
+        b.set(ids::kServiceName, "VexloLanguageNoSuchService");
+        b.message(ids::kMsgNoJvmFound, u"No Java {0}").message(ids::kMsgMainClassNotFound, u"Main class");
         b.group("de", {{1016, u"Kein Java {0} (de)"}, {1010, u"Hauptklasse"}});
         b.group("fr", {{1016, u"Pas de Java {0}"}});
         b.group("de_DE", {{1016, u"Kein Java {0} (de_DE)"}});

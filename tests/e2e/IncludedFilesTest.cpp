@@ -6,6 +6,7 @@
 #include "common/Handles.h"
 #include "StandinRuntimes.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::e2e::show;
@@ -20,8 +21,8 @@ std::string pattern(size_t size) {
 
 pack::Block withFiles(const std::string& list, const std::vector<std::string>& files, int count = -1) {
     pack::Block block;
-    block.message(1009, "Launch failed ({0})").message(1016, "No Java {0}");
-    block.set(2002, std::to_string(count < 0 ? static_cast<int>(files.size()) : count)).set(2003, list);
+    block.message(ids::kMsgLaunchFailed, "Launch failed ({0})").message(ids::kMsgNoJvmFound, "No Java {0}");
+    block.set(ids::kIncludedFileCount, std::to_string(count < 0 ? static_cast<int>(files.size()) : count)).set(ids::kIncludedFilePaths, list);
     for (const std::string& file : files) block.include(file);
     return block;
 }
@@ -211,7 +212,7 @@ TEST_F(IncludedFilesE2E, TheVirtualMachineIsToldWhereTheFilesAre) {
     const std::wstring rt = runtimes.path() + L"\\jre";
     test::layOutRuntime(rt);
     pack::Block block = test::searchBlock();
-    block.set(128, "A" + test::wideToUtf8(rt)).set(2002, "3").set(2003, "conf\\app.properties;app.jar;empty.txt");
+    block.set(ids::kSearchSequence, "A" + test::wideToUtf8(rt)).set(ids::kIncludedFileCount, "3").set(ids::kIncludedFilePaths, "conf\\app.properties;app.jar;empty.txt");
     const std::string jar = pattern(12001);
     block.include("name=value").include(jar).include("");
     const std::wstring exe = launcher(block);

@@ -10,6 +10,7 @@
 
 #include "StandinRuntimes.h"
 #include "common/Handles.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -28,12 +29,12 @@ protected:
 
     pack::Block block() const {
         pack::Block b = searchBlock();
-        b.set(128, "A" + wideToUtf8(rt_));
-        b.message(1006, "Missing path {0}");
-        b.message(1008, "Variable {0} not set");
-        b.message(1009, "Launch failed ({0})");
-        b.message(1010, "Main class missing");
-        b.message(1011, "Main method missing");
+        b.set(ids::kSearchSequence, "A" + wideToUtf8(rt_));
+        b.message(ids::kMsgMandatoryPathMissing, "Missing path {0}");
+        b.message(ids::kMsgMandatoryPathVariableUnset, "Variable {0} not set");
+        b.message(ids::kMsgLaunchFailed, "Launch failed ({0})");
+        b.message(ids::kMsgMainClassNotFound, "Main class missing");
+        b.message(ids::kMsgMainMethodNotFound, "Main method missing");
         return b;
     }
     void script(const std::string& text) const { writeFileBytes(rt_ + L"\\bin\\server\\script.txt", text); }
@@ -75,7 +76,7 @@ void expectInOrder(const LogContent& log, const std::vector<std::wstring>& prefi
 
 TEST_F(JvmLaunchE2E, CompleteLaunchHandsTheOptionsAndArgumentsOverAndDestroysTheVm) {
     pack::Block b = block();
-    b.set(123, "-Xmx256m \"-Dname=a b\"");
+    b.set(ids::kVmOptions, "-Xmx256m \"-Dname=a b\"");
     const std::wstring exe = makeLauncher(app_.path(), L"app.exe", b);
     LaunchResult r = run(exe, {L"-run", L"a", L"Grüße", L"日本", L"two words"});
 
@@ -107,8 +108,8 @@ TEST_F(JvmLaunchE2E, CompleteLaunchHandsTheOptionsAndArgumentsOverAndDestroysThe
 
 TEST_F(JvmLaunchE2E, JOptionsAreVmOptionsAndTheLocaleOptionIsNoProgramArgument) {
     pack::Block b = block();
-    b.set(125, "1");
-    b.set(124, "c \"d e\"");
+    b.set(ids::kJOptionsAreVmOptions, "1");
+    b.set(ids::kApplicationArguments, "c \"d e\"");
     const std::wstring exe = makeLauncher(app_.path(), L"app.exe", b);
     LaunchResult r = run(exe, {L"-run", L"-J-Xmx1g", L"a", L"-Dsun.locale.formatasdefault=true", L"b"});
     EXPECT_EQ(r.run.exitCode, 0u) << r.recordText();
@@ -128,13 +129,13 @@ TEST_F(JvmLaunchE2E, RestartedChildGetsItsArgumentsWithoutTheProgramPathAndServi
 
 TEST_F(JvmLaunchE2E, RuntimeArgumentsFromTheConfiguration) {
     pack::Block b = block();
-    b.set(133, "1");
-    b.set(122, "app.mod/com.example.Main");
-    b.set(102, "1");
-    b.set(103, "$APP\\x");
-    b.set(104, "1");
-    b.set(105, "sub\\..\\conf");
-    b.set(106, "1");
+    b.set(ids::kModuleMode, "1");
+    b.set(ids::kMainClass, "app.mod/com.example.Main");
+    b.set(ids::kUseRuntimeArgument2, "1");
+    b.set(ids::kRuntimeArgument2Path, "$APP\\x");
+    b.set(ids::kUseRuntimeArgument3, "1");
+    b.set(ids::kRuntimeArgument3Path, "sub\\..\\conf");
+    b.set(ids::kRuntimeArgument4, "1");
     LaunchResult r = run(b);
     EXPECT_EQ(r.run.exitCode, 0u) << r.recordText();
     std::vector<std::string> args = r.recorded("main-arg|");
@@ -193,7 +194,7 @@ TEST_F(JvmLaunchE2E, LaunchThreadReservesTheStackTheXssOptionsAskFor) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options);
         pack::Block b = block();
-        b.set(123, c.options);
+        b.set(ids::kVmOptions, c.options);
         const std::wstring exe = makeLauncher(app_.path(), L"app.exe", b);
         LaunchResult r = run(exe);
         EXPECT_TRUE(logHas(r.log, L"used stack size " + std::to_wstring(c.logged))) << wideToUtf8(r.log.text);
@@ -271,7 +272,7 @@ TEST_F(JvmLaunchE2E, ExceptionTextComesFromObjectsToStringAndTheExceptionIsClear
 
 TEST_F(JvmLaunchE2E, MandatoryClassPathEntriesEndTheLaunchBeforeCreation) {
     pack::Block missing = block();
-    missing.set(121, "A1" + wideToUtf8(app_.path()) + "\\missing.jar");
+    missing.set(ids::kClassPath, "A1" + wideToUtf8(app_.path()) + "\\missing.jar");
     LaunchResult r = run(missing);
     EXPECT_EQ(r.run.exitCode, 1u);
     EXPECT_NE(r.run.err.find("Missing path " + wideToUtf8(app_.path()) + "\\missing.jar"), std::string::npos)
@@ -279,7 +280,7 @@ TEST_F(JvmLaunchE2E, MandatoryClassPathEntriesEndTheLaunchBeforeCreation) {
     EXPECT_TRUE(r.recorded("JNI_CreateJavaVM|").empty());
 
     pack::Block variable = block();
-    variable.set(121, "E1VEXLO_TEST_UNSET_CLASSPATH");
+    variable.set(ids::kClassPath, "E1VEXLO_TEST_UNSET_CLASSPATH");
     r = run(variable);
     EXPECT_EQ(r.run.exitCode, 1u);
     EXPECT_NE(r.run.err.find("Variable VEXLO_TEST_UNSET_CLASSPATH not set"), std::string::npos) << r.run.err;
@@ -303,15 +304,15 @@ TEST_F(JvmLaunchE2E, ModuleNamePropertyIsTheLongPathWhileTheOptionHeldThe8BitOne
 
 TEST_F(JvmLaunchE2E, SplashConfigurationIsCalledWithTheConfiguredValues) {
     pack::Block b = block();
-    b.set(108, "1");
-    b.set(163, "1");
-    b.set(10111, "splash.png");
-    b.set(10109, "5");
-    b.set(10110, "6");
-    b.set(10114, "Loading");
-    b.set(10113, "7");
-    b.set(10115, "8");
-    b.set(10122, "9");
+    b.set(ids::kSplashConfig, "1");
+    b.set(ids::kSplashSecondFlag, "1");
+    b.set(ids::kSplashText1, "splash.png");
+    b.set(ids::kSplashText1Number1, "5");
+    b.set(ids::kSplashText1Number2, "6");
+    b.set(ids::kSplashText2, "Loading");
+    b.set(ids::kSplashText2Number1, "7");
+    b.set(ids::kSplashText2Number2, "8");
+    b.set(ids::kSplashText4Number2, "9");
     LaunchResult r = run(b);
     EXPECT_EQ(r.run.exitCode, 0u) << r.recordText();
     EXPECT_EQ(r.recorded("call|com/vexlo/runtime/WinLauncher.initAwtSplashConfig|"),
@@ -328,8 +329,8 @@ TEST_F(JvmLaunchE2E, SplashConfigurationIsCalledWithTheConfiguredValues) {
 TEST_F(JvmLaunchE2E, InstallerKindUsesItsClassesAndRegistersItsHelperLibrary) {
     TempDir install{L"inst"};
     pack::Block b = block();
-    b.set(2001, "i");
-    b.set(10003, wideToUtf8(install.path()));
+    b.set(ids::kLauncherKind, "i");
+    b.set(ids::kApplicationDirectory, wideToUtf8(install.path()));
     const std::wstring helper = install.path() + L"\\.quandrel\\qdrinst.dll";
     const std::string common = "com/quandrel/runtime/installer/platform/win32/Common";
 

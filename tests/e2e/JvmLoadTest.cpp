@@ -7,6 +7,7 @@
 
 #include "StandinRuntimes.h"
 #include "common/Handles.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -28,7 +29,7 @@ TEST_F(JvmLoadE2E, ServerLibraryLoadsWithItsBinDirectoryInFrontOfPath) {
     const std::wstring rt = home(L"jre17");
     layOutRuntime(rt);
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
+    block.set(ids::kSearchSequence, entry('A', rt));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring bin = lower(rt) + L"\\bin";
@@ -50,7 +51,7 @@ TEST_F(JvmLoadE2E, ClientLibraryLoadsAfterTheMissingServerOne) {
     const std::wstring rt = home(L"client");
     layOutRuntime(rt, {.jvmDirs = {L"bin\\client"}});
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
+    block.set(ids::kSearchSequence, entry('A', rt));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring bin = lower(rt) + L"\\bin";
@@ -71,7 +72,7 @@ TEST_F(JvmLoadE2E, LibraryThatFailsToLoadIsLoggedAndTheNextSubdirectoryTried) {
     CreateDirectoryW((rt + L"\\bin\\server").c_str(), nullptr);
     ASSERT_TRUE(writeFileBytes(rt + L"\\bin\\server\\jvm.dll", "not a library"));
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
+    block.set(ids::kSearchSequence, entry('A', rt));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring bin = lower(rt) + L"\\bin";
@@ -88,8 +89,8 @@ TEST_F(JvmLoadE2E, ConfiguredSubdirectoryIsTriedFirst) {
     const std::wstring rt = home(L"hot");
     layOutRuntime(rt, {.jvmDirs = {L"bin\\server", L"bin\\hotspot"}});
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
-    block.set(152, "hotspot");
+    block.set(ids::kSearchSequence, entry('A', rt));
+    block.set(ids::kJvmSubdirectory, "hotspot");
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring bin = lower(rt) + L"\\bin";
@@ -104,7 +105,7 @@ TEST_F(JvmLoadE2E, JdkWithItsLibraryOnlyBelowJreLoadsThroughTheFallback) {
     const std::wstring jdk = home(L"jdk8");
     layOutRuntime(jdk, {.version = "1.8.0_202", .jvmDirs = {L"jre\\bin\\server"}});
     pack::Block block = searchBlock();
-    block.set(128, entry('A', jdk));
+    block.set(ids::kSearchSequence, entry('A', jdk));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring bin = lower(jdk) + L"\\bin";
@@ -132,7 +133,7 @@ TEST_F(JvmLoadE2E, VariableEntryWhoseLibraryDoesNotLoadNamesTheVariable) {
     const std::wstring rt = home(L"nolib");
     layOutRuntime(rt, {.jvmDirs = {}});
     pack::Block block = searchBlock();
-    block.set(128, "EMY_RUNTIME");
+    block.set(ids::kSearchSequence, "EMY_RUNTIME");
     LaunchResult r = launchRun(launcher(block), temp_, {{L"MY_RUNTIME", rt}});
 
     EXPECT_EQ(r.run.exitCode, 1u);
@@ -148,7 +149,7 @@ TEST_F(JvmLoadE2E, DirectoryEntriesThatDoNotLoadLeavePathAsItWas) {
     layOutRuntime(home(L"broken2"), {.jvmDirs = {}});
     layOutRuntime(home(L"good"));
     pack::Block block = searchBlock();
-    block.set(128, entry('A', home(L"broken1")) + ";" + entry('A', home(L"broken2")) + ";" + entry('A', home(L"good")));
+    block.set(ids::kSearchSequence, entry('A', home(L"broken1")) + ";" + entry('A', home(L"broken2")) + ";" + entry('A', home(L"good")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     // The PATH that the native library step left behind ...
@@ -169,7 +170,7 @@ TEST_F(JvmLoadE2E, DirectoryEntriesThatDoNotLoadLeavePathAsItWas) {
 TEST_F(JvmLoadE2E, DirectoryEntryThatDoesNotLoadNamesTheExpandedLocation) {
     layOutRuntime(app_.path() + L"\\jre", {.jvmDirs = {}});
     pack::Block block = searchBlock();
-    block.set(128, "R%VEXLO_EXEDIR%jre");
+    block.set(ids::kSearchSequence, "R%VEXLO_EXEDIR%jre");
     LaunchResult r = launchRun(launcher(block), temp_);
 
     EXPECT_EQ(r.run.exitCode, 1u);
@@ -183,7 +184,7 @@ TEST_F(JvmLoadE2E, LibraryWithoutCreateJavaVMIsReported) {
     const std::wstring rt = home(L"noexport");
     layOutRuntime(rt, {.exportsCreateJavaVM = false});
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
+    block.set(ids::kSearchSequence, entry('A', rt));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     EXPECT_EQ(r.run.exitCode, 1u);
@@ -198,7 +199,7 @@ TEST_F(JvmLoadE2E, SearchPathRuntimeLoadsAndItsFailureShowsMessage1016) {
     const std::wstring good = home(L"onpath");
     layOutRuntime(good);
     pack::Block block = searchBlock();
-    block.set(128, "S");
+    block.set(ids::kSearchSequence, "S");
     const std::wstring path = good + L"\\bin;C:\\windows\\system32;C:\\windows";
     LaunchResult r = launchRun(launcher(block), temp_, {{L"PATH", path}});
     EXPECT_TRUE(logHas(r.log, L"Trying " + lower(good) + L"\\bin\\server\\jvm.dll (exists 1)"))
@@ -218,8 +219,8 @@ TEST_F(JvmLoadE2E, NativeLibraryDirectoriesGoInFrontOfPath) {
     layOutRuntime(rt);
     const std::string oldPath = "C:\\windows\\system32;C:\\windows";
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
-    block.set(10004, "lib;bin\\native");
+    block.set(ids::kSearchSequence, entry('A', rt));
+    block.set(ids::kNativeLibraryDirectories, "lib;bin\\native");
     LaunchResult r = launchRun(launcher(block), temp_, {{L"PATH", utf8ToWide(oldPath)}});
 
     const std::string x = wideToUtf8(app_.path());
@@ -237,9 +238,9 @@ TEST_F(JvmLoadE2E, DllDirectoriesAreRegisteredOnlyWhenConfigured) {
     layOutRuntime(home(L"broken"), {.jvmDirs = {}});
     layOutRuntime(home(L"good"));
     pack::Block block = searchBlock();
-    block.set(128, entry('A', home(L"broken")) + ";" + entry('A', home(L"good")));
-    block.set(10004, "lib;bin\\native");
-    block.set(154, "1");
+    block.set(ids::kSearchSequence, entry('A', home(L"broken")) + ";" + entry('A', home(L"good")));
+    block.set(ids::kNativeLibraryDirectories, "lib;bin\\native");
+    block.set(ids::kAddDllDirectories, "1");
     LaunchResult r = launchRun(launcher(block), temp_);
 
     const std::wstring x = app_.path();
@@ -279,7 +280,7 @@ TEST_F(JvmLoadE2E, UcrtbaseIsPreloadedOnlyOnSystemsBeforeWindows10) {
     layOutRuntime(rt);
     copyStandin(L"standin_jvm_noexport.dll", rt + L"\\bin\\ucrtbase.dll");
     pack::Block block = searchBlock();
-    block.set(128, entry('A', rt));
+    block.set(ids::kSearchSequence, entry('A', rt));
     const std::wstring win7Exe = makeLauncher(app_.path(), L"ucrt7.exe", block);
     const std::wstring win10Exe = makeLauncher(app_.path(), L"ucrt10.exe", block);
 
@@ -299,8 +300,8 @@ TEST_F(JvmLoadE2E, ExtractionAndTheGuardComeBeforeTheSearch) {
     const std::wstring rt = home(L"steps");
     layOutRuntime(rt);
     pack::Block included = searchBlock();
-    included.set(128, entry('A', rt));
-    included.set(2002, "1");
+    included.set(ids::kSearchSequence, entry('A', rt));
+    included.set(ids::kIncludedFileCount, "1");
     LaunchResult r = launchRun(launcher(included), temp_);
     // The native library path comes between extraction and the guard, the search after them.
     const int extracted = messageIndex(r.log, L"extracting files done");

@@ -6,6 +6,7 @@
 
 #include "StandinRuntimes.h"
 #include "common/Handles.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -44,7 +45,7 @@ TEST_F(JvmSearchE2E, PreferredLocationWinsEvenForABetaRuntime) {
     layOutRuntime(home(L"newer"), {.version = "22.0.1"});
     writeLocationFile(L"pref_jre.cfg", home(L"beta"));
     pack::Block block = searchBlock();
-    block.set(128, entry('A', home(L"newer")));
+    block.set(ids::kSearchSequence, entry('A', home(L"newer")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     EXPECT_TRUE(logHas(r.log, L"Has preferred location " + home(L"beta"))) << wideToUtf8(r.log.text);
@@ -56,15 +57,15 @@ TEST_F(JvmSearchE2E, PreferredLocationWinsEvenForABetaRuntime) {
 TEST_F(JvmSearchE2E, AcceptAnyVersionTriesADirectoryEntryOutsideTheBounds) {
     layOutRuntime(home(L"old"), {.version = "11.0.2"});
     pack::Block block = searchBlock();
-    block.set(126, "17");
-    block.set(128, entry('A', home(L"old")));
+    block.set(ids::kMinJavaVersion, "17");
+    block.set(ids::kSearchSequence, entry('A', home(L"old")));
 
     // Without id 134 the runtime is rejected (and an absolute A entry is not retried by the fallback pass).
     LaunchResult r = launchRun(launcher(block), temp_);
     EXPECT_TRUE(logHas(r.log, L"ERROR: No JVM found")) << wideToUtf8(r.log.text);
     EXPECT_EQ(loadedLibrary(r), L"");
 
-    block.set(134, "1");
+    block.set(ids::kAcceptFailedDirectoryEntry, "1");
     r = launchRun(launcher(block), temp_);
     EXPECT_TRUE(logHas(r.log, L"checkJavaExe returning 0")) << wideToUtf8(r.log.text);
     EXPECT_EQ(loadedLibrary(r), serverLibrary(home(L"old")));
@@ -75,8 +76,8 @@ TEST_F(JvmSearchE2E, FallbackPassLoadsTheRelativeJreRegardlessOfVersion) {
     const std::wstring jre = app_.path() + L"\\jre";
     layOutRuntime(jre, {.version = "1.8.0_202"});
     pack::Block block = searchBlock();
-    block.set(126, "11");
-    block.set(128, "R.\\jre");
+    block.set(ids::kMinJavaVersion, "11");
+    block.set(ids::kSearchSequence, "R.\\jre");
     LaunchResult r = launchRun(launcher(block), temp_);
 
     int mainPass = messageIndex(r.log, L"Testing location .\\jre (type R)");
@@ -92,8 +93,8 @@ TEST_F(JvmSearchE2E, FallbackPassLoadsTheRelativeJreRegardlessOfVersion) {
 TEST_F(JvmSearchE2E, FallbackPassSkipsAbsoluteAAndREntriesButTriesB) {
     for (const wchar_t* name : {L"a", L"r", L"b"}) layOutRuntime(home(name), {.version = "1.7.0_80"});
     pack::Block block = searchBlock();
-    block.set(126, "1.8");
-    block.set(128, entry('A', home(L"a")) + ";" + entry('R', home(L"r")) + ";" + entry('B', home(L"b")));
+    block.set(ids::kMinJavaVersion, "1.8");
+    block.set(ids::kSearchSequence, entry('A', home(L"a")) + ";" + entry('R', home(L"r")) + ";" + entry('B', home(L"b")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     EXPECT_FALSE(logHas(r.log, L"Testing relative location " + home(L"a"))) << wideToUtf8(r.log.text);
@@ -115,7 +116,7 @@ TEST_F(JvmSearchE2E, HomeVariablesComeLastAndAcceptForwardSlashes) {
         {L"VEXLO_JAVA_HOME", slashed(home(L"vexlohome"))}, {L"QUANDREL_JAVA_HOME", slashed(home(L"quandrelhome"))}};
 
     pack::Block block = searchBlock();
-    block.set(128, entry('A', home(L"configured")));
+    block.set(ids::kSearchSequence, entry('A', home(L"configured")));
     LaunchResult r = launchRun(launcher(block), temp_, env);
     EXPECT_EQ(loadedLibrary(r), serverLibrary(home(L"configured"))) << wideToUtf8(r.log.text);
 
@@ -143,8 +144,8 @@ TEST_F(JvmSearchE2E, RequiredJdkNeedsToolsJarAndUsesItsJre) {
     CreateDirectoryW((jdk + L"\\lib").c_str(), nullptr);
     ASSERT_TRUE(writeFileBytes(jdk + L"\\lib\\tools.jar", "PK"));
     pack::Block block = searchBlock();
-    block.set(131, "1");
-    block.set(128, entry('A', home(L"jreonly")) + ";" + entry('A', jdk));
+    block.set(ids::kRequireJdk, "1");
+    block.set(ids::kSearchSequence, entry('A', home(L"jreonly")) + ";" + entry('A', jdk));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     // The home without tools.jar is not even probed.
@@ -158,8 +159,8 @@ TEST_F(JvmSearchE2E, InstallerLocationComesAfterTheSequence) {
     layOutRuntime(home(L"installed"));
     writeLocationFile(L"inst_jre.cfg", home(L"installed"));
     pack::Block block = searchBlock();
-    block.set(126, "11");
-    block.set(128, entry('A', home(L"tooold")));
+    block.set(ids::kMinJavaVersion, "11");
+    block.set(ids::kSearchSequence, entry('A', home(L"tooold")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     int tested = messageIndex(r.log, L"Testing location " + home(L"tooold") + L" (type A)");
@@ -196,7 +197,7 @@ TEST_F(JvmSearchE2E, ApplicationJreBeforeRegistryAndAgainInTheFallbackPass) {
     layOutRuntime(home(L"registered"), {.version = "98.7.6"});
     RegisteredRuntime registered("98.7.6", home(L"registered"));
     pack::Block block = searchBlock();
-    block.set(128, "R.\\jre;Y");
+    block.set(ids::kSearchSequence, "R.\\jre;Y");
 
     // The application's runtime passes: the registry is not looked at.
     LaunchResult r = launchRun(launcher(block), temp_);
@@ -204,13 +205,13 @@ TEST_F(JvmSearchE2E, ApplicationJreBeforeRegistryAndAgainInTheFallbackPass) {
     EXPECT_FALSE(logHas(r.log, L"Testing location  (type Y)"));
 
     // Too old: the newest acceptable registry runtime is used.
-    block.set(126, "11");
+    block.set(ids::kMinJavaVersion, "11");
     r = launchRun(launcher(block), temp_);
     EXPECT_TRUE(logHas(r.log, L"Testing location  (type Y)")) << wideToUtf8(r.log.text);
     EXPECT_EQ(loadedLibrary(r), serverLibrary(home(L"registered")));
 
     // Nothing acceptable anywhere: the fallback pass takes the application's runtime whatever its version.
-    block.set(126, "98.8");
+    block.set(ids::kMinJavaVersion, "98.8");
     r = launchRun(launcher(block), temp_);
     EXPECT_TRUE(logHas(r.log, L"Testing relative location .\\jre")) << wideToUtf8(r.log.text);
     EXPECT_EQ(loadedLibrary(r), serverLibrary(jre));
@@ -219,7 +220,7 @@ TEST_F(JvmSearchE2E, ApplicationJreBeforeRegistryAndAgainInTheFallbackPass) {
 TEST_F(JvmSearchE2E, EntriesWithOtherLettersAreNoLocations) {
     layOutRuntime(home(L"any"));
     pack::Block block = searchBlock();
-    block.set(128, entry('a', home(L"any")) + ";;" + entry('X', home(L"any")));
+    block.set(ids::kSearchSequence, entry('a', home(L"any")) + ";;" + entry('X', home(L"any")));
     LaunchResult r = launchRun(launcher(block), temp_);
     EXPECT_FALSE(logHas(r.log, L"checkJavaExe (", true)) << wideToUtf8(r.log.text);
     EXPECT_TRUE(logHas(r.log, L"ERROR: No JVM found"));

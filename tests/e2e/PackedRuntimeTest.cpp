@@ -10,6 +10,7 @@
 #include "RuntimeRegistry.h"
 #include "TestSupport.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -58,9 +59,9 @@ protected:
     };
     Launch launch(const pack::Block& extra = {}) {
         pack::Block block = extra;
-        block.set(101, "vexlo-packed-test");
-        block.set(128, "A" + asciiPath(home_));
-        block.message(1021, "The runtime could not be unpacked.");
+        block.set(ids::kServiceName, "vexlo-packed-test");
+        block.set(ids::kSearchSequence, "A" + asciiPath(home_));
+        block.message(ids::kMsgUnpackFailed, "The runtime could not be unpacked.");
         Launch run;
         std::wstring exe = makeLauncher(dir_.path(), L"app.exe", block);
         if (exe.empty()) return run;

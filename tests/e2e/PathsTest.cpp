@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -116,7 +117,7 @@ TEST_P(NonAnsiDirectory, EightBitPathIsAnExpressibleNameOfTheSameFile) {
 
 TEST_P(NonAnsiDirectory, LauncherLogHeaderShowsTheLongUnicodePath) {
     pack::Block block;
-    block.set(101, "vexlo-paths-test");
+    block.set(ids::kServiceName, "vexlo-paths-test");
     const std::wstring exe = makeLauncher(appDir_.path(), L"app.exe", block);
     ASSERT_FALSE(exe.empty());
     RunOptions options;

@@ -9,6 +9,7 @@
 
 #include "RuntimeRegistry.h"
 #include "TestSupport.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -46,7 +47,7 @@ protected:
     static std::string javaOf(const std::string& home) { return lower(home) + "\\bin\\java.exe"; }
 
     Launch launch(pack::Block block) {
-        block.set(101, "vexlo-registry-test");
+        block.set(ids::kServiceName, "vexlo-registry-test");
         Launch launch;
         std::wstring exe = makeLauncher(dir_.path(), L"app.exe", block);
         if (exe.empty()) return launch;
@@ -91,7 +92,7 @@ TEST_F(RegistryRuntimeE2E, EqualVersionsUnderTwoVendorKeysPickTheEarlierKey) {
     setRegistryString(HKEY_LOCAL_MACHINE, std::string(kJavaSoftJdk) + "\\17", "JavaHome", oracle);
     setRegistryString(HKEY_LOCAL_MACHINE, std::string(kAdoptiumJdk) + "\\17.0.9.9\\hotspot\\MSI", "Path", temurin);
 
-    Launch run = launch(pack::Block().set(128, "Y"));
+    Launch run = launch(pack::Block().set(ids::kSearchSequence, "Y"));
     EXPECT_EQ(messagesStartingWith(run.log, L"found registry jre "),
               (std::vector<std::wstring>{wide("found registry jre " + javaOf(oracle) + " 17.0.9"),
                                          wide("found registry jre " + javaOf(temurin) + " 17.0.9")}));
@@ -109,7 +110,7 @@ TEST_F(RegistryRuntimeE2E, ALocatedRuntimeWinsATieWithAVendorRuntime) {
         if (c == '\\') c = '/';
     createRegistryKey(HKEY_CURRENT_USER, kLocated + name);
 
-    Launch run = launch(pack::Block().set(128, "Y"));
+    Launch run = launch(pack::Block().set(ids::kSearchSequence, "Y"));
     EXPECT_TRUE(logHas(run.log, wide("found sun " + javaOf(vendor) + " 21.0.1")));
     EXPECT_TRUE(logHas(run.log, wide("found located " + javaOf(other) + " 21.0.1")));
     EXPECT_EQ(run.loaded, std::vector<std::string>{jvmOf(other)});
@@ -124,7 +125,7 @@ TEST_F(RegistryRuntimeE2E, VersionKeysAreFilteredAndTriedNewestFirst) {
     }
     setRegistryString(HKEY_CURRENT_USER, "SOFTWARE\\Azul Systems\\Zulu\\zulu-8", "InstallationPath", h8);
 
-    Launch run = launch(pack::Block().set(127, "11").set(128, "Y"));
+    Launch run = launch(pack::Block().set(ids::kMaxJavaVersion, "11").set(ids::kSearchSequence, "Y"));
     EXPECT_TRUE(logHas(run.log, L"test key name 17 17"));
     EXPECT_TRUE(logHas(run.log, L"test key name 8 zulu-8"));
     // One scan per search: 11 is chosen first, fails to load, and the next search gives 1.8 (JavaSoft before
@@ -140,7 +141,7 @@ TEST_F(RegistryRuntimeE2E, VersionKeysAreFilteredAndTriedNewestFirst) {
 }
 
 TEST_F(RegistryRuntimeE2E, WithoutAnApplicationIdEarlierInstallationsAreOnlyAnnounced) {
-    Launch run = launch(pack::Block().set(128, "I"));
+    Launch run = launch(pack::Block().set(ids::kSearchSequence, "I"));
     std::vector<std::wstring> checks = messagesStartingWith(run.log, L"checking app id ");
     ASSERT_EQ(checks.size(), 4u);
     EXPECT_EQ(checks[0].rfind(L"checking app id  (0, ", 0), 0u) << wideToUtf8(checks[0]);
@@ -165,7 +166,7 @@ TEST_F(RegistryRuntimeE2E, AnEarlierInstallationWithoutAnAcceptableRuntimeIsPass
     std::string value = first + ";" + second;
     setRegistryString(HKEY_CURRENT_USER, kInstallations, "4711-app", value);
 
-    Launch run = launch(pack::Block().set(126, "1.8").set(128, "I").set(160, "4711-app"));
+    Launch run = launch(pack::Block().set(ids::kMinJavaVersion, "1.8").set(ids::kSearchSequence, "I").set(ids::kApplicationId, "4711-app"));
     std::vector<std::wstring> checks = messagesStartingWith(run.log, L"checking app id ");
     ASSERT_EQ(checks.size(), 1u);
     EXPECT_EQ(checks[0].rfind(L"checking app id 4711-app (0, ", 0), 0u) << wideToUtf8(checks[0]);
@@ -180,7 +181,7 @@ TEST_F(RegistryRuntimeE2E, AMachineRecordIsReadWhenTheUserHasNone) {
     runtime(L"only\\jre", "17.0.9", true);
     setRegistryString(HKEY_LOCAL_MACHINE, kInstallations, "app", only, KEY_WOW64_64KEY);
 
-    Launch run = launch(pack::Block().set(128, "I").set(160, "app"));
+    Launch run = launch(pack::Block().set(ids::kSearchSequence, "I").set(ids::kApplicationId, "app"));
     // Both user tries fail to open the node, then the machine's default view has it.
     EXPECT_EQ(messagesStartingWith(run.log, L"checking app id ").size(), 3u);
     EXPECT_EQ(messagesStartingWith(run.log, L"could not open installation node ").size(), 2u);

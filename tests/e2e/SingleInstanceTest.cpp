@@ -12,6 +12,7 @@
 #include "StandinRuntimes.h"
 #include "common/Handles.h"
 #include "instance/SingleInstance.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -37,7 +38,7 @@ protected:
         if (!fileExists(rt + L"\\bin\\java.exe")) layOutRuntime(rt);
         if (holdMs > 0) writeFileBytes(rt + L"\\bin\\server\\script.txt", "non-daemon " + std::to_string(holdMs) + "\n");
         pack::Block block = searchBlock();
-        block.set(128, "A" + wideToUtf8(rt));
+        block.set(ids::kSearchSequence, "A" + wideToUtf8(rt));
         for (const auto& [id, value] : config) block.set(id, value);
         for (const std::string& file : files) block.include(file);
         std::wstring exe = makeLauncher(app_.path(), L"Single App.exe", block);

@@ -2,6 +2,7 @@
 #include <future>
 
 #include "LauncherFixture.h"
+#include "config/ConfigIds.h"
 
 using namespace vexlo;
 using vexlo::e2e::show;
@@ -12,7 +13,7 @@ class Startup : public e2e::LauncherFixture {
 protected:
     pack::Block block() {
         pack::Block b;
-        b.set(101, "VexloStartupNoSuchService").set(2001, "e");
+        b.set(ids::kServiceName, "VexloStartupNoSuchService").set(ids::kLauncherKind, "e");
         return b;
     }
 

@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -58,10 +59,10 @@ protected:
     std::wstring launcher(const std::wstring& name, bool localAppData = false, bool preferLong = false,
                           bool tempAsWorkingDirectory = false) {
         pack::Block block;
-        block.set(101, "vexlo-temp-test");
-        if (localAppData) block.set(10015, "1");
-        if (preferLong) block.set(10009, "1");
-        if (tempAsWorkingDirectory) block.set(146, "${launcher:sys.tempDir}");
+        block.set(ids::kServiceName, "vexlo-temp-test");
+        if (localAppData) block.set(ids::kTempInLocalAppData, "1");
+        if (preferLong) block.set(ids::kPreferLongTempPath, "1");
+        if (tempAsWorkingDirectory) block.set(ids::kWorkingDirectory, "${launcher:sys.tempDir}");
         return makeLauncher(appDir_.path(), name, block);
     }
 
@@ -209,7 +210,7 @@ TEST(LauncherTempCreation, TenFailuresEndTheLauncherWithMessage1009) {
     TempDir copyDir(L"probecopy");
     TempDir temp(L"vanishing");
     pack::Block block;
-    block.message(1009, u"Launch failed ({0})");
+    block.message(ids::kMsgLaunchFailed, u"Launch failed ({0})");
     const std::wstring exe = copyDir.file(L"probe.exe");
     std::string error;
     ASSERT_TRUE(pack::writeLauncher(std::filesystem::path(binDir() + L"\\standin_pathprobe.exe"),

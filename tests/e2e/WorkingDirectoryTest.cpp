@@ -7,6 +7,7 @@
 
 #include "TestSupport.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -59,8 +60,8 @@ protected:
 
     std::wstring launcherWith(const std::string& workingDirectory) {
         pack::Block block;
-        block.set(101, "vexlo-wd-test");
-        if (!workingDirectory.empty()) block.set(146, workingDirectory);
+        block.set(ids::kServiceName, "vexlo-wd-test");
+        if (!workingDirectory.empty()) block.set(ids::kWorkingDirectory, workingDirectory);
         return makeLauncher(appDir_.path(), L"app.exe", block);
     }
 };

@@ -11,6 +11,7 @@
 
 #include "HostJvm.h"
 #include "StandinRuntimes.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 namespace {
@@ -35,9 +36,9 @@ protected:
     // The host home as the only search entry, and the probe as the application.
     static pack::Block probeBlock() {
         pack::Block block = searchBlock();
-        block.set(128, "A" + utf8(hostJvmHome()));
-        block.set(121, "A1" + utf8(runtimeJar()) + ";A1" + utf8(hostJvmApp(L"probe")));
-        block.set(122, "hostjvm.probe.Probe");
+        block.set(ids::kSearchSequence, "A" + utf8(hostJvmHome()));
+        block.set(ids::kClassPath, "A1" + utf8(runtimeJar()) + ";A1" + utf8(hostJvmApp(L"probe")));
+        block.set(ids::kMainClass, "hostjvm.probe.Probe");
         return block;
     }
 
@@ -56,13 +57,13 @@ protected:
 
 TEST_F(HostJvmLaunch, RunsTheApplicationWithTheOptionsAndPropertiesTheLauncherAssembled) {
     pack::Block block = probeBlock();
-    block.set(123, "-Xmx80m -Dfrom.config=yes");
-    block.set(10200, "2");
-    block.set(10201, "8-11");
-    block.set(10202, "-Dfrom.rule=old");
+    block.set(ids::kVmOptions, "-Xmx80m -Dfrom.config=yes");
+    block.set(ids::kVersionRuleCount, "2");
+    block.set(ids::kVersionRuleKeyBase, "8-11");
+    block.set(ids::kVersionRuleOptionsBase, "-Dfrom.rule=old");
     block.set(10203, "17-99");  // the host JDK is 17
     block.set(10204, "-Dfrom.rule=17");
-    block.set(166, "1");
+    block.set(ids::kReadDefaultVmOptionsFile, "1");
     ASSERT_TRUE(writeFileBytes(app_.file(L"app.vmoptions"),
                                "-Dfrom.file=vmoptions\r\n-classpath/a " + utf8(hostJvmApp(L"extra")) + "\r\n"));
 
@@ -111,7 +112,7 @@ TEST_F(HostJvmLaunch, ExitCodeAndLogFollowTheApplicationAndTheVirtualMachine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         pack::Block block = probeBlock();
-        if (c.vmOptions) block.set(123, c.vmOptions);
+        if (c.vmOptions) block.set(ids::kVmOptions, c.vmOptions);
         LaunchResult r = run(block, {c.arg}, (L"app" + std::to_wstring(++n) + L".exe").c_str());
         EXPECT_EQ(r.run.exitCode, c.exitCode) << r.run.out << r.run.err;
         EXPECT_NE(logText(r).find(c.inLog), std::string::npos) << logText(r);
@@ -122,10 +123,10 @@ TEST_F(HostJvmLaunch, ExitCodeAndLogFollowTheApplicationAndTheVirtualMachine) {
 // in Windows form, and the stop line on standard input ending the program with its status.
 TEST_F(HostJvmLaunch, ServiceChildRedirectsOutputAndStopsOnTheStopLine) {
     pack::Block block = probeBlock();
-    block.set(102, "1");
-    block.set(103, utf8(temp_.file(L"out.log")));
-    block.set(104, "1");
-    block.set(105, utf8(temp_.file(L"logs\\err.log")));  // the runtime creates the folder
+    block.set(ids::kUseRuntimeArgument2, "1");
+    block.set(ids::kRuntimeArgument2Path, utf8(temp_.file(L"out.log")));
+    block.set(ids::kUseRuntimeArgument3, "1");
+    block.set(ids::kRuntimeArgument3Path, utf8(temp_.file(L"logs\\err.log")));  // the runtime creates the folder
     LaunchResult r = run(block,
                          {L"--prop=vexlo.isService", L"--sysout=to the output file ü", L"--syserr=to the error file",
                           L"--work=30000", L"__qdr_restart"},
@@ -212,10 +213,10 @@ TEST_F(HostJvmLaunch, RedirectedOutputRotatesBySizeAndLosesNoLine) {
 
 TEST_F(HostJvmLaunch, RunsTheMainClassOfANamedModule) {
     pack::Block block = searchBlock();
-    block.set(128, "A" + utf8(hostJvmHome()));
-    block.set(132, "A1" + utf8(hostJvmApp(L"module")) + ";A1" + utf8(runtimeJar()));
-    block.set(133, "1");
-    block.set(122, "hostjvm.mod/hostjvm.mod.ModuleMain");
+    block.set(ids::kSearchSequence, "A" + utf8(hostJvmHome()));
+    block.set(ids::kModulePath, "A1" + utf8(hostJvmApp(L"module")) + ";A1" + utf8(runtimeJar()));
+    block.set(ids::kModuleMode, "1");
+    block.set(ids::kMainClass, "hostjvm.mod/hostjvm.mod.ModuleMain");
     LaunchResult r = run(block, {L"ü"});
     ASSERT_EQ(r.run.exitCode, 0u) << r.run.out << r.run.err << logText(r);
     EXPECT_TRUE(hasLine(r.run.out, "module: hostjvm.mod")) << r.run.out;

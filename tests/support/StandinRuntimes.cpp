@@ -7,6 +7,7 @@
 #include "common/Handles.h"
 #include "jvm/JavaProbe.h"
 #include "TestText.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo::test {
 
@@ -70,11 +71,11 @@ void forgetCachedRuntimes(const std::wstring& directory) {
 
 pack::Block searchBlock() {
     pack::Block block;
-    block.set(101, "vexlo-search-test");
-    block.message(1016, "No Java {0}");
-    block.message(1018, "Variable runtime {0} not loaded");
-    block.message(1020, "Directory runtime {0} not loaded");
-    block.message(1005, "Registry runtime not loaded");
+    block.set(ids::kServiceName, "vexlo-search-test");
+    block.message(ids::kMsgNoJvmFound, "No Java {0}");
+    block.message(ids::kMsgEnvJvmNotLoaded, "Variable runtime {0} not loaded");
+    block.message(ids::kMsgDirectoryJvmNotLoaded, "Directory runtime {0} not loaded");
+    block.message(ids::kMsgRegistryJvmNotLoaded, "Registry runtime not loaded");
     return block;
 }
 

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "../StandinRecord.h"
+
 namespace {
 
 HMODULE self = nullptr;
@@ -19,18 +21,7 @@ std::string besideSelf(const char* name) {
     return file.substr(0, file.find_last_of('\\') + 1) + name;
 }
 
-void record(const std::string& line) {
-    char path[MAX_PATH * 4];
-    DWORD n = GetEnvironmentVariableA("VEXLO_STANDIN_JVM_RECORD", path, sizeof path);
-    if (n == 0 || n >= sizeof path) return;
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
-}
+void record(const std::string& line) { standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JVM_RECORD"), line); }
 
 }  // namespace
 

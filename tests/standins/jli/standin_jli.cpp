@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "../StandinRecord.h"
+
 extern "C" {
 struct JliList {
     char** elements;
@@ -22,18 +24,7 @@ struct JliList {
 
 namespace {
 
-void record(const std::string& line) {
-    char path[MAX_PATH * 4];
-    DWORD n = GetEnvironmentVariableA("VEXLO_STANDIN_JLI_RECORD", path, sizeof path);
-    if (n == 0 || n >= sizeof path) return;
-    HANDLE h = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
-}
+void record(const std::string& line) { standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JLI_RECORD"), line); }
 
 bool readLines(const char* path, std::vector<std::string>& lines) {
     std::FILE* file = std::fopen(path, "rb");

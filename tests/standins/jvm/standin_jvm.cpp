@@ -46,6 +46,8 @@
 #include <utility>
 #include <vector>
 
+#include "../StandinRecord.h"
+
 namespace {
 
 constexpr UINT kUnexpectedCallExitCode = 86;
@@ -66,15 +68,7 @@ std::string scriptRecordPath;  // from the script's "record" line
 void record(const std::string& line) {
     std::string path = environmentValue("VEXLO_STANDIN_JVM_RECORD");
     if (path == "<unset>" || path.empty()) path = scriptRecordPath;
-    if (path.empty()) return;
-    // Several processes may append at once; FILE_APPEND_DATA keeps each write whole.
-    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(h);
+    standin::appendRecordLine(path, line);
 }
 
 std::string utf8(const std::u16string& text) {

@@ -74,44 +74,44 @@ TEST_F(ConfigBlockTest, EmptyBlockGivesAbsentResults) {
 
 TEST_F(ConfigBlockTest, LaterEntryOfAnIdWins) {
     Block block;
-    block.set(101, "first").set(102, "other").set(101, "second");
-    block.message(1000, u"old").message(1001, u"kept").message(1000, u"new");
+    block.set(ids::kServiceName, "first").set(ids::kUseRuntimeArgument2, "other").set(ids::kServiceName, "second");
+    block.message(ids::kMsgErrorTitle, u"old").message(1001, u"kept").message(ids::kMsgErrorTitle, u"new");
     load(block);
-    EXPECT_EQ(copyConfigString(101), "second");
-    EXPECT_EQ(copyConfigString(102), "other");
-    EXPECT_EQ(getMessageText(1000), L"new");
+    EXPECT_EQ(copyConfigString(ids::kServiceName), "second");
+    EXPECT_EQ(copyConfigString(ids::kUseRuntimeArgument2), "other");
+    EXPECT_EQ(getMessageText(ids::kMsgErrorTitle), L"new");
     EXPECT_EQ(getMessageText(1001), L"kept");
 }
 
 TEST_F(ConfigBlockTest, ValuesKeepEveryByteAndWidenOneToOne) {
     Block block;
-    block.set(146, std::string("a\xE9\xFF\x80 z"));
+    block.set(ids::kWorkingDirectory, std::string("a\xE9\xFF\x80 z"));
     block.set(147, std::string("in\0side", 7));
     load(block);
-    EXPECT_EQ(copyConfigString(146), "a\xE9\xFF\x80 z");
+    EXPECT_EQ(copyConfigString(ids::kWorkingDirectory), "a\xE9\xFF\x80 z");
     EXPECT_EQ(copyConfigString(147), std::string("in\0side", 7));
-    EXPECT_EQ(getConfigWide(146), std::wstring(L"a\u00e9\u00ff\u0080 z"));
+    EXPECT_EQ(getConfigWide(ids::kWorkingDirectory), std::wstring(L"a\u00e9\u00ff\u0080 z"));
     std::wstring appended = L">";
-    appendConfigWide(146, appended);
+    appendConfigWide(ids::kWorkingDirectory, appended);
     EXPECT_EQ(appended, L">a\u00e9\u00ff\u0080 z");
     EXPECT_EQ(widenBytes("\xC4x"), L"\u00c4x");
     // A message id without a message falls back to the widened configuration value.
-    EXPECT_EQ(getMessageText(146), L"a\u00e9\u00ff\u0080 z");
+    EXPECT_EQ(getMessageText(ids::kWorkingDirectory), L"a\u00e9\u00ff\u0080 z");
 }
 
 TEST_F(ConfigBlockTest, MessagesKeepUtf16Text) {
     Block block;
-    block.message(1009, u"\u65e5\u672c\u8a9e {0} \U0001F600").message(1010, u"");
-    block.set(1010, "from config");
+    block.message(ids::kMsgLaunchFailed, u"\u65e5\u672c\u8a9e {0} \U0001F600").message(ids::kMsgMainClassNotFound, u"");
+    block.set(ids::kMsgMainClassNotFound, "from config");
     load(block);
-    EXPECT_EQ(getMessageText(1009), L"\u65e5\u672c\u8a9e {0} \U0001F600");
+    EXPECT_EQ(getMessageText(ids::kMsgLaunchFailed), L"\u65e5\u672c\u8a9e {0} \U0001F600");
     // An empty message also falls back to the configuration value.
-    EXPECT_EQ(getMessageText(1010), L"from config");
+    EXPECT_EQ(getMessageText(ids::kMsgMainClassNotFound), L"from config");
 }
 
 TEST_F(ConfigBlockTest, TruncatedLookupIsCutAndLogged) {
     Block block;
-    block.set(101, "service");
+    block.set(ids::kServiceName, "service");
     load(block);
     EXPECT_EQ(lookup(101, 2), "s");
     EXPECT_EQ(lookup(101, 7), "servic");
@@ -124,13 +124,13 @@ TEST_F(ConfigBlockTest, TruncatedLookupIsCutAndLogged) {
 
     // The launcher kind is read with room for one character.
     char kind[2] = {'?', '?'};
-    getConfigString(101, kind, sizeof kind);
+    getConfigString(ids::kServiceName, kind, sizeof kind);
     EXPECT_EQ(kind[0], 's');
     EXPECT_EQ(kind[1], '\0');
 
     // The wide lookup never writes past the capacity either.
     wchar_t wide[4] = {L'#', L'#', L'#', L'#'};
-    EXPECT_EQ(getConfigWide(101, wide, 3), 2);
+    EXPECT_EQ(getConfigWide(ids::kServiceName, wide, 3), 2);
     EXPECT_STREQ(wide, L"se");
     EXPECT_EQ(wide[3], L'#');
 }
@@ -211,11 +211,11 @@ TEST_F(ConfigBlockTest, IncludedFilesStartAfterTheGroups) {
 
 TEST_F(ConfigBlockTest, FirstPassAloneFillsOnlyTheConfigurationTable) {
     Block block;
-    block.set(101, "name").message(1000, u"title");
+    block.set(ids::kServiceName, "name").message(ids::kMsgErrorTitle, u"title");
     std::wstring path = writeFile(block);
     readConfigFirstPassFrom(path);
-    EXPECT_EQ(copyConfigString(101), "name");
-    EXPECT_EQ(getMessageText(1000), L"");
+    EXPECT_EQ(copyConfigString(ids::kServiceName), "name");
+    EXPECT_EQ(getMessageText(ids::kMsgErrorTitle), L"");
     // Until the second pass the display mode stays at message box.
     EXPECT_TRUE(errorDisplayIsMessageBox());
 }

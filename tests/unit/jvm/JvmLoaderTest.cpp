@@ -108,7 +108,7 @@ TEST_F(JvmLoaderTest, CreateJavaVMIsResolvedOnlyWhereItIsExported) {
 TEST_F(JvmLoaderTest, ConfiguredSubdirectoryGoesBeforeTheFixedList) {
     placeLibrary("bin\\server\\jvm.dll");
     placeLibrary("bin\\custom\\jvm.dll");
-    setConfigValueForTests(152, "custom");
+    setConfigValueForTests(ids::kJvmSubdirectory, "custom");
     HMODULE library = keep(loadJvmFromBinDirectory(bin() + "\\java.exe"));
     ASSERT_NE(library, nullptr);
     char loadedFrom[MAX_PATH];

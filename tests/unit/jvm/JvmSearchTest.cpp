@@ -8,6 +8,7 @@
 #include "config/ConfigBlock.h"
 #include "jvm/JavaProbe.h"
 #include "jvm/JvmSearch.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo {
 namespace {
@@ -44,7 +45,7 @@ TEST_F(JvmSearchTest, LocateJavaExePrefersTheJreFolder) {
 }
 
 TEST_F(JvmSearchTest, RequiredJdkNeedsToolsJarAndAlwaysUsesTheJreFolder) {
-    setConfigValueForTests(131, "1");
+    setConfigValueForTests(ids::kRequireJdk, "1");
     touch(L"bin\\java.exe");
     std::string javaExe;
     EXPECT_FALSE(locateJavaExe(javaExe, home()));
@@ -66,7 +67,7 @@ TEST_F(JvmSearchTest, AcceptAnyVersionPassesAHomeWithoutRuntime) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     EXPECT_EQ(accepted->javaExe, expected);
 
-    setConfigValueForTests(131, "1");
+    setConfigValueForTests(ids::kRequireJdk, "1");
     EXPECT_FALSE(checkJavaHome(home(), none, false, false));
     EXPECT_TRUE(checkJavaHome(home(), none, false, true));
 }
@@ -81,7 +82,7 @@ TEST_F(JvmSearchTest, HomeVariableThatIsUnsetOrTooLongFindsNothing) {
 }
 
 TEST_F(JvmSearchTest, LocationFileGivesItsFirstLineWithoutLineEnd) {
-    setConfigValueForTests(10003, home());
+    setConfigValueForTests(ids::kApplicationDirectory, home());
     std::string line = "unchanged";
     EXPECT_FALSE(readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line, "unchanged");
@@ -105,7 +106,7 @@ TEST_F(JvmSearchTest, LocationFileGivesItsFirstLineWithoutLineEnd) {
 TEST_F(JvmSearchTest, ApplicationDirectoryMayEndWithABackslash) {
     writeFile(L"pref_jre.cfg", "home-line");
     std::string line;
-    setConfigValueForTests(10003, home() + "\\");
+    setConfigValueForTests(ids::kApplicationDirectory, home() + "\\");
     EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line, "home-line");
 }
@@ -113,7 +114,7 @@ TEST_F(JvmSearchTest, ApplicationDirectoryMayEndWithABackslash) {
 TEST_F(JvmSearchTest, NothingConfiguredFindsNothing) {
     SetEnvironmentVariableA("VEXLO_JAVA_HOME", nullptr);
     SetEnvironmentVariableA("QUANDREL_JAVA_HOME", nullptr);
-    setConfigValueForTests(10003, home());
+    setConfigValueForTests(ids::kApplicationDirectory, home());
     JvmLocation location;
     location.kind = LocationKind::registry;
     location.text = "stale";

@@ -7,6 +7,7 @@
 #include "launch/JavaVMLauncher.h"
 #include "process/LauncherState.h"
 #include "paths/ExecutablePath.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo {
 namespace {
@@ -84,8 +85,8 @@ protected:
 };
 
 TEST_F(MainArgumentsTest, RuntimeArgumentsThenProgramPathConfiguredAndRemainingArguments) {
-    setConfigValueForTests(124, "x \"y z\" %VEXLO_EXEDIR%cfg");
-    setConfigValueForTests(125, "1");
+    setConfigValueForTests(ids::kApplicationArguments, "x \"y z\" %VEXLO_EXEDIR%cfg");
+    setConfigValueForTests(ids::kJOptionsAreVmOptions, "1");
     const std::vector<std::wstring> arguments = {L"C:\\app\\app.exe", L"-J-Xmx1g", L"a",
                                                  L"-Dsun.locale.formatasdefault=true", L"b", L"Grüße", L"日本"};
     const std::vector<std::wstring> expected = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe", L"x",
@@ -93,8 +94,8 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsThenProgramPathConfiguredAndRemainingA
     EXPECT_EQ(mainArguments(arguments), expected);
 
     // Without id 125 the -J options belong to the program; the locale option never does.
-    setConfigValueForTests(125, "0");
-    setConfigValueForTests(124, "");
+    setConfigValueForTests(ids::kJOptionsAreVmOptions, "0");
+    setConfigValueForTests(ids::kApplicationArguments, "");
     const std::vector<std::wstring> kept = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe",
                                             L"-J-Xmx1g", L"a", L"b", L"Grüße", L"日本"};
     EXPECT_EQ(mainArguments(arguments), kept);
@@ -105,14 +106,14 @@ TEST_F(MainArgumentsTest, EmptyArgumentListGivesOnlyTheRuntimeArguments) {
 }
 
 TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
-    setConfigValueForTests(107, "1");
-    setConfigValueForTests(133, "1");
-    setConfigValueForTests(122, "app.module/com.example.Main");
-    setConfigValueForTests(102, "1");
-    setConfigValueForTests(103, "$APP_HOME\\..\\x");
-    setConfigValueForTests(104, "1");
-    setConfigValueForTests(105, "data\\..\\conf");
-    setConfigValueForTests(106, "1");
+    setConfigValueForTests(ids::kExecutableType, "1");
+    setConfigValueForTests(ids::kModuleMode, "1");
+    setConfigValueForTests(ids::kMainClass, "app.module/com.example.Main");
+    setConfigValueForTests(ids::kUseRuntimeArgument2, "1");
+    setConfigValueForTests(ids::kRuntimeArgument2Path, "$APP_HOME\\..\\x");
+    setConfigValueForTests(ids::kUseRuntimeArgument3, "1");
+    setConfigValueForTests(ids::kRuntimeArgument3Path, "data\\..\\conf");
+    setConfigValueForTests(ids::kRuntimeArgument4, "1");
     std::vector<std::wstring> strings = mainArguments({L"prog"});
     ASSERT_EQ(strings.size(), 6u);
     EXPECT_EQ(strings[0], L"true");
@@ -122,11 +123,11 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
     EXPECT_EQ(strings[4], L"true");
 
     // The path ids are read only when their switches are set; other executable types are no GUI.
-    setConfigValueForTests(107, "5");
-    setConfigValueForTests(133, "0");
-    setConfigValueForTests(102, "0");
-    setConfigValueForTests(104, "0");
-    setConfigValueForTests(106, "0");
+    setConfigValueForTests(ids::kExecutableType, "5");
+    setConfigValueForTests(ids::kModuleMode, "0");
+    setConfigValueForTests(ids::kUseRuntimeArgument2, "0");
+    setConfigValueForTests(ids::kUseRuntimeArgument3, "0");
+    setConfigValueForTests(ids::kRuntimeArgument4, "0");
     strings = mainArguments({L"prog"});
     EXPECT_EQ(strings, (std::vector<std::wstring>{L"false", L"app.module/com.example.Main", L"", L"", L"false",
                                                   L"prog"}));

@@ -14,9 +14,10 @@
 #include "jvm/SelectedRuntime.h"
 #include "launch/JvmArguments.h"
 #include "launch/VmOptions.h"
-#include "process/LauncherState.h"
 #include "paths/ExecutablePath.h"
 #include "paths/TempDirectories.h"
+#include "process/LauncherState.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo {
 namespace {
@@ -95,7 +96,7 @@ protected:
 TEST_F(JvmArgumentsTest, SystemPropertiesThenClassPathThenModeOptions) {
     const std::string exe = executablePathAnsi();
     const std::string cp = "-Dvexlo.consoleCodepage=cp" + std::to_string(GetConsoleOutputCP());
-    const std::map<int, std::string> twoArchives{{121, "A1<D>\\a.jar;A0<D>\\b.jar"}};
+    const std::map<int, std::string> twoArchives{{ids::kClassPath, "A1<D>\\a.jar;A0<D>\\b.jar"}};
     const std::map<std::string, std::optional<std::string>> env{{"PATH", "C:\\windows"}, {"MANPATH", std::nullopt}};
     const Strings common{"-Dvexlo.moduleName=" + exe, "-Dsun.java.command=" + exe, "-Dvexlo.tempDir=",
                          "-Dvexlo.unextractedPosition=0", "-Djava.library.path=C:\\windows", cp};
@@ -142,23 +143,23 @@ TEST_F(JvmArgumentsTest, ClassPathEntriesOverridesAndArchives) {
         Strings expected;
     } cases[] = {
         {"D entries exist or not",
-         {.config = {{121, "D0<D>\\missing;D1<D>\\lib;x;;A0ignored"}}},
+         {.config = {{ids::kClassPath, "D0<D>\\missing;D1<D>\\lib;x;;A0ignored"}}},
          {"-Djava.class.path=<D>\\missing;<D>\\lib"}},
         {"S: jars then zips",
-         {.config = {{121, "S1<D>\\lib;S0<D>\\absent"}}},
+         {.config = {{ids::kClassPath, "S1<D>\\lib;S0<D>\\absent"}}},
          {"-Djava.class.path=<D>\\lib\\z.jar;<D>\\lib\\a.zip"}},
-        {"E: quotes dropped, no second ;", {.config = {{121, "E1VX_QUOTED;E0VX_TRAILING;E0VX_UNSET_NAME"}}, .env = env},
+        {"E: quotes dropped, no second ;", {.config = {{ids::kClassPath, "E1VX_QUOTED;E0VX_TRAILING;E0VX_UNSET_NAME"}}, .env = env},
          {"-Djava.class.path=<D>\\q.jar;<D>\\t.jar"}},
         {"prefix, suffix around entries",
-         {.config = {{121, "A0<D>\\a.jar"}, {123, "\"-classpath/p P.jar\" \"-classpath/a S.jar\""}}},
+         {.config = {{ids::kClassPath, "A0<D>\\a.jar"}, {123, "\"-classpath/p P.jar\" \"-classpath/a S.jar\""}}},
          {"-Djava.class.path=P.jar;<D>\\a.jar;S.jar"}},
         {"replacement keeps prefix, temp archives, suffix",
-         {.config = {{121, "A0<D>\\a.jar"},
+         {.config = {{ids::kClassPath, "A0<D>\\a.jar"},
                      {123, "\"-classpath R.jar\" \"-classpath/p P.jar\" \"-classpath/a S.jar\""}},
           .tempDir = "<D>\\ltd"},
          {"-Djava.class.path=P.jar;<D>\\ltd\\t.jar;R.jar;S.jar"}},
         {"suffix alone adds no empty entry",
-         {.config = {{123, "\"-classpath/a S.jar\""}}},
+         {.config = {{ids::kVmOptions, "\"-classpath/a S.jar\""}}},
          {"-Djava.class.path=S.jar"}},
         {"nothing configured", {}, {"-Djava.class.path="}},
     };
@@ -172,26 +173,26 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
         Strings expected;
     } cases[] = {
         {"S on the module path is the directory",
-         {.config = {{132, "S1<D>\\lib"}}},
+         {.config = {{ids::kModulePath, "S1<D>\\lib"}}},
          {"-Djava.class.path=", "--module-path=<D>\\lib", "--add-modules=com.vexlo.runtime"}},
         {"module mode: temp archives on the module path, main class module opened",
-         {.config = {{133, "1"}, {122, "app.module/com.example.app.Main"}, {121, "A0<D>\\a.jar"}},
+         {.config = {{ids::kModuleMode, "1"}, {122, "app.module/com.example.app.Main"}, {121, "A0<D>\\a.jar"}},
           .tempDir = "<D>\\ltd"},
          {"-Djava.class.path=<D>\\a.jar", "--module-path=<D>\\ltd\\t.jar",
           "--add-opens=app.module/com.example.app=com.vexlo.runtime", "--add-modules=app.module,com.vexlo.runtime"}},
         {"module mode without archives has no module options",
-         {.config = {{133, "1"}, {122, "m/p.Main"}}},
+         {.config = {{ids::kModuleMode, "1"}, {122, "m/p.Main"}}},
          {"-Djava.class.path="}},
-        {"module options joined", {.config = {{123, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
+        {"module options joined", {.config = {{ids::kVmOptions, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
          {"--add-modules=java.sql", "--add-opens=a/b=c", "-Xmx1g", "-Djava.class.path="}},
-        {"a trailing module option does not swallow the class path", {.config = {{123, "-Xmx1g --add-modules"}}},
+        {"a trailing module option does not swallow the class path", {.config = {{ids::kVmOptions, "-Xmx1g --add-modules"}}},
          {"-Xmx1g", "--add-modules", "-Djava.class.path="}},
         {"a configured -Xrs is not doubled",
-         {.config = {{123, "-Xrs"}}, .service = true},
+         {.config = {{ids::kVmOptions, "-Xrs"}}, .service = true},
          {"-Xrs", "-Djava.class.path="}},
-        {"an option expanded to nothing is dropped", {.config = {{123, "${launcher:sys.jvmHome} -Dkept"}}},
+        {"an option expanded to nothing is dropped", {.config = {{ids::kVmOptions, "${launcher:sys.jvmHome} -Dkept"}}},
          {"-Dkept", "-Djava.class.path="}},
-        {"-J arguments only with id 125", {.config = {{125, "1"}}, .arguments = {L"prog", L"-J-Xmx1g", L"arg"}},
+        {"-J arguments only with id 125", {.config = {{ids::kJOptionsAreVmOptions, "1"}}, .arguments = {L"prog", L"-J-Xmx1g", L"arg"}},
          {"-Xmx1g", "-Djava.class.path="}},
         {"-J arguments are program arguments without id 125", {.arguments = {L"-J-Xmx1g"}},
          {"-Djava.class.path="}},
@@ -208,7 +209,7 @@ TEST_F(JvmArgumentsTest, ArgumentFilesExpandThroughTheRuntimesJli) {
     const std::wstring record = dir_.file(L"jli.txt");
     SetEnvironmentVariableW(L"VEXLO_STANDIN_JLI_RECORD", record.c_str());
     setRuntimeBinDirectory(narrow(bin));
-    const Launch launch{.config = {{123, "@<D>\\args.txt -Xmx1g"}}};
+    const Launch launch{.config = {{ids::kVmOptions, "@<D>\\args.txt -Xmx1g"}}};
 
     // A library without all three functions leaves "@file" as it is (and is let go again).
     ASSERT_TRUE(CopyFileW((test::binDir() + L"\\standin_jli_nofree.dll").c_str(), (bin + L"\\jli.dll").c_str(), FALSE));
@@ -257,9 +258,9 @@ TEST(JvmArgumentsChild, MandatoryEntry) {
     test::TempDir dir(L"fatal");
     // An empty block: the console error display, and the two messages.
     readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}
-                                                                              .message(1006, "Missing: {0}")
-                                                                              .message(1008, "Unset: {0}")));
-    setConfigValueForTests(121, entry);
+                                                                              .message(ids::kMsgMandatoryPathMissing, "Missing: {0}")
+                                                                              .message(ids::kMsgMandatoryPathVariableUnset, "Unset: {0}")));
+    setConfigValueForTests(ids::kClassPath, entry);
     std::string target;
     appendClassPathEntries(121, target);
     std::printf("returned with %s\n", target.c_str());
@@ -288,11 +289,11 @@ TEST(JvmArgumentsInChild, MandatoryEntriesEndTheLauncherWithTheirText) {
 // The default VM options file beside the executable, its includes against that directory, the log lines.
 TEST(JvmArgumentsChild, DefaultFile) {
     if (childValue().empty()) GTEST_SKIP() << "only run by its parent test";
-    setConfigValueForTests(166, "1");
-    setConfigValueForTests(125, "1");
-    setConfigValueForTests(121, "A0x.jar");
-    setConfigValueForTests(10200, "1");
-    setConfigValueForTests(10201, "17");
+    setConfigValueForTests(ids::kReadDefaultVmOptionsFile, "1");
+    setConfigValueForTests(ids::kJOptionsAreVmOptions, "1");
+    setConfigValueForTests(ids::kClassPath, "A0x.jar");
+    setConfigValueForTests(ids::kVersionRuleCount, "1");
+    setConfigValueForTests(ids::kVersionRuleKeyBase, "17");
     setSelectedJavaVersion("17.0.2");
     for (const std::string& option : optionsOf(assembleJvmArguments({}, {L"-J-Dj=1"})))
         std::printf("option|%s\n", option.c_str());

@@ -10,6 +10,7 @@
 #include "config/ConfigBlock.h"
 #include "launch/NativeLibraryPath.h"
 #include "paths/ExecutablePath.h"
+#include "config/ConfigIds.h"
 
 namespace vexlo {
 namespace {
@@ -36,7 +37,7 @@ protected:
 };
 
 TEST_F(NativeLibraryPathTest, ConfiguredDirectoriesGoInFrontResolvedAgainstTheExecutable) {
-    setConfigValueForTests(10004, "lib;bin\\native");
+    setConfigValueForTests(ids::kNativeLibraryDirectories, "lib;bin\\native");
     prepareNativeLibraryPath();
     const std::string x = exeDirAnsi();  // ends with a backslash
     EXPECT_EQ(processPath(), x + "lib;" + x + "bin\\native;C:\\windows\\system32;C:\\windows");
@@ -50,7 +51,7 @@ TEST_F(NativeLibraryPathTest, EmptyListSetsPathToItself) {
 }
 
 TEST_F(NativeLibraryPathTest, AbsoluteEntriesAndEmptyPiecesAndNoPath) {
-    setConfigValueForTests(10004, ";C:\\native;;");
+    setConfigValueForTests(ids::kNativeLibraryDirectories, ";C:\\native;;");
     SetEnvironmentVariableA("PATH", nullptr);
     prepareNativeLibraryPath();
     EXPECT_EQ(processPath(), "C:\\native;");

@@ -9,8 +9,8 @@
 #include "TestSupport.h"
 #include "common/Format.h"
 #include "jvm/SelectedRuntime.h"
-#include "paths/LauncherVariables.h"
 #include "paths/ExecutablePath.h"
+#include "paths/LauncherVariables.h"
 #include "paths/TempDirectories.h"
 
 namespace vexlo {
