@@ -5,6 +5,7 @@
 #include "common/Buffers.h"
 #include "common/ConsoleOutput.h"
 #include "common/Format.h"
+#include "common/WindowLibrary.h"
 #include "config/ConfigIds.h"
 #include "config/ConfigTables.h"
 #include "log/Log.h"
@@ -31,9 +32,13 @@ std::wstring withLogPath(const std::wstring& text) {
 void showErrorMessage(const std::wstring& text) {
     std::wstring composed = withLogPath(text);
     if (errorDisplayIsMessageBox()) {
-        std::wstring title = getMessageText(ids::kMsgErrorTitle);
-        MessageBoxW(nullptr, composed.c_str(), title.c_str(), MB_ICONERROR | MB_OK);
-        return;
+        // Without the window library the text still reaches the standard streams below.
+        if (const WindowFunctions* window = windowFunctions()) {
+            std::wstring title = getMessageText(ids::kMsgErrorTitle);
+            window->messageBox(nullptr, composed.c_str(), title.c_str(), MB_ICONERROR | MB_OK);
+            return;
+        }
+        logMessage(L"window library not loaded %d", static_cast<int>(GetLastError()));
     }
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (writeToConsole(out, composed)) {
