@@ -1,7 +1,6 @@
 #include "service/ServiceRuntime.h"
 
 #include <cstdlib>
-#include <mutex>
 
 #include "common/ChildProcess.h"
 #include "common/Format.h"
@@ -22,7 +21,14 @@ constexpr char kPriorityKey[] = "SOFTWARE\\tarnwick\\vexlo\\priority";
 
 // The control handler runs on the dispatcher thread, the service main on its own: the record, the status
 // handle and the child's input pipe are only touched under this lock, and never across a blocking call.
-std::mutex statusLock;
+// A slim lock: std::mutex would bring the thread library's error classes into the executable.
+SRWLOCK statusLock = SRWLOCK_INIT;
+struct StatusGuard {
+    StatusGuard() { AcquireSRWLockExclusive(&statusLock); }
+    ~StatusGuard() { ReleaseSRWLockExclusive(&statusLock); }
+    StatusGuard(const StatusGuard&) = delete;
+    StatusGuard& operator=(const StatusGuard&) = delete;
+};
 SERVICE_STATUS statusRecord{};
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 unique_handle childInput;  // write end of the child's standard input
@@ -32,7 +38,7 @@ enum class StatusChange { unchanged, running, stopPending, shutdownPending, stop
 // The one owner of the status record: applies a change and reports the record. A stop request is never
 // undone by a later "running" report. Returns 0 or the error of SetServiceStatus.
 DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     switch (change) {
     case StatusChange::unchanged:
         break;
@@ -61,13 +67,13 @@ DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
 }
 
 bool stopRequested() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     return statusRecord.dwCurrentState == SERVICE_STOP_PENDING;
 }
 
 // Hands the child's input to the control handler unless a stop came first; then the child must not run.
 bool publishChildInput(unique_handle& input) {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     if (statusRecord.dwCurrentState == SERVICE_STOP_PENDING) return false;
     childInput = std::move(input);
     return true;
@@ -122,12 +128,12 @@ bool isPriorityClass(DWORD value) {
 }  // namespace
 
 SERVICE_STATUS currentServiceStatus() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     return statusRecord;
 }
 
 void resetServiceStatus() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     statusRecord = SERVICE_STATUS{};
     statusRecord.dwServiceType = SERVICE_WIN32;
     statusRecord.dwCurrentState = SERVICE_RUNNING;
@@ -273,7 +279,7 @@ void sendShutdown(unsigned char code) {
     logMessage(L"sending shutdown1 %d", static_cast<int>(code));
     unique_handle pipe;
     {
-        std::lock_guard<std::mutex> guard(statusLock);
+        StatusGuard guard;
         pipe = std::move(childInput);
     }
     if (!pipe) {
