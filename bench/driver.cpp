@@ -1,5 +1,6 @@
 // Measures what the launcher costs against a bare process and prints raw samples, one figure a line:
-//   sample|<figure>|<unit>|<v1>,<v2>,...      missing|<figure>|<reason>      ratio|<figure>|<figure a>|<figure b>
+//   sample|<figure>|<unit>|<v1>,<v2>,...      missing|<figure>|<reason>
+//   ratio|<figure>|<figure a>|<figure b>|<largest value wanted, or ->
 // bench/table.py turns them into the table. Usage: bench_driver [runs]
 #include <windows.h>
 #include <psapi.h>
@@ -42,12 +43,12 @@ void add(const std::string& figure, double value) {
 
 std::vector<std::string> recordLines(const std::wstring& path, const std::string& prefix) {
     std::vector<std::string> found;
-    for (const std::string& line : splitCrLfLines(readFileBytes(path).value_or("")))
+    for (const std::string& line : splitLines(readFileBytes(path).value_or("")))
         if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
     return found;
 }
 
-size_t lineCount(const std::wstring& path) { return splitCrLfLines(readFileBytes(path).value_or("")).size(); }
+size_t lineCount(const std::wstring& path) { return splitLines(readFileBytes(path).value_or("")).size(); }
 
 // Process creation to its end, from the system's own times of the process.
 double bareRun(const std::wstring& exe) {
@@ -190,8 +191,6 @@ DWORD childOf(DWORD parent) {
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
         if (entry.th32ParentProcessID == parent && entry.th32ProcessID != parent) return entry.th32ProcessID;
-    std::printf("ratio|start: vexlo -run / smallest launcher, real VM|start: vexlo -run to main, real VM (warm cache)|"
-                "start: smallest launcher to main, real VM\n");
     return 0;
 }
 
@@ -202,9 +201,23 @@ void sampleMemory(const std::string& who, DWORD processId) {
     if (!process || !GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                                           sizeof counters))
         return;
-    // Wine answers 0 for another process's private bytes: that is no measurement.
-    add("memory: " + who + " private bytes", counters.PrivateUsage ? static_cast<double>(counters.PrivateUsage) / 1024.0 : -1);
+    // Only the working set: Wine answers 0 for another process's private bytes.
     add("memory: " + who + " working set", static_cast<double>(counters.WorkingSetSize) / 1024.0);
+}
+
+// The working set of the bare program once it has started and waits: the baseline of the service process's.
+void sampleBareMemory() {
+    const std::wstring exe = binDir() + L"\\bench_bare.exe";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"\"" + exe + L"\" hold";
+    if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+    unique_handle process(pi.hProcess), thread(pi.hThread);
+    Sleep(300);
+    sampleMemory("bare process,", pi.dwProcessId);
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 10000);
 }
 
 struct ServiceSetup {
@@ -247,6 +260,7 @@ std::string serviceCycles(int runs, const ServiceSetup& setup) {
         }
         DWORD serviceId = queryStatus(service.get()).dwProcessId;
         sampleMemory("service process, " + setup.vm, serviceId);
+        sampleBareMemory();
         DWORD childId = childOf(serviceId);
         sampleMemory("child, " + setup.vm, childId);
         SERVICE_STATUS answer{};
@@ -326,10 +340,12 @@ int main(int argc, char** argv) {
     if (!serviceFailure.empty()) std::printf("missing|stop and memory, stand-in VM|%s\n", serviceFailure.c_str());
     if (!realFailure.empty()) std::printf("missing|stop and memory, real VM|%s\n", realFailure.c_str());
     std::printf("ratio|start: warm cache / bare|start: launcher warm cache, creation to JNI_CreateJavaVM|"
-                "start: bare process, creation to end\n");
+                "start: bare process, creation to end|1.3\n");
     std::printf("ratio|start: cold cache / bare|start: launcher cold cache, creation to JNI_CreateJavaVM|"
-                "start: bare process, creation to end\n");
+                "start: bare process, creation to end|-\n");
     std::printf("ratio|start: vexlo -run / smallest launcher, real VM|start: vexlo -run to main, real VM (warm cache)|"
-                "start: smallest launcher to main, real VM\n");
+                "start: smallest launcher to main, real VM|1.1\n");
+    std::printf("ratio|memory: service process / bare process, working set|"
+                "memory: service process, stand-in VM working set|memory: bare process, working set|1.2\n");
     return 0;
 }

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/ProcAddress.h"
+
 namespace {
 using CreateJavaVM = jint(JNICALL*)(JavaVM**, void**, void*);
 
@@ -18,13 +20,12 @@ std::string toAnsi(const wchar_t* text) {
     return ansi;
 }
 
-
 int argCount = 0;
 wchar_t** argValues = nullptr;
 
 int launch(int argc, wchar_t** argv) {
     HMODULE dll = LoadLibraryW(argv[1]);
-    auto create = dll ? reinterpret_cast<CreateJavaVM>(GetProcAddress(dll, "JNI_CreateJavaVM")) : nullptr;
+    auto create = vexlo::procAddress<CreateJavaVM>(dll, "JNI_CreateJavaVM");
     if (!create) return 3;
     std::string classPath = "-Djava.class.path=" + toAnsi(argv[2]);
     JavaVMOption option{};

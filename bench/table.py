@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reads the benchmark lines on standard input and prints one table: median, min, max and runs per figure,
 then the ratios of medians. Lines: sample|figure|unit|v1,v2,...  missing|figure|reason
-ratio|name|figure a|figure b  size|figure|bytes."""
+ratio|name|figure a|figure b|target  size|figure|bytes[|target]. A target is the largest value wanted."""
 import statistics
 import sys
 
@@ -19,15 +19,16 @@ for line in sys.stdin:
         rows.append((figure, f"{medians[figure]:.1f}", f"{min(numbers):.1f}", f"{max(numbers):.1f}",
                      str(len(numbers)), unit))
     elif kind == "size":
-        rows.append((parts[1], parts[2], "", "", "1", "bytes"))
+        target = f", target at most {parts[3]}" if len(parts) > 3 else ""
+        rows.append((parts[1], parts[2], "", "", "1", "bytes" + target))
     elif kind == "missing":
         rows.append((parts[1], "not measured: " + parts[2], "", "", "", ""))
     elif kind == "ratio":
         ratios.append(parts[1:])
 
-for name, a, b in ratios:
+for name, a, b, target in ratios:
     if a in medians and b in medians and medians[b] > 0:
-        rows.append((name, f"{medians[a] / medians[b]:.2f}", "", "", "", "ratio of medians"))
+        rows.append((name, f"{medians[a] / medians[b]:.2f}", "", "", "", "ratio of medians" + (f", target at most {target}" if target != "-" else "")))
     else:
         rows.append((name, "not measured: a figure is missing", "", "", "", ""))
 

@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include "common/Handles.h"
+#include "common/WindowLibrary.h"
 #include "config/ConfigBlock.h"
 #include "config/ConfigIds.h"
 #include "process/LauncherState.h"
@@ -57,24 +58,26 @@ std::string userScopePrefix() {
 }
 
 struct WindowSearch {
+    const WindowFunctions* window;
     DWORD processId;
     bool restore;
 };
 
 BOOL CALLBACK activateIfOwned(HWND window, LPARAM parameter) {
     const auto* search = reinterpret_cast<const WindowSearch*>(parameter);
+    const WindowFunctions& user = *search->window;
     DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window)) return TRUE;
+    user.windowThreadProcessId(window, &owner);
+    if (owner != search->processId || !user.isWindowVisible(window)) return TRUE;
     logMessage(L"found window %p", static_cast<void*>(window));
-    if (search->restore && IsIconic(window)) {
+    if (search->restore && user.isIconic(window)) {
         logMessage(L"restore");
-        ShowWindow(window, SW_RESTORE);
+        user.showWindow(window, SW_RESTORE);
     }
     logMessage(L"foreground");
-    SetForegroundWindow(window);
+    user.setForegroundWindow(window);
     logMessage(L"popup");
-    SetForegroundWindow(GetLastActivePopup(window));
+    user.setForegroundWindow(user.lastActivePopup(window));
     logMessage(L"done");
     return TRUE;
 }
@@ -182,8 +185,13 @@ namespace {
 
 // Brings the visible top-level windows of the process to the front, restoring minimised ones when asked.
 void activateInstanceWindows(DWORD processId, bool restore) {
-    WindowSearch search{processId, restore};
-    EnumWindows(activateIfOwned, reinterpret_cast<LPARAM>(&search));
+    const WindowFunctions* window = windowFunctions();
+    if (!window) {
+        logMessage(L"window library not loaded %d", static_cast<int>(GetLastError()));
+        return;
+    }
+    WindowSearch search{window, processId, restore};
+    window->enumWindows(activateIfOwned, reinterpret_cast<LPARAM>(&search));
 }
 
 }  // namespace

@@ -80,11 +80,14 @@ std::vector<std::string> subkeyNames(HKEY key) {
     return names;
 }
 
-// Newest first; runtimes of equal versions keep their order.
+// Newest first; runtimes of equal versions keep their order. An insertion sort: the lists hold a handful of
+// entries, and std::stable_sort would add its buffered merge to the executable for each type.
 template <typename T, typename Version>
 void sortNewestFirst(std::vector<T>& items, Version version) {
-    std::stable_sort(items.begin(), items.end(),
-                     [&](const T& a, const T& b) { return isNewerVersion(version(a), version(b)); });
+    for (size_t i = 1; i < items.size(); ++i) {
+        for (size_t j = i; j > 0 && isNewerVersion(version(items[j]), version(items[j - 1])); --j)
+            std::swap(items[j], items[j - 1]);
+    }
 }
 
 std::optional<Runtime> newerOf(std::optional<Runtime> first, std::optional<Runtime> second) {

@@ -5,6 +5,7 @@
 #include "common/Buffers.h"
 #include "common/ConsoleOutput.h"
 #include "common/Format.h"
+#include "common/WindowLibrary.h"
 #include "log/Log.h"
 #include "process/LauncherState.h"
 
@@ -50,8 +51,12 @@ void showErrorMessage(const std::wstring& text) {
     }
     const ErrorDisplay display = displaySource ? displaySource() : ErrorDisplay{};
     if (display.messageBox) {
-        MessageBoxW(nullptr, composed.c_str(), display.title.c_str(), MB_ICONERROR | MB_OK);
-        return;
+        // Without the window library the text still reaches the standard streams below.
+        if (const WindowFunctions* window = windowFunctions()) {
+            window->messageBox(nullptr, composed.c_str(), display.title.c_str(), MB_ICONERROR | MB_OK);
+            return;
+        }
+        logMessage(L"window library not loaded %d", static_cast<int>(GetLastError()));
     }
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (writeToConsole(out, composed)) {

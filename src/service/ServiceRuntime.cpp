@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
 
 #include "common/ChildProcess.h"
 #include "common/Format.h"
@@ -33,7 +32,14 @@ constexpr DWORD kDrainFinishMs = 2000;
 
 // The control handler runs on the dispatcher thread, the service main on its own: the record, the status
 // handle and the child's input pipe are only touched under this lock, and never across a blocking call.
-std::mutex statusLock;
+// A slim lock: std::mutex would bring the thread library's error classes into the executable.
+SRWLOCK statusLock = SRWLOCK_INIT;
+struct StatusGuard {
+    StatusGuard() { AcquireSRWLockExclusive(&statusLock); }
+    ~StatusGuard() { ReleaseSRWLockExclusive(&statusLock); }
+    StatusGuard(const StatusGuard&) = delete;
+    StatusGuard& operator=(const StatusGuard&) = delete;
+};
 SERVICE_STATUS statusRecord{};
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 unique_handle childInput;  // write end of the child's standard input
@@ -49,7 +55,7 @@ enum class StatusChange { unchanged, running, stopPending, shutdownPending, stop
 // undone by a later "running" report. Returns 0 or the error of SetServiceStatus.
 // For stopProgress the second argument is the wait hint.
 DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     switch (change) {
     case StatusChange::unchanged:
         break;
@@ -87,13 +93,13 @@ DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
 }
 
 bool stopRequested() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     return statusRecord.dwCurrentState == SERVICE_STOP_PENDING;
 }
 
 // Hands the child's input to the control handler unless a stop came first; then the child must not run.
 bool publishChildInput(unique_handle& input) {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     if (statusRecord.dwCurrentState == SERVICE_STOP_PENDING) return false;
     childInput = std::move(input);
     return true;
@@ -238,12 +244,12 @@ void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool killed) {
 }  // namespace
 
 SERVICE_STATUS currentServiceStatus() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     return statusRecord;
 }
 
 void resetServiceStatus() {
-    std::lock_guard<std::mutex> guard(statusLock);
+    StatusGuard guard;
     statusRecord = SERVICE_STATUS{};
     statusRecord.dwServiceType = SERVICE_WIN32;
     statusRecord.dwCurrentState = SERVICE_RUNNING;
@@ -414,7 +420,7 @@ void sendShutdown(unsigned char code) {
     logMessage(L"sending shutdown1 %d", static_cast<int>(code));
     unique_handle pipe;
     {
-        std::lock_guard<std::mutex> guard(statusLock);
+        StatusGuard guard;
         pipe = std::move(childInput);
     }
     if (!pipe) {

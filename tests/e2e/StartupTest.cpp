@@ -1,5 +1,7 @@
 // Start-up and command dispatch of the real launcher.
+#include <algorithm>
 #include <future>
+#include <optional>
 
 #include "LauncherFixture.h"
 #include "config/ConfigIds.h"
@@ -140,4 +142,48 @@ TEST_F(Startup, CommandLineIsLoggedAsGivenBeforeDispatch) {
     auto language = std::find_if(log.messages.begin(), log.messages.end(),
                                  [](const std::wstring& m) { return m.rfind(L"language/country is ", 0) == 0; });
     EXPECT_LT(language, at);
+}
+
+namespace {
+
+// The names of the libraries in a PE32+ file's import table, upper case; empty for a file that is none.
+std::vector<std::string> importedLibraries(const std::string& image) {
+    auto at = [&](size_t offset, size_t size) { return offset + size <= image.size() ? image.data() + offset : nullptr; };
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(at(0, sizeof(IMAGE_DOS_HEADER)));
+    if (!dos) return {};
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        at(static_cast<size_t>(dos->e_lfanew), sizeof(IMAGE_NT_HEADERS64)));
+    if (!nt) return {};
+    const auto* sections = IMAGE_FIRST_SECTION(nt);
+    auto fileOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+            const IMAGE_SECTION_HEADER& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.SizeOfRawData)
+                return rva - s.VirtualAddress + s.PointerToRawData;
+        }
+        return image.size();
+    };
+    std::vector<std::string> names;
+    size_t entry = fileOffset(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
+    for (;; entry += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        const auto* import =
+            reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(entry, sizeof(IMAGE_IMPORT_DESCRIPTOR)));
+        if (!import || import->Name == 0) break;
+        std::string name(at(fileOffset(import->Name), 1) ? image.c_str() + fileOffset(import->Name) : "");
+        for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+        names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+// The window library comes with the graphics libraries and costs most of a bare start: the launcher loads it
+// only to show a window, so the import table must not name it.
+TEST(LauncherImage, ImportTableNamesNoWindowLibrary) {
+    std::optional<std::string> image = test::readFileBytes(test::binDir() + L"\\vexlo.exe");
+    ASSERT_TRUE(image.has_value());
+    std::vector<std::string> names = importedLibraries(*image);
+    EXPECT_NE(std::find(names.begin(), names.end(), "KERNEL32.DLL"), names.end());
+    EXPECT_EQ(std::find(names.begin(), names.end(), "USER32.DLL"), names.end());
 }

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
+
+#include "TestText.h"
 
 namespace vexlo::test {
 
@@ -42,26 +43,15 @@ std::string unixFormOf(const std::wstring& windowsPath) {
     return path;
 }
 
-namespace {
-std::vector<std::string> lines(const std::string& output) {
-    std::vector<std::string> result;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        result.push_back(line);
-    }
-    return result;
-}
-}  // namespace
 
 bool hasLine(const std::string& output, const std::string& line) {
-    for (const auto& l : lines(output))
+    for (const auto& l : splitLines(output))
         if (l == line) return true;
     return false;
 }
 
 std::string lineValue(const std::string& output, const std::string& prefix) {
-    for (const auto& l : lines(output))
+    for (const auto& l : splitLines(output))
         if (l.compare(0, prefix.size(), prefix) == 0) return l.substr(prefix.size());
     return {};
 }

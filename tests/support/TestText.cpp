@@ -15,6 +15,18 @@ std::vector<std::string> splitCrLfLines(const std::string& text) {
     return result;
 }
 
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> result;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        size_t contentEnd = end > start && text[end - 1] == '\r' ? end - 1 : end;
+        result.push_back(text.substr(start, contentEnd - start));
+        start = end + 1;
+    }
+    return result;
+}
+
 std::wstring longPathOf(const std::wstring& path) {
     wchar_t buffer[6000];
     DWORD n = GetLongPathNameW(path.c_str(), buffer, 6000);

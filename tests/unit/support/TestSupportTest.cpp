@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "TestText.h"
 #include "common/CommandLine.h"
 
 using namespace vexlo;
@@ -104,4 +105,23 @@ TEST(LogReading, SplitsHeaderLinesAndPrefixes) {
 
     test::writeFileBytes(path, "header\n\n[0:0] bare line end\n");
     EXPECT_FALSE(test::readLog(path).crlfOnly);
+}
+
+// Java writes LF or CR LF depending on the writer; the C++ side writes CR LF.
+TEST(TestText, SplittersKeepLinesApartAtTheirEndings) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> crLf, any;
+    };
+    const std::vector<Case> cases = {
+        {"a\nb\n", {"a\nb\n"}, {"a", "b"}},
+        {"a\r\nb\r\n", {"a", "b"}, {"a", "b"}},
+        {"a\r\n\nb", {"a", "\nb"}, {"a", "", "b"}},
+        {"a\rb", {"a\rb"}, {"a\rb"}},
+        {"", {}, {}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(test::splitCrLfLines(c.text), c.crLf) << c.text;
+        EXPECT_EQ(test::splitLines(c.text), c.any) << c.text;
+    }
 }
