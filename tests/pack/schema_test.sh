@@ -27,6 +27,15 @@ name = "full"
 description = "Every section"
 start = "auto"
 dependencies = ["Tcpip"]
+display_name = "Full"
+account = "virtual"
+stop_timeout = "10s"
+log = 'logs\full.service.log'
+[service.recovery]
+on_failure = ["restart 10s", "none"]
+reset_after = "1d"
+[service.environment]
+APP_HOME = '${VEXLO_EXEDIR}'
 [application]
 main_class = "org.demo/org.demo.Main"
 module_mode = true
@@ -55,6 +64,9 @@ ignore_java_options_env = true
 stdout = 'logs\out.log'
 stderr = ""
 append = false
+rotate = "daily"
+max_size = "10MB"
+keep = 7
 [native]
 library_directories = ['lib\native']
 add_dll_directories = true
@@ -87,7 +99,8 @@ validate "${good[@]}" || fail "Taplo rejects one of full.toml and the examples: 
 [ "${#good[@]}" -ge 2 ] || fail "no example TOML found"
 # Wrong types and unknown keys are rejected, each file on its own.
 bad=('[service]\nstart = 3' '[service]\nstart = "sometimes"' '[application]\nclass_path = [{ jar = "a", dir = "b" }]'
-     '[runtime]\nsearch = ["jre"]' '[application]\nmain_klass = "x"')
+     '[runtime]\nsearch = ["jre"]' '[application]\nmain_klass = "x"'
+     '[service]\nstop_timeout = "10 s"' '[output]\nkeep = "5"')
 for i in "${!bad[@]}"; do printf "${bad[$i]}\n" >"$work/bad$i.toml"; done
 validate $(cd "$work" && ls bad*.toml)
 for i in "${!bad[@]}"; do

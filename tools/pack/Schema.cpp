@@ -38,6 +38,7 @@ std::string jsonOf(const toml::node& n) {
     return out + "]";
 }
 
+const char* const kDurationPattern = "^[0-9]{1,10}(ms|s|m|h|d)$";
 const char* const kStringArray = R"({ "type": "array", "items": { "type": "string" } })";
 
 std::string keySchema(const Key& k) {
@@ -75,6 +76,16 @@ std::string keySchema(const Key& k) {
                    R"( }, "required": ["options"], "additionalProperties": false, "oneOf": [{ "required": ["versions"] }, )"
                    R"({ "required": ["pattern"] }] })";
             break;
+        case Kind::Duration: body = std::string(R"("type": "string", "pattern": )") + jsonString(kDurationPattern); break;
+        case Kind::Size: body = R"("type": "string", "pattern": "^[0-9]{1,13}([KkMmGg][Bb])?$")"; break;
+        case Kind::Count: body = R"("type": "integer", "minimum": 0)"; break;
+        case Kind::Recovery:
+            body = std::string(R"("type": "object", "properties": { "on_failure": { "type": "array", "maxItems": 3, )") +
+                   R"("items": { "type": "string", "pattern": )" + jsonString("^(none|restart [0-9]{1,10}(ms|s|m|h|d))$") +
+                   R"( } }, "reset_after": { "type": "string", "pattern": )" + jsonString(kDurationPattern) +
+                   R"( } }, "additionalProperties": false)";
+            break;
+        case Kind::Environment: body = R"("type": "object", "additionalProperties": { "type": "string" })"; break;
         default: body = R"("type": "string")";
     }
     if (*k.help) body += ", \"description\": " + jsonString(k.help);
