@@ -1,7 +1,6 @@
 #include "service/ServiceLog.h"
 
 #include <deque>
-#include <mutex>
 
 #include "common/Handles.h"
 #include "config/ConfigIds.h"
@@ -16,7 +15,14 @@ namespace {
 constexpr size_t kLongestChildLine = 16 * 1024;
 
 // The drain thread, the service main and the control handler all write: one lock, held only for the write.
-std::mutex logLock;
+// A slim lock: std::mutex would bring the thread library's error classes into the executable.
+SRWLOCK logLock = SRWLOCK_INIT;
+struct LogGuard {
+    LogGuard() { AcquireSRWLockExclusive(&logLock); }
+    ~LogGuard() { ReleaseSRWLockExclusive(&logLock); }
+    LogGuard(const LogGuard&) = delete;
+    LogGuard& operator=(const LogGuard&) = delete;
+};
 unique_file logFile;
 std::wstring logPath;
 unsigned long long logSize = 0;
@@ -125,7 +131,7 @@ std::wstring serviceLogPath(const std::wstring& serviceName) {
 }
 
 bool openServiceLog(const std::wstring& path) {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     logPath = path;
     writeFailed = false;
     createFolders(path);
@@ -133,25 +139,25 @@ bool openServiceLog(const std::wstring& path) {
 }
 
 void closeServiceLog() {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     logFile.reset();
 }
 
 bool serviceLogIsOpen() {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     return logFile && !writeFailed;
 }
 
 void writeServiceLogLine(const std::wstring& text) {
     std::string line = timestamp() + toUtf8(text) + "\r\n";
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     writeLocked(line);
 }
 
 void writeChildOutput(std::string_view bytes) {
     std::string stamp = timestamp();
     std::string out;
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     // One write per chunk, however many lines it holds: the drain must keep up with the child.
     while (!bytes.empty()) {
         size_t end = bytes.find('\n');
@@ -178,7 +184,7 @@ void writeChildOutput(std::string_view bytes) {
 void endChildOutput() {
     std::string stamp = timestamp();
     std::string out;
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     if (partialLine.empty()) return;
     appendChildLine(out, stamp, partialLine);
     partialLine.clear();
@@ -186,24 +192,24 @@ void endChildOutput() {
 }
 
 std::vector<std::string> lastChildLines() {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     return std::vector<std::string>(childLines.begin(), childLines.end());
 }
 
 std::optional<std::wstring> takeServiceLogFailure() {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     std::optional<std::wstring> failure = std::move(pendingFailure);
     pendingFailure.reset();
     return failure;
 }
 
 void setServiceLogCapForTests(unsigned long long cap) {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     capBytes = cap;
 }
 
 void resetServiceLogForTests() {
-    std::lock_guard<std::mutex> guard(logLock);
+    LogGuard guard;
     logFile.reset();
     logPath.clear();
     logSize = 0;
