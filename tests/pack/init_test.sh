@@ -7,14 +7,7 @@ set -uo pipefail
 bin="$1"; src="$2"; build="$3"
 source "$(dirname "${BASH_SOURCE[0]}")/standin.sh"
 pack="$bin/vexlo-pack"
-work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-expect_rc() {  # expected-rc description command...
-  local want="$1" what="$2"; shift 2
-  "$@" >"$work/out" 2>"$work/err"; local rc=$?
-  [ "$rc" -eq "$want" ] || fail "$what: exit code $rc, expected $want ($(head -3 "$work/err"))"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/testlib.sh"
 
 # The example's own jar: init, build, run.
 cp "$build/examples/hello-service/hello-service.jar" "$work/"

@@ -6,9 +6,7 @@
 set -uo pipefail
 bin="$1"; src="$2"
 pack="$bin/vexlo-pack"
-work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/testlib.sh"
 
 "$pack" schema >"$work/schema.json" || fail "vexlo-pack schema"
 diff -u "$src/docs/vexlo.schema.json" "$work/schema.json" >"$work/diff" ||

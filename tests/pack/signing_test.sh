@@ -9,9 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/standin.sh"
 for tool in osslsigncode openssl wine; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/setup.sh installs it)"; exit 1; }
 done
-work="$(mktemp -d)"; trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$(dirname "${BASH_SOURCE[0]}")/testlib.sh"
 run() {  # description command...: must succeed, output kept in $work/out
   "$@" >"$work/out" 2>&1 || { fail "$1: $(tail -5 "$work/out")"; return 1; }
 }
