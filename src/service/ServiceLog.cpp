@@ -277,7 +277,8 @@ void writeLocked(std::string_view bytes) {
                 rotated = true;
                 continue;
             } else {
-                n = std::min(n, bytes.find('\n') + 1);
+                size_t end = bytes.find('\n');
+                if (end != std::string_view::npos) n = end + 1;
             }
         }
         writeBytesLocked(bytes.substr(0, n));
