@@ -164,7 +164,8 @@ bool moveOrCopy(const std::wstring& from, const std::wstring& to, bool appendToE
 }
 
 bool openLocked() {
-    logFile.reset(CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // Reading the attributes gives the size and the time of the last line.
+    logFile.reset(CreateFileW(logPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!logFile) {
         fail(L"opened", GetLastError());

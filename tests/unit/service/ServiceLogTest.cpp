@@ -119,12 +119,23 @@ TEST_F(ServiceLogTest, DailyRotationNamesEachDayAndDeletesDaysBeyondKeep) {
     setConfigValueForTests(ids::kOutputMaxSize, "10");  // no effect by day
     setConfigValueForTests(ids::kOutputKeep, "1");
     setServiceLogClockForTests(testClock);
+    // An earlier run's lines belong to the day they were written.
+    ASSERT_TRUE(test::writeFileBytes(path, "earlier run\r\n"));
+    {
+        SYSTEMTIME local{2026, 12, 0, 6, 12, 0, 0, 0}, utc;
+        FILETIME written;
+        unique_file file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file && TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) &&
+                    SystemTimeToFileTime(&utc, &written) && SetFileTime(file.get(), nullptr, nullptr, &written));
+    }
     clockNow = SYSTEMTIME{2026, 12, 0, 7, 23, 59, 0, 0};
     ASSERT_TRUE(openServiceLog(path));
     writeChildOutput("day 7 a\nday 7 b\n");
+    EXPECT_EQ(test::readFileBytes(dir.file(L"svc.service.2026-12-06.log")).value_or(""), "earlier run\r\n");
+    EXPECT_FALSE(test::readFileBytes(dir.file(L"svc.service.2026-11-30.log")));
     clockNow = SYSTEMTIME{2026, 12, 0, 8, 0, 0, 1, 0};
     writeChildOutput("day 8\n");
-    EXPECT_FALSE(test::readFileBytes(dir.file(L"svc.service.2026-11-30.log")));
+    EXPECT_FALSE(test::readFileBytes(dir.file(L"svc.service.2026-12-06.log")));
     EXPECT_EQ(lines(dir.file(L"svc.service.2026-12-07.log")).size(), 2u);
     clockNow = SYSTEMTIME{2026, 12, 0, 9, 8, 0, 0, 0};
     writeChildOutput("day 9\n");
