@@ -20,6 +20,7 @@
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
 #include "process/LauncherState.h"
+#include "service/ServiceSettings.h"
 
 namespace vexlo {
 
@@ -186,6 +187,35 @@ void reportInstalledService(const std::wstring& name) {
         printOut(L"  WARNING: the service runs another copy; this one is %s\n", ours.c_str());
 }
 
+// What /install would apply, from this executable's own settings; the password is never asked for here.
+void reportServiceSettings(const std::wstring& name) {
+    InstallSettings settings;
+    std::wstring error;
+    printOut(L"Service settings of this executable:\n");
+    if (!readServiceSettings(name, configuredStartType(), settings, error)) {
+        printOut(L"  %s\n", error.c_str());
+        return;
+    }
+    printOut(L"  account: %s\n", settings.account.startName.empty() ? L"LocalSystem" : settings.account.startName.c_str());
+    if (settings.account.kind == AccountKind::user) {
+        std::wstring variable = getConfigWide(ids::kServicePasswordEnv);
+        printOut(L"  password from: %%%s%% or a prompt at /install\n",
+                 variable.empty() ? kDefaultPasswordVariable : variable.c_str());
+    }
+    printOut(L"  start: %s\n", startTypeWord(settings.startType, settings.delayed));
+    printOut(L"  stop time: %d ms\n", static_cast<int>(settings.stopTimeoutMs));
+    printOut(L"  recovery: %s\n", recoveryText(settings.actions, settings.resetSeconds).c_str());
+    std::vector<std::pair<std::wstring, std::wstring>> environment = serviceEnvironment();
+    if (environment.empty()) printOut(L"  environment: unchanged\n");
+    for (const auto& [variable, value] : environment) {
+        if (value.empty()) {
+            printOut(L"  environment: %s removed\n", variable.c_str());
+        } else {
+            printOut(L"  environment: %s=%s\n", variable.c_str(), value.c_str());
+        }
+    }
+}
+
 }  // namespace
 
 int runCheck(const std::vector<std::wstring>& arguments) {
@@ -209,6 +239,7 @@ int runCheck(const std::vector<std::wstring>& arguments) {
     for (const std::wstring& verdict : verdicts) printOut(L"  %s\n", verdict.c_str());
     if (!loaded) {
         reportInstalledService(serviceName);
+        reportServiceSettings(serviceName);
         printOut(L"Result: no usable Java runtime was found\n");
         return 1;
     }
@@ -225,6 +256,7 @@ int runCheck(const std::vector<std::wstring>& arguments) {
             printOut(L"  %S\n", initArgs->options[i].optionString ? initArgs->options[i].optionString : "");
     }
     reportInstalledService(serviceName);
+    reportServiceSettings(serviceName);
     if (!reason.empty()) {
         printOut(L"Result: %s\n", reason.c_str());
         return 1;

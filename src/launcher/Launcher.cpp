@@ -55,10 +55,7 @@ int runServiceDispatcher() {
     return 0;
 }
 
-unsigned installStartType() {
-    return getConfigInt(ids::kExecutableType) == ids::kExeTypeAutoStartService ? SERVICE_AUTO_START
-                                                                                 : SERVICE_DEMAND_START;
-}
+unsigned installStartType() { return configuredStartType(); }
 
 int dispatchCommand(std::wstring word, std::wstring programPath) {
     word.erase(0, 1);

@@ -78,6 +78,7 @@ std::wstring buildDependencies() {
 }
 
 using ChangeConfig2Entry = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPVOID);
+using QueryConfig2Entry = BOOL(WINAPI*)(SC_HANDLE, DWORD, LPBYTE, DWORD, LPDWORD);
 
 // The extended setter is looked up at run time; a missing entry point or a failed call is not an error.
 ChangeConfig2Entry changeConfig2Entry() {
@@ -103,13 +104,6 @@ void applyExtendedSettingsTo(SC_HANDLE service, const InstallSettings& settings)
 void forgetPassword(InstallSettings& settings) {
     SecureZeroMemory(settings.password.data(), settings.password.size() * sizeof(wchar_t));
     settings.password.clear();
-}
-
-const wchar_t* startTypeWord(DWORD startType, bool delayed) {
-    if (startType == SERVICE_AUTO_START) return delayed ? L"delayed" : L"auto";
-    if (startType == SERVICE_DEMAND_START) return L"demand";
-    if (startType == SERVICE_DISABLED) return L"disabled";
-    return L"boot or system";
 }
 
 const wchar_t* accountText(const std::wstring& startName) {
@@ -220,13 +214,28 @@ void printStatusDetails(const std::wstring& name, SC_HANDLE service, const QUERY
     const char* account = config.lpServiceStartName && *config.lpServiceStartName ? config.lpServiceStartName
                                                                                      : "LocalSystem";
     printOut(L"Account: %S\n", account);
-    if (status.dwCurrentState != SERVICE_STOPPED || status.dwWin32ExitCode == ERROR_SERVICE_NEVER_STARTED) return;
-    DWORD code = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
-                                                                         : status.dwWin32ExitCode;
-    printOut(L"Last exit code: %d\n", static_cast<int>(code));
-    std::wstring logPath = serviceLogPath(name);
-    std::wstring line = code != 0 && !logPath.empty() ? lastChildLineInLog(logPath) : std::wstring();
-    if (!line.empty()) printOut(L"Last error: %s\n", line.c_str());
+    if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != ERROR_SERVICE_NEVER_STARTED) {
+        DWORD code = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
+                                                                             : status.dwWin32ExitCode;
+        printOut(L"Last exit code: %d\n", static_cast<int>(code));
+        std::wstring logPath = serviceLogPath(name);
+        std::wstring line = code != 0 && !logPath.empty() ? lastChildLineInLog(logPath) : std::wstring();
+        if (!line.empty()) printOut(L"Last error: %s\n", line.c_str());
+    }
+    // Some service managers cannot read these back (error 124): then the manager's own start type is all there
+    // is, and recovery is left out.
+    auto query = procAddress<QueryConfig2Entry>(GetModuleHandleA("advapi32.dll"), "QueryServiceConfig2W");
+    alignas(SERVICE_FAILURE_ACTIONSW) unsigned char extended[kServiceConfigBufferSize];
+    bool delayed = config.dwStartType == SERVICE_AUTO_START && query &&
+                   query(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, extended, sizeof extended, &needed) &&
+                   reinterpret_cast<SERVICE_DELAYED_AUTO_START_INFO*>(extended)->fDelayedAutostart;
+    printOut(L"Start: %s\n", startTypeWord(config.dwStartType, delayed));
+    if (query && query(service, SERVICE_CONFIG_FAILURE_ACTIONS, extended, sizeof extended, &needed)) {
+        auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(extended);
+        std::vector<SC_ACTION> actions;
+        if (failure->lpsaActions) actions.assign(failure->lpsaActions, failure->lpsaActions + failure->cActions);
+        printOut(L"Recovery: %s\n", recoveryText(actions, failure->dwResetPeriod).c_str());
+    }
 }
 
 // Follows a stop request until the service has stopped or stops advancing its check point for longer than
@@ -357,17 +366,7 @@ int reconfigureService(const std::wstring& name, unsigned startType) {
         printOut(L"Display name: %s -> %s\n", before.displayName.c_str(), after.displayName.c_str());
     // The manager may not report these back: say what was asked for.
     if (settings.delayed) printOut(L"Start: delayed\n");
-    if (settings.recoveryOff) {
-        printOut(L"Recovery: off\n");
-    } else {
-        std::wstring actions;
-        for (const SC_ACTION& action : settings.actions) {
-            if (!actions.empty()) actions += L", ";
-            actions += action.Type == SC_ACTION_RESTART ? formatWide(L"restart %d ms", static_cast<int>(action.Delay))
-                                                        : std::wstring(L"none");
-        }
-        printOut(L"Recovery: %s; reset after %d s\n", actions.c_str(), static_cast<int>(settings.resetSeconds));
-    }
+    printOut(L"Recovery: %s\n", recoveryText(settings.actions, settings.resetSeconds).c_str());
     printOut(L"Reconfigured service '%s'.\n", name.c_str());
     return 0;
 }

@@ -93,7 +93,30 @@ ServiceAccount resolveAccount(const std::wstring& account, const std::wstring& s
     return {account.back() == L'$' ? AccountKind::managed : AccountKind::user, account};
 }
 
-bool readInstallSettings(const std::wstring& serviceName, DWORD startType, InstallSettings& settings,
+DWORD configuredStartType() {
+    return getConfigInt(ids::kExecutableType) == ids::kExeTypeAutoStartService ? SERVICE_AUTO_START
+                                                                                 : SERVICE_DEMAND_START;
+}
+
+const wchar_t* startTypeWord(DWORD startType, bool delayed) {
+    if (startType == SERVICE_AUTO_START) return delayed ? L"delayed" : L"auto";
+    if (startType == SERVICE_DEMAND_START) return L"demand";
+    if (startType == SERVICE_DISABLED) return L"disabled";
+    return L"boot or system";
+}
+
+std::wstring recoveryText(const std::vector<SC_ACTION>& actions, DWORD resetSeconds) {
+    if (actions.empty()) return L"off";
+    std::wstring text;
+    for (const SC_ACTION& action : actions) {
+        if (!text.empty()) text += L", ";
+        text += action.Type == SC_ACTION_RESTART ? formatWide(L"restart %d ms", static_cast<int>(action.Delay))
+                                                 : std::wstring(L"none");
+    }
+    return text + formatWide(L"; reset after %d s", static_cast<int>(resetSeconds));
+}
+
+bool readServiceSettings(const std::wstring& serviceName, DWORD startType, InstallSettings& settings,
                          std::wstring& error) {
     settings = InstallSettings{};
     settings.displayName = getConfigWide(ids::kServiceDisplayName);
@@ -111,7 +134,12 @@ bool readInstallSettings(const std::wstring& serviceName, DWORD startType, Insta
         return false;
     }
     settings.recoveryOff = settings.actions.empty();
+    return true;
+}
 
+bool readInstallSettings(const std::wstring& serviceName, DWORD startType, InstallSettings& settings,
+                         std::wstring& error) {
+    if (!readServiceSettings(serviceName, startType, settings, error)) return false;
     if (settings.account.kind != AccountKind::user) return true;
     std::wstring variable = getConfigWide(ids::kServicePasswordEnv);
     if (variable.empty()) variable = kDefaultPasswordVariable;

@@ -45,6 +45,16 @@ struct InstallSettings {
     DWORD stopTimeoutMs = kDefaultStopTimeoutMs;
 };
 
+// The start type /install gives: automatic for an executable of the automatic service type, else on demand.
+DWORD configuredStartType();
+// "auto", "delayed", "demand", "disabled" or "boot or system".
+const wchar_t* startTypeWord(DWORD startType, bool delayed);
+// "restart 10000 ms, none; reset after 86400 s", or "off" for no actions.
+std::wstring recoveryText(const std::vector<SC_ACTION>& actions, DWORD resetSeconds);
+
+// Reads the block's settings except the password. False with a message when a setting is unusable.
+bool readServiceSettings(const std::wstring& serviceName, DWORD startType, InstallSettings& settings,
+                         std::wstring& error);
 // Reads the block's settings. A user account gets its password from the variable named by the block (default
 // VEXLO_SERVICE_PASSWORD) or, on a console, from a prompt without echo. False with a message when a setting is
 // unusable or the password is missing.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "StandinRuntimes.h"
+#include "config/ConfigIds.h"
 #include "TestSupport.h"
 #include "TestText.h"
 
@@ -28,7 +29,11 @@ TEST(CheckE2E, ReportsTheRuntimeTheOptionsAndTheClassPathAndEndsWithTheVerdict) 
     const Case cases[] = {
         {"good", "", "A1app.jar;A0optional.jar", 0,
          {"Runtimes tried:", "found Java 17.0.2 at " + rt + "\\bin\\java.exe", "Runtime chosen: " + rt, "(Java 17.0.2)", "Class path:", "[present] ", "app.jar (mandatory)", "[missing] ",
-          "optional.jar", "Options of the virtual machine", "-Djava.class.path=", "Service 'vexlo-search-test': "},
+          "optional.jar", "Options of the virtual machine", "-Djava.class.path=", "Service 'vexlo-search-test': ",
+          // What /install would apply: the password is only named, never asked for.
+          "Service settings of this executable:", "  account: .\\runner", "  password from: %VEXLO_SERVICE_PASSWORD%",
+          "  start: demand", "  stop time: 3000 ms", "  recovery: restart 500 ms, none; reset after 86400 s",
+          "  environment: A=1", "  environment: B removed"},
          "Result: ready to create the virtual machine"},
         {"too old", "99", "A1app.jar", 1,
          {"Runtimes tried:", "rejected: Java 17.0.2 at " + rt + "\\bin\\java.exe is outside the accepted versions "
@@ -44,6 +49,10 @@ TEST(CheckE2E, ReportsTheRuntimeTheOptionsAndTheClassPathAndEndsWithTheVerdict) 
         block.set(121, c.classPath);
         block.set(122, "app.Main");
         if (*c.minimum) block.set(126, c.minimum);
+        block.set(ids::kServiceAccount, ".\\runner");
+        block.set(ids::kServiceStopTimeout, "3000");
+        block.set(ids::kServiceRecoveryActions, "restart:500,none");
+        block.set(ids::kServiceEnvironment, "A=1\nB=");
         std::wstring exe = makeLauncher(dir.path(), L"check.exe", block);
         ASSERT_FALSE(exe.empty());
         RunOptions options = launchOptions(dir);

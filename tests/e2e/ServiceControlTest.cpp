@@ -200,6 +200,7 @@ TEST_F(ServiceControlTest, PlainInstallTakesTheNameAndStartTypeFromTheBlockAndSe
         // Details may follow the first lines that scripts read.
         EXPECT_EQ(status.out.rfind(lines({"Not running.", "Auto-start.", "Account: LocalSystem"}), 0), 0u)
             << ascii(word) << status.out;
+        EXPECT_NE(status.out.find("\r\nStart: auto\r\n"), std::string::npos) << status.out;
     }
 }
 
@@ -260,6 +261,7 @@ TEST_F(ServiceControlTest, StartStopStatusAndRestartDriveARealService) {
     EXPECT_EQ(notRunning.exitCode, 3u);
     EXPECT_EQ(notRunning.out.rfind(lines({"Not running.", "Account: LocalSystem", "Last exit code: 0"}), 0), 0u)
         << notRunning.out;
+    EXPECT_NE(notRunning.out.find("\r\nStart: demand\r\n"), std::string::npos) << notRunning.out;
 
     // Only the name: no start arguments.
     RunResult plain = run(exe, {L"/start", name});

@@ -551,7 +551,7 @@ TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
     }
 }
 
-// 50 MB on the child's standard output: the drain keeps up, the log stays within its cap (one older file), and
+// 50 MB on the child's standard output: the drain keeps up, the log rotates within its limits, and
 // the start-to-stop time is printed beside that of a quiet child and of the same child without a service log.
 TEST_F(ServiceRuntimeE2E, AChildWriting50MegabytesKeepsTheLogWithinItsCap) {
     struct Case {
@@ -576,12 +576,19 @@ TEST_F(ServiceRuntimeE2E, AChildWriting50MegabytesKeepsTheLogWithinItsCap) {
         EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
         forgetCachedRuntimes(runtimeHome());
         if (std::wstring(c.tag) != L"Loud") continue;
+        // Without settings: 10 MB files, five older ones.
         std::wstring log = serviceLogFile(started.exe, name);
-        auto current = readFileBytes(log), older = readFileBytes(log + L".1");
-        ASSERT_TRUE(current && older);
+        std::wstring stem = log.substr(0, log.size() - 4);
+        auto current = readFileBytes(log);
+        ASSERT_TRUE(current);
         EXPECT_LE(current->size(), 10u * 1024 * 1024);
-        EXPECT_LE(older->size(), 10u * 1024 * 1024);
         EXPECT_NE(current->find("reporting state STOPPED"), std::string::npos);
+        for (int n = 1; n <= 5; ++n) {
+            auto older = readFileBytes(stem + L"." + std::to_wstring(n) + L".log");
+            ASSERT_TRUE(older) << n;
+            EXPECT_LE(older->size(), 10u * 1024 * 1024);
+        }
+        EXPECT_FALSE(readFileBytes(stem + L".6.log"));
     }
     std::printf("start to STOPPED: quiet child %llu ms; child writing 50 MB: %llu ms without a service log, %llu ms "
                 "with it\n",
