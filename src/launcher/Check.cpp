@@ -20,25 +20,12 @@
 #include "paths/ExecutablePath.h"
 #include "paths/PathForms.h"
 #include "process/LauncherState.h"
+#include "service/ServiceControl.h"
 #include "service/ServiceSettings.h"
 
 namespace vexlo {
 
 namespace {
-
-// Console output as the service commands write it: wide to a console, 8-bit with CR LF elsewhere.
-template <typename... Args>
-void printOut(CheckedFormat<Args...> format, Args... args) {
-    std::wstring text = formatWideUnchecked(format.text, args...);
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    if (writeToConsole(out, text)) return;
-    std::string bytes;
-    for (char c : wideToAnsi(text)) {
-        if (c == '\n') bytes.push_back('\r');
-        bytes.push_back(c);
-    }
-    writeBytes(out, bytes);
-}
 
 std::vector<std::wstring> searchLines;
 

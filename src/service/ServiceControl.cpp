@@ -22,15 +22,6 @@
 
 namespace vexlo {
 
-namespace {
-
-constexpr int kDependenciesCapacity = kPathCapacity;
-constexpr DWORD kServiceConfigBufferSize = kPathCapacity;
-constexpr DWORD kStopPollMilliseconds = 500;
-
-// The executable has no console of its own: the text only shows where the parent gave us a pipe, a file or
-// its console. A console gets the wide text; anything else gets 8-bit text with CR LF line ends, the bytes
-// the C runtime's text-mode output would write.
 void writeStandardOutput(const std::wstring& text) {
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (writeToConsole(out, text)) return;
@@ -42,10 +33,11 @@ void writeStandardOutput(const std::wstring& text) {
     writeBytes(out, bytes);
 }
 
-template <typename... Args>
-void printOut(CheckedFormat<Args...> format, Args... args) {
-    writeStandardOutput(formatWideUnchecked(format.text, args...));
-}
+namespace {
+
+constexpr int kDependenciesCapacity = kPathCapacity;
+constexpr DWORD kServiceConfigBufferSize = kPathCapacity;
+constexpr DWORD kStopPollMilliseconds = 500;
 
 // An empty name is no service: never let the manager act on (or create) a service without a name.
 SC_HANDLE openNamedService(SC_HANDLE manager, const std::wstring& name, DWORD access) {

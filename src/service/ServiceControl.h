@@ -4,7 +4,19 @@
 #include <string>
 #include <vector>
 
+#include "common/Format.h"
+
 namespace vexlo {
+
+// The executable has no console of its own: the text only shows where the parent gave us a pipe, a file or
+// its console. A console gets the wide text; anything else gets 8-bit text with CR LF line ends, the bytes
+// the C runtime's text-mode output would write.
+void writeStandardOutput(const std::wstring& text);
+
+template <typename... Args>
+void printOut(CheckedFormat<Args...> format, Args... args) {
+    writeStandardOutput(formatWideUnchecked(format.text, args...));
+}
 
 // Each returns the process exit code of the command; `name` is the service's name.
 int printUsage();

@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "common/Handles.h"
+#include "common/SlimLock.h"
 #include "config/ConfigIds.h"
 #include "config/ConfigTables.h"
 #include "paths/ExecutablePath.h"
@@ -19,14 +20,7 @@ constexpr size_t kLongestChildLine = 16 * 1024;
 enum class Rotation { none, size, daily };
 
 // The drain thread, the service main and the control handler all write: one lock, held only for the write.
-// A slim lock: std::mutex would bring the thread library's error classes into the executable.
 SRWLOCK logLock = SRWLOCK_INIT;
-struct LogGuard {
-    LogGuard() { AcquireSRWLockExclusive(&logLock); }
-    ~LogGuard() { ReleaseSRWLockExclusive(&logLock); }
-    LogGuard(const LogGuard&) = delete;
-    LogGuard& operator=(const LogGuard&) = delete;
-};
 unique_file logFile;
 std::wstring logPath;
 // logPath = folder + stem + extension; older files are stem + "." + number or date + extension.
@@ -341,7 +335,7 @@ std::wstring serviceLogPath(const std::wstring& serviceName) {
 }
 
 bool openServiceLog(const std::wstring& path) {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     logPath = path;
     writeFailed = false;
     rotationWarned = false;
@@ -353,25 +347,25 @@ bool openServiceLog(const std::wstring& path) {
 }
 
 void closeServiceLog() {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     logFile.reset();
 }
 
 bool serviceLogIsOpen() {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     return logFile && !writeFailed;
 }
 
 void writeServiceLogLine(const std::wstring& text) {
     std::string line = timestamp() + toUtf8(text) + "\r\n";
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     writeLocked(line);
 }
 
 void writeChildOutput(std::string_view bytes) {
     std::string stamp = timestamp();
     std::string out;
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     // One write per chunk, however many lines it holds: the drain must keep up with the child.
     while (!bytes.empty()) {
         size_t end = bytes.find('\n');
@@ -398,7 +392,7 @@ void writeChildOutput(std::string_view bytes) {
 void endChildOutput() {
     std::string stamp = timestamp();
     std::string out;
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     if (partialLine.empty()) return;
     appendChildLine(out, stamp, partialLine);
     partialLine.clear();
@@ -406,24 +400,24 @@ void endChildOutput() {
 }
 
 std::vector<std::string> lastChildLines() {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     return std::vector<std::string>(childLines.begin(), childLines.end());
 }
 
 std::optional<std::wstring> takeServiceLogFailure() {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     std::optional<std::wstring> failure = std::move(pendingFailure);
     pendingFailure.reset();
     return failure;
 }
 
 void setServiceLogClockForTests(void (*clock)(SYSTEMTIME& now)) {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     testClock = clock;
 }
 
 void resetServiceLogForTests() {
-    LogGuard guard;
+    SlimLockGuard guard(logLock);
     logFile.reset();
     logPath.clear();
     logSize = 0;

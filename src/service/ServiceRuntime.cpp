@@ -7,6 +7,7 @@
 #include "common/ChildProcess.h"
 #include "common/Format.h"
 #include "common/Handles.h"
+#include "common/SlimLock.h"
 #include "common/CommandLine.h"
 #include "common/Version.h"
 #include "paths/ExecutablePath.h"
@@ -32,14 +33,7 @@ constexpr DWORD kDrainFinishMs = 2000;
 
 // The control handler runs on the dispatcher thread, the service main on its own: the record, the status
 // handle and the child's input pipe are only touched under this lock, and never across a blocking call.
-// A slim lock: std::mutex would bring the thread library's error classes into the executable.
 SRWLOCK statusLock = SRWLOCK_INIT;
-struct StatusGuard {
-    StatusGuard() { AcquireSRWLockExclusive(&statusLock); }
-    ~StatusGuard() { ReleaseSRWLockExclusive(&statusLock); }
-    StatusGuard(const StatusGuard&) = delete;
-    StatusGuard& operator=(const StatusGuard&) = delete;
-};
 SERVICE_STATUS statusRecord{};
 SERVICE_STATUS_HANDLE statusHandle = nullptr;
 unique_handle childInput;  // write end of the child's standard input
@@ -55,7 +49,7 @@ enum class StatusChange { unchanged, running, stopPending, shutdownPending, stop
 // undone by a later "running" report. Returns 0 or the error of SetServiceStatus.
 // For stopProgress the second argument is the wait hint.
 DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
-    StatusGuard guard;
+    SlimLockGuard guard(statusLock);
     switch (change) {
     case StatusChange::unchanged:
         break;
@@ -93,13 +87,13 @@ DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
 }
 
 bool stopRequested() {
-    StatusGuard guard;
+    SlimLockGuard guard(statusLock);
     return statusRecord.dwCurrentState == SERVICE_STOP_PENDING;
 }
 
 // Hands the child's input to the control handler unless a stop came first; then the child must not run.
 bool publishChildInput(unique_handle& input) {
-    StatusGuard guard;
+    SlimLockGuard guard(statusLock);
     if (statusRecord.dwCurrentState == SERVICE_STOP_PENDING) return false;
     childInput = std::move(input);
     return true;
@@ -244,12 +238,12 @@ void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool killed) {
 }  // namespace
 
 SERVICE_STATUS currentServiceStatus() {
-    StatusGuard guard;
+    SlimLockGuard guard(statusLock);
     return statusRecord;
 }
 
 void resetServiceStatus() {
-    StatusGuard guard;
+    SlimLockGuard guard(statusLock);
     statusRecord = SERVICE_STATUS{};
     statusRecord.dwServiceType = SERVICE_WIN32;
     statusRecord.dwCurrentState = SERVICE_RUNNING;
@@ -420,7 +414,7 @@ void sendShutdown(unsigned char code) {
     logMessage(L"sending shutdown1 %d", static_cast<int>(code));
     unique_handle pipe;
     {
-        StatusGuard guard;
+        SlimLockGuard guard(statusLock);
         pipe = std::move(childInput);
     }
     if (!pipe) {
