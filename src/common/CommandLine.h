@@ -11,6 +11,7 @@
 
 namespace vexlo {
 
+namespace detail {
 // Reads one argument starting at position; returns where the next one starts, or none at the end.
 template <class Char>
 std::optional<size_t> nextArgument(std::type_identity_t<std::basic_string_view<Char>> text, size_t position,
@@ -45,6 +46,7 @@ std::optional<size_t> nextArgument(std::type_identity_t<std::basic_string_view<C
     }
     return std::nullopt;
 }
+}  // namespace detail
 
 // Appends every argument of the text; empty text gives none.
 template <class Char>
@@ -55,7 +57,7 @@ void splitCommandLine(std::type_identity_t<std::basic_string_view<Char>> text,
     argument.reserve(text.size() + 1);
     std::optional<size_t> position = 0;
     while (position) {
-        position = nextArgument<Char>(text, *position, argument);
+        position = detail::nextArgument<Char>(text, *position, argument);
         arguments.push_back(argument);
     }
 }

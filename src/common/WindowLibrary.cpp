@@ -4,7 +4,12 @@
 
 namespace vexlo {
 
+namespace {
+
+// A library of the system folder, never one that the application's folder or the search path could answer.
 HMODULE loadSystemLibrary(const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+}  // namespace
 
 const WindowFunctions* windowFunctions() {
     static const WindowFunctions functions = [] {

@@ -20,7 +20,4 @@ struct WindowFunctions {
 // Loaded once and kept for the process; null when the library or one of the functions is missing.
 const WindowFunctions* windowFunctions();
 
-// A library of the system folder, never one that the application's folder or the search path could answer.
-HMODULE loadSystemLibrary(const wchar_t* name);
-
 }  // namespace vexlo

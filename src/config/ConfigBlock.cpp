@@ -16,6 +16,10 @@ namespace {
 void seekConfigBlock(HANDLE file);
 
 void skipBytes(HANDLE file);
+int readInt(HANDLE file);
+short readShort(HANDLE file);
+std::string readString(HANDLE file);
+std::wstring readWString(HANDLE file);
 }  // namespace
 namespace {
 
@@ -136,6 +140,8 @@ void seekConfigBlock(HANDLE file) {
 
 }  // namespace
 
+namespace {
+
 int readInt(HANDLE file) {
     int value = 0;
     DWORD got = 0;
@@ -146,6 +152,8 @@ int readInt(HANDLE file) {
     return value;
 }
 
+}  // namespace
+
 long long readLong(HANDLE file) {
     long long value = 0;
     if (!readExact(file, &value, 8, nullptr)) {
@@ -154,6 +162,8 @@ long long readLong(HANDLE file) {
     }
     return value;
 }
+
+namespace {
 
 short readShort(HANDLE file) {
     short value = 0;
@@ -185,7 +195,6 @@ std::wstring readWString(HANDLE file) {
 }
 
 // A length that is negative or runs past the end leaves the position at the end, so the next read fails.
-namespace {
 
 void skipBytes(HANDLE file) {
     int length = readInt(file);
@@ -200,8 +209,8 @@ void skipBytes(HANDLE file) {
 
 void readConfigFirstPass() { firstPass(moduleFileName()); }
 void readConfigSecondPass() { secondPass(moduleFileName()); }
-void readConfigFirstPassFrom(const std::wstring& path) { firstPass(path); }
-void readConfigSecondPassFrom(const std::wstring& path) { secondPass(path); }
+void detail::readConfigFirstPassFrom(const std::wstring& path) { firstPass(path); }
+void detail::readConfigSecondPassFrom(const std::wstring& path) { secondPass(path); }
 
 }  // namespace vexlo
 

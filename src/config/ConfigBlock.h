@@ -15,17 +15,17 @@ namespace vexlo {
 void readConfigFirstPass();
 void readConfigSecondPass();
 
+HANDLE openOwnExecutable();
+
+// Reads a 64-bit value (an included file's length); ends the launcher with its own fatal text when the bytes
+// are not there.
+long long readLong(HANDLE file);
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // The same passes on any file, so that tests can read a block from a file of their own.
 void readConfigFirstPassFrom(const std::wstring& path);
 void readConfigSecondPassFrom(const std::wstring& path);
-
-HANDLE openOwnExecutable();
-
-// Read primitives: each ends the launcher with its own fatal text when the bytes are not there.
-int readInt(HANDLE file);
-long long readLong(HANDLE file);
-short readShort(HANDLE file);
-std::string readString(HANDLE file);
-std::wstring readWString(HANDLE file);
+}  // namespace detail
 
 }  // namespace vexlo

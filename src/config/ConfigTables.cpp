@@ -112,7 +112,7 @@ std::wstring getMessageTableText(int id) {
 const std::string& selectedLanguage() { return language; }
 const std::string& selectedCountry() { return country; }
 DWORD includedFilesOffset() { return filesOffset; }
-bool errorDisplayIsMessageBox() { return messageBoxMode; }
+bool detail::errorDisplayIsMessageBox() { return messageBoxMode; }
 
 void resetConfigForTests() {
     configTable.clear();

@@ -26,7 +26,6 @@ std::wstring getMessageTableText(int id);
 const std::string& selectedLanguage();
 const std::string& selectedCountry();
 DWORD includedFilesOffset();
-bool errorDisplayIsMessageBox();
 
 // Written by the block reader only: a later entry of the same id replaces the earlier one.
 void storeConfigValue(int id, std::string value);
@@ -38,5 +37,11 @@ void resetConfigForTests();
 // Tests only: sets a configuration value or a message as if it came from a block.
 void setConfigValueForTests(int id, const std::string& value);
 void setMessageForTests(int id, const std::wstring& text);
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Whether the second pass chose the message box as the error display.
+bool errorDisplayIsMessageBox();
+}  // namespace detail
 
 }  // namespace vexlo

@@ -235,7 +235,7 @@ constexpr LocaleEntry kLocales[] = {
 
 }  // namespace
 
-std::string selectLocaleCode(unsigned short languageId) {
+std::string detail::selectLocaleCode(unsigned short languageId) {
     for (const LocaleEntry& e : kLocales)
         if (e.id == languageId) return e.code;
     unsigned short primary = languageId & 0x3FF;
@@ -252,7 +252,7 @@ std::string languageSelection() {
         auto fn = procAddress<LANGID(WINAPI*)()>(kernel.get(), "GetUserDefaultUILanguage");
         if (fn) languageId = fn();
     }
-    std::string code = selectLocaleCode(languageId);
+    std::string code = detail::selectLocaleCode(languageId);
     logMessage(L"language/country is %S", code.c_str());
     return code;
 }

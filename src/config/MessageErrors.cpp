@@ -13,26 +13,26 @@ constexpr size_t kMessageLimit = kPathCapacity - 1;
 
 }  // namespace
 
-std::wstring composeMessage(int messageId, const std::wstring* detail) {
+std::wstring detail::composeMessage(int messageId, const std::wstring* detailText) {
     std::wstring text = getMessageText(messageId);
-    if (detail) {
+    if (detailText) {
         size_t at = text.find(L"{0}");
-        if (at != std::wstring::npos) text.replace(at, 3, *detail);
+        if (at != std::wstring::npos) text.replace(at, 3, *detailText);
     }
     if (text.size() > kMessageLimit) text.resize(kMessageLimit);
     return text;
 }
 
-void showMessageError(int messageId) { showErrorMessage(composeMessage(messageId, nullptr)); }
+void showMessageError(int messageId) { showErrorMessage(detail::composeMessage(messageId, nullptr)); }
 
-void showMessageError(int messageId, const std::wstring& detail) {
-    showErrorMessage(composeMessage(messageId, &detail));
+void showMessageError(int messageId, const std::wstring& detailText) {
+    showErrorMessage(detail::composeMessage(messageId, &detailText));
 }
 
-void showMessageError(int messageId, const std::string& detail) {
-    std::wstring wide = widenBytes(detail);
+void showMessageError(int messageId, const std::string& detailText) {
+    std::wstring wide = widenBytes(detailText);
     if (wide.size() > kPathCapacity) wide.resize(kPathCapacity);
-    showErrorMessage(composeMessage(messageId, &wide));
+    showErrorMessage(detail::composeMessage(messageId, &wide));
 }
 
 void fatalMessageError(int messageId) {

@@ -5,13 +5,17 @@
 
 namespace vexlo {
 
-// Composes the configured message of the id: the first "{0}" is replaced by the detail text.
-std::wstring composeMessage(int messageId, const std::wstring* detail);
 void showMessageError(int messageId);
 void showMessageError(int messageId, const std::wstring& detail);
 void showMessageError(int messageId, const std::string& detail);  // 8-bit detail, widened byte by byte
 [[noreturn]] void fatalMessageError(int messageId);
 [[noreturn]] void fatalMessageError(int messageId, const std::wstring& detail);
 [[noreturn]] void fatalMessageError(int messageId, const std::string& detail);
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Composes the configured message of the id: the first "{0}" is replaced by the detail text.
+std::wstring composeMessage(int messageId, const std::wstring* detail);
+}  // namespace detail
 
 }  // namespace vexlo

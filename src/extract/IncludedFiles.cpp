@@ -138,7 +138,7 @@ int extractIncludedFiles(bool createTempDirectory) {
             return kExtractUnsafeName;
         }
         createEntryDirectories(entry);
-        const int result = extractOneFile(executable.get(), target);
+        const int result = detail::extractOneFile(executable.get(), target);
         if (result != kExtractOk) {
             logError(L"Failed to extract %S", target.c_str());
             return result;
@@ -150,17 +150,17 @@ int extractIncludedFiles(bool createTempDirectory) {
     return kExtractOk;
 }
 
-int extractOneFile(HANDLE executable, const std::string& targetPath) {
+int detail::extractOneFile(HANDLE executable, const std::string& targetPath) {
     const long long length = readLong(executable);
     logMessage(L"extracting %S (size: %I64d)", targetPath.c_str(), length);
     if (length <= 0) return kExtractOk;
     unique_file target(CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target) fatalMessageError(ids::kMsgLaunchFailed, std::string("11"));
-    return copyMaskedData(executable, target.get(), length, true);
+    return detail::copyMaskedData(executable, target.get(), length, true);
 }
 
-int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask) {
+int detail::copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask) {
     std::array<unsigned char, static_cast<size_t>(kCopyBufferSize)> buffer;
     std::int64_t copied = 0;
     while (copied < count) {

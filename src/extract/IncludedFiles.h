@@ -30,11 +30,13 @@ inline constexpr std::int64_t kCopyBufferSize = 6000;
 // and there are files. Returns 0, or the non-zero result of the entry that failed.
 int extractIncludedFiles(bool createTempDirectory);
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // Reads one record (64-bit length, masked bytes) from `executable` into a new file at `targetPath`. A target
 // that cannot be created ends the launcher with message 1009 "11".
 int extractOneFile(HANDLE executable, const std::string& targetPath);
-
 // Copies `count` bytes from `source` to `target` through the copy buffer, removing the mask when asked.
 int copyMaskedData(HANDLE source, HANDLE target, std::int64_t count, bool removeMask);
+}  // namespace detail
 
 }  // namespace vexlo

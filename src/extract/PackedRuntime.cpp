@@ -63,13 +63,13 @@ void unpackDirectory(std::string_view home, std::string_view subdirectory, bool&
         }
         std::string relativeArchive = std::string(subdirectory) + "\\" + std::string(archiveName);
         std::string packedPath = std::string(home) + "\\" + relativeArchive + kPackSuffix;
-        unpackArchive(home, packedPath);
+        detail::unpackArchive(home, packedPath);
     } while (FindNextFileA(search.get(), &entry));
 }
 
 }  // namespace
 
-void unpackArchive(std::string_view home, const std::string& packedPath) {
+void detail::unpackArchive(std::string_view home, const std::string& packedPath) {
     std::string archivePath = packedPath.substr(0, packedPath.size() - std::min(packedPath.size(), kPackSuffixLength));
     if (!pathExists(packedPath)) {
         logMessage(L"pack path doesn't exists");

@@ -11,7 +11,10 @@ namespace vexlo {
 // Unpacks lib, then lib\ext, of the home (canonical, no trailing backslash); announces the work once.
 void preparePackedRuntime(std::string_view home);
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // Runs the unpacking tool for one packed file and deletes it; ends the launcher when the tool cannot start.
 void unpackArchive(std::string_view home, const std::string& packedPath);
+}  // namespace detail
 
 }  // namespace vexlo

@@ -97,7 +97,7 @@ void logSemaphore(const std::string& name, DWORD error, const unique_handle& sem
 
 }  // namespace
 
-std::string instanceSemaphoreBase(bool& openToEveryone) {
+std::string detail::instanceSemaphoreBase(bool& openToEveryone) {
     std::string name;
     openToEveryone = true;
     if (getConfigInt(ids::kInstanceGlobalPrefix) != 0) {
@@ -121,7 +121,7 @@ std::string instanceSemaphoreBase(bool& openToEveryone) {
 void checkSingleInstance() {
     instanceSemaphoreName.clear();
     bool openToEveryone = false;
-    const std::string base = instanceSemaphoreBase(openToEveryone);
+    const std::string base = detail::instanceSemaphoreBase(openToEveryone);
     SECURITY_ATTRIBUTES* security = openToEveryone ? openToEveryoneAttributes() : nullptr;
     DWORD error = 0;
 
@@ -132,10 +132,10 @@ void checkSingleInstance() {
         if (error == ERROR_ALREADY_EXISTS) {
             semaphore.reset();
             // The first instance writes its id just after creating the semaphore; give it time to do so.
-            DWORD firstPid = lookupInstancePid();
+            DWORD firstPid = detail::lookupInstancePid();
             for (int retry = 0; firstPid == 0 && retry < 50; ++retry) {
                 Sleep(100);
-                firstPid = lookupInstancePid();
+                firstPid = detail::lookupInstancePid();
             }
             logMessage(L"other pid %d", static_cast<int>(firstPid));
             if (firstPid != 0 && getConfigInt(ids::kBringInstanceToFront) != 0) activateInstanceWindows(firstPid, true);
@@ -144,7 +144,7 @@ void checkSingleInstance() {
         }
         heldSemaphore = std::move(semaphore);
         instanceSemaphoreName = base;
-        registerInstancePid();
+        detail::registerInstancePid();
         return;
     }
 
@@ -161,7 +161,7 @@ void checkSingleInstance() {
     instanceSemaphoreName = name;
 }
 
-DWORD lookupInstancePid() {
+DWORD detail::lookupInstancePid() {
     unique_hkey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return 0;
     DWORD processId = 0;
@@ -171,7 +171,7 @@ DWORD lookupInstancePid() {
     return status == ERROR_SUCCESS && size == sizeof processId ? processId : 0;
 }
 
-void registerInstancePid() {
+void detail::registerInstancePid() {
     unique_hkey key;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                         nullptr) != ERROR_SUCCESS)

@@ -20,13 +20,15 @@ inline constexpr int kLastInstanceNumber = 100000;
 // code 0 (after bringing the first instance's windows to the front when configured); otherwise it returns.
 void checkSingleInstance();
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // The name without a number: the scope's prefix and the executable's canonical lower-case path with "_"
 // for every backslash and blank. `openToEveryone` tells whether the semaphore gets a null access list.
 std::string instanceSemaphoreBase(bool& openToEveryone);
-
 // The process id stored for this executable, 0 when there is none.
 DWORD lookupInstancePid();
 // Stores the current process id for this executable; failures are ignored.
 void registerInstancePid();
+}  // namespace detail
 
 }  // namespace vexlo

@@ -32,7 +32,7 @@ constexpr char kVersionMarker[] = " version \"";
 class JavaOptionsAway {
 public:
     JavaOptionsAway() {
-        for (const char* name : kJavaOptionVariables) saved_.push_back({name, takeEnvironmentVariable(name)});
+        for (const char* name : kJavaOptionVariables) saved_.push_back({name, detail::takeEnvironmentVariable(name)});
     }
     ~JavaOptionsAway() {
         for (const auto& [name, value] : saved_) {
@@ -85,17 +85,17 @@ bool extractVersion(const std::string& output, std::string& version) {
 
 }  // namespace
 
-std::string javaCacheKeyName(std::string_view canonicalPath) {
+std::string detail::javaCacheKeyName(std::string_view canonicalPath) {
     std::string name(kJavaCacheKey);
     name.append(canonicalPath);
     std::replace(name.begin() + static_cast<std::ptrdiff_t>(std::strlen(kJavaCacheKey)), name.end(), '\\', '/');
     return name;
 }
 
-bool readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
-                       DWORD& machine) {
+bool detail::readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                               DWORD& machine) {
     unique_hkey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, javaCacheKeyName(canonicalPath).c_str(), 0, KEY_READ, key.put()) !=
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, detail::javaCacheKeyName(canonicalPath).c_str(), 0, KEY_READ, key.put()) !=
         ERROR_SUCCESS) {
         return false;
     }
@@ -134,10 +134,10 @@ bool readCachedVersion(const std::string& canonicalPath, unsigned long long last
     return valid;
 }
 
-void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
-                        DWORD machine) {
+void detail::writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime,
+                                std::string_view version, DWORD machine) {
     unique_hkey key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, javaCacheKeyName(canonicalPath).c_str(), 0, nullptr,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, detail::javaCacheKeyName(canonicalPath).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
         return;
     }
@@ -149,7 +149,7 @@ void writeCachedVersion(const std::string& canonicalPath, unsigned long long las
     RegSetValueExA(key.get(), "Machine", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&machine), sizeof machine);
 }
 
-std::optional<std::string> takeEnvironmentVariable(const char* name) {
+std::optional<std::string> detail::takeEnvironmentVariable(const char* name) {
     std::optional<std::string> value = environmentValue(name);
     if (!value) return std::nullopt;
     logMessage(L"%S is %S", name, value->c_str());
@@ -157,8 +157,8 @@ std::optional<std::string> takeEnvironmentVariable(const char* name) {
     return value;
 }
 
-bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
-                    DWORD timeoutMs) {
+bool detail::runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                            DWORD timeoutMs) {
     std::string command(kCommandCapacity, '\0');
     command[0] = '"';
     DWORD shortLength = GetShortPathNameA(canonicalPath.c_str(), command.data() + 1, kShortPathCapacity);
@@ -203,13 +203,13 @@ bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWri
         return false;
     }
     if (child.exitCode != 0) {
-        writeCachedVersion(canonicalPath, lastWriteTime, kFailedRunVersion, kMachineX64);
+        detail::writeCachedVersion(canonicalPath, lastWriteTime, kFailedRunVersion, kMachineX64);
         return false;
     }
     return extractVersion(child.output, version);
 }
 
-DWORD readPeMachine(const std::string& path) {
+DWORD detail::readPeMachine(const std::string& path) {
     unique_cfile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         logMessage(L"could not open %S %d %p", path.c_str(), errno, static_cast<void*>(nullptr));
@@ -284,18 +284,18 @@ bool checkJavaExe(Runtime& candidate, const VersionBounds& bounds, bool allowBet
         version.clear();
         bool versionKnown = false;
         DWORD machine = 0;
-        if (readCachedVersion(path, lastWriteTime, version, machine) && version != kFailedRunVersion) {
+        if (detail::readCachedVersion(path, lastWriteTime, version, machine) && version != kFailedRunVersion) {
             logMessage(L"got version from registry %S %d", version.c_str(), static_cast<int>(machine));
             versionKnown = machine == kMachineX64;
         } else {
             // A stale or untrusted entry's text must not stand in for the version of this run.
             version.clear();
-            if (!runJavaVersion(path, lastWriteTime, version, versionTimeoutMs)) {
+            if (!detail::runJavaVersion(path, lastWriteTime, version, versionTimeoutMs)) {
                 logMessage(L"couldn't get version");
             } else {
-                machine = readPeMachine(path);
+                machine = detail::readPeMachine(path);
                 logMessage(L"got version from execution %S %d", version.c_str(), static_cast<int>(machine));
-                if (machine != 0) writeCachedVersion(path, lastWriteTime, version, machine);
+                if (machine != 0) detail::writeCachedVersion(path, lastWriteTime, version, machine);
                 // An unreadable header (0) is given the benefit of the doubt after a successful run.
                 versionKnown = machine == kMachineX64 || machine == 0;
             }

@@ -40,31 +40,30 @@ extern std::vector<std::string> nonWorkingJavas;
 bool checkJavaExe(Runtime& candidate, const VersionBounds& bounds, bool allowBeta,
                   DWORD versionTimeoutMs = kJavaVersionTimeoutMs);
 
-// The registry subkey (below HKEY_CURRENT_USER) of the cache entry for a canonical path.
-std::string javaCacheKeyName(std::string_view canonicalPath);
-
-// True when a cache entry exists for the path and matches the file's last-write time.
-bool readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
-                       DWORD& machine);
-void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
-                        DWORD machine);
-
-// Runs "<path> -version" without the Java option variables and takes the version from its standard error;
-// a run that overruns the time limit is ended (with whatever it started) and gives no version.
-bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
-                    DWORD timeoutMs = kJavaVersionTimeoutMs);
-
-// The Machine field of a PE file's header; 0 when the file is not a readable PE file.
-DWORD readPeMachine(const std::string& path);
-
-// Removes the variable from the environment and returns its value; none when it was not set or unreadable.
-std::optional<std::string> takeEnvironmentVariable(const char* name);
-
 // The java.exe of a runtime home: home\jre\bin\java.exe when it exists (always when a JDK is required, which
 // then needs home\lib\tools.jar), otherwise home\bin\java.exe. False only when a required JDK is missing.
 bool locateJavaExe(std::string& javaExe, std::string_view home);
 
 // Lists the executable as non-working; true while the list holds fewer than kNonWorkingJavaLimit entries.
 bool addNonWorkingJava(const std::string& path);
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// The registry subkey (below HKEY_CURRENT_USER) of the cache entry for a canonical path.
+std::string javaCacheKeyName(std::string_view canonicalPath);
+// True when a cache entry exists for the path and matches the file's last-write time.
+bool readCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                       DWORD& machine);
+void writeCachedVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string_view version,
+                        DWORD machine);
+// Runs "<path> -version" without the Java option variables and takes the version from its standard error;
+// a run that overruns the time limit is ended (with whatever it started) and gives no version.
+bool runJavaVersion(const std::string& canonicalPath, unsigned long long lastWriteTime, std::string& version,
+                    DWORD timeoutMs = kJavaVersionTimeoutMs);
+// The Machine field of a PE file's header; 0 when the file is not a readable PE file.
+DWORD readPeMachine(const std::string& path);
+// Removes the variable from the environment and returns its value; none when it was not set or unreadable.
+std::optional<std::string> takeEnvironmentVariable(const char* name);
+}  // namespace detail
 
 }  // namespace vexlo

@@ -38,8 +38,8 @@ bool withinBounds(std::string_view text, const VersionComponents& minimum, const
                   bool acceptShorter) {
     VersionComponents version;
     parseVersion(text, version);
-    return versionWithinBound(minimum, version, false, acceptShorter) &&
-           versionWithinBound(maximum, version, true, acceptShorter);
+    return detail::versionWithinBound(minimum, version, false, acceptShorter) &&
+           detail::versionWithinBound(maximum, version, true, acceptShorter);
 }
 
 }  // namespace
@@ -54,8 +54,8 @@ void parseVersion(std::string_view text, VersionComponents& components) {
     }
 }
 
-bool versionWithinBound(const VersionComponents& bound, const VersionComponents& version, bool isMaximum,
-                        bool acceptShorter) {
+bool detail::versionWithinBound(const VersionComponents& bound, const VersionComponents& version, bool isMaximum,
+                                bool acceptShorter) {
     for (std::size_t i = 0; i < bound.size(); ++i) {
         std::int32_t v = 0;
         if (i < version.size()) {

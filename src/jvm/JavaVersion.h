@@ -16,11 +16,6 @@ extern bool preJava8Minimum;
 // Appends the components of the text to the list; an empty text appends nothing.
 void parseVersion(std::string_view text, VersionComponents& components);
 
-// True when the version does not violate the bound. Missing version components count as 0, unless
-// acceptShorter is set, in which case a version shorter than the bound passes.
-bool versionWithinBound(const VersionComponents& bound, const VersionComponents& version, bool isMaximum,
-                        bool acceptShorter);
-
 // True when a runtime with this version text may be used (beta builds only when allowed).
 bool versionAllowed(std::string_view version, const VersionComponents& minimum, const VersionComponents& maximum,
                     bool allowBeta);
@@ -39,5 +34,13 @@ struct VersionBounds {
 
 // The configured minimum and maximum; sets preJava8Minimum.
 VersionBounds loadVersionBounds();
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// True when the version does not violate the bound. Missing version components count as 0, unless
+// acceptShorter is set, in which case a version shorter than the bound passes.
+bool versionWithinBound(const VersionComponents& bound, const VersionComponents& version, bool isMaximum,
+                        bool acceptShorter);
+}  // namespace detail
 
 }  // namespace vexlo

@@ -31,14 +31,14 @@ CreateJavaVMFunction createJavaVMEntry() { return createJavaVM; }
 
 HMODULE loadJvmForJavaExe(const std::string& javaExe) {
     logMessage(L"Trying to load JVM-DLL from %S", javaExe.c_str());
-    if (HMODULE library = loadJvmFromBinDirectory(javaExe)) return library;
-    std::string jreJava = javaExe.substr(0, javaExeDirectoryLength(javaExe));
+    if (HMODULE library = detail::loadJvmFromBinDirectory(javaExe)) return library;
+    std::string jreJava = javaExe.substr(0, detail::javaExeDirectoryLength(javaExe));
     jreJava += "\\..\\jre\\bin\\java.exe";
-    return loadJvmFromBinDirectory(jreJava);
+    return detail::loadJvmFromBinDirectory(jreJava);
 }
 
-HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
-    std::size_t length = javaExeDirectoryLength(javaExe);
+HMODULE detail::loadJvmFromBinDirectory(const std::string& javaExe) {
+    std::size_t length = detail::javaExeDirectoryLength(javaExe);
     if (length >= kBinDirectoryCapacity) {
         logMessage(L"Skipping %S: its directory is longer than %d characters", javaExe.c_str(),
                    static_cast<int>(kBinDirectoryCapacity - 1));
@@ -61,10 +61,10 @@ HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
     HMODULE library = nullptr;
     char configured[kJvmSubdirectoryCapacity];
     getConfigString(ids::kJvmSubdirectory, configured, kJvmSubdirectoryCapacity);
-    if (configured[0] != '\0') library = tryJvmLibrary(binDirectory, configured);
+    if (configured[0] != '\0') library = detail::tryJvmLibrary(binDirectory, configured);
     for (const char* subdirectory : kJvmSubdirectories) {
         if (library) break;
-        library = tryJvmLibrary(binDirectory, subdirectory);
+        library = detail::tryJvmLibrary(binDirectory, subdirectory);
     }
     if (!library) {
         if (removeDllDirectory(cookie)) logMessage(L"Removing DLL directory");
@@ -73,7 +73,7 @@ HMODULE loadJvmFromBinDirectory(const std::string& javaExe) {
     return library;
 }
 
-HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory) {
+HMODULE detail::tryJvmLibrary(const std::string& binDirectory, const char* subdirectory) {
     std::string path = binDirectory;
     path += '\\';
     path += subdirectory;
@@ -132,11 +132,11 @@ bool resolveCreateJavaVM(HMODULE library) {
 }
 
 void publishSelectedRuntime(const std::string& javaExe, const std::string& version) {
-    setSelectedJavaHome(javaExe.substr(0, javaExeDirectoryLength(javaExe)) + "\\..");
+    setSelectedJavaHome(javaExe.substr(0, detail::javaExeDirectoryLength(javaExe)) + "\\..");
     setSelectedJavaVersion(version);
 }
 
-std::size_t javaExeDirectoryLength(std::string_view javaExe) {
+std::size_t detail::javaExeDirectoryLength(std::string_view javaExe) {
     constexpr std::string_view kJavaw = "javaw.exe";
     if (javaExe.size() >= kJavaw.size() + 1 && javaExe.substr(javaExe.size() - kJavaw.size()) == kJavaw)
         return javaExe.size() - 10;

@@ -28,13 +28,6 @@ CreateJavaVMFunction createJavaVMEntry();
 // The library of the runtime of `javaExe`, or of the runtime in its jre folder (a JDK's layout).
 HMODULE loadJvmForJavaExe(const std::string& javaExe);
 
-// Puts the executable's directory in front of PATH and tries the library subdirectories below it; PATH and
-// the DLL directory registration are put back when nothing loaded.
-HMODULE loadJvmFromBinDirectory(const std::string& javaExe);
-
-// Loads binDirectory\subdirectory\jvm.dll; on success it becomes the runtime bin directory.
-HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory);
-
 // Registers the directory (8-bit) with the process's DLL directory list when the configuration asks for it.
 DllDirectoryCookie addConfiguredDllDirectory(const std::string& directory);
 
@@ -43,7 +36,15 @@ bool resolveCreateJavaVM(HMODULE library);
 // Selected Java home: the executable's directory followed by "\.."; selected version: the version text.
 void publishSelectedRuntime(const std::string& javaExe, const std::string& version);
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Puts the executable's directory in front of PATH and tries the library subdirectories below it; PATH and
+// the DLL directory registration are put back when nothing loaded.
+HMODULE loadJvmFromBinDirectory(const std::string& javaExe);
+// Loads binDirectory\subdirectory\jvm.dll; on success it becomes the runtime bin directory.
+HMODULE tryJvmLibrary(const std::string& binDirectory, const char* subdirectory);
 // Length of the directory part of a path ending in java.exe or javaw.exe.
 std::size_t javaExeDirectoryLength(std::string_view javaExe);
+}  // namespace detail
 
 }  // namespace vexlo

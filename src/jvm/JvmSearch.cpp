@@ -69,12 +69,13 @@ struct Search {
     // The preferred location accepts beta builds; the installer's does not.
     HMODULE tryLocationFile(bool preferred) {
         std::string line;
-        if (!readLocationFile(preferred ? kPreferredLocationFile : kInstallerLocationFile, line)) return nullptr;
+        if (!detail::readLocationFile(preferred ? kPreferredLocationFile : kInstallerLocationFile, line))
+            return nullptr;
         if (preferred)
             logMessage(L"Has preferred location %S", line.c_str());
         else
             logMessage(L"Has installer location %S", line.c_str());
-        std::optional<Runtime> found = checkJavaHome(line, bounds, preferred, false);
+        std::optional<Runtime> found = detail::checkJavaHome(line, bounds, preferred, false);
         if (!found) return nullptr;
         if (preferred)
             logMessage(L"Using preferred location");
@@ -84,7 +85,7 @@ struct Search {
     }
 
     HMODULE tryHomeVariable(const char* variable) {
-        return tryCandidate(checkJavaHomeVariable(variable, bounds), LocationKind::variable, variable);
+        return tryCandidate(detail::checkJavaHomeVariable(variable, bounds), LocationKind::variable, variable);
     }
 
     HMODULE mainPassEntry(const std::string& entry, bool acceptAnyDirectory) {
@@ -97,10 +98,11 @@ struct Search {
             case 'A':
             case 'B':
             case 'R':
-                return tryCandidate(checkJavaHome(where, bounds, false, acceptAnyDirectory), LocationKind::directory,
-                                    where);
+                return tryCandidate(detail::checkJavaHome(where, bounds, false, acceptAnyDirectory),
+                                    LocationKind::directory, where);
             case 'E':
-                return tryCandidate(checkJavaHomeVariable(where.c_str(), bounds), LocationKind::variable, where);
+                return tryCandidate(detail::checkJavaHomeVariable(where.c_str(), bounds), LocationKind::variable,
+                                    where);
             case 'S':
                 return tryCandidate(findJavaOnSearchPath(bounds), LocationKind::searchPath, where);
             case 'I':
@@ -119,7 +121,7 @@ struct Search {
         std::string where = entry.substr(1);
         if (type != 'B' && isAbsoluteLocation(where)) return nullptr;
         logMessage(L"Testing relative location %S", where.c_str());
-        std::optional<Runtime> found = checkJavaHome(where, bounds, true, true);
+        std::optional<Runtime> found = detail::checkJavaHome(where, bounds, true, true);
         if (!found || !pathExists(found->javaExe)) return nullptr;
         logMessage(L"%S exists", found->javaExe.c_str());
         return tryCandidate(std::move(found), LocationKind::directory, where);
@@ -128,7 +130,7 @@ struct Search {
 
 }  // namespace
 
-HMODULE findJvm(JvmLocation& location) {
+HMODULE detail::findJvm(JvmLocation& location) {
     logMessage(L"Searching for a JVM");
     location = JvmLocation{};
     Search search{location, loadVersionBounds()};
@@ -159,7 +161,7 @@ HMODULE findJvm(JvmLocation& location) {
 bool LoadDLL() {
     logMessage(L"LoadDLL (%d, %S, %d)", 1, static_cast<const char*>(nullptr), 0);
     JvmLocation location;
-    HMODULE library = findJvm(location);
+    HMODULE library = detail::findJvm(location);
     if (location.kind == LocationKind::none) {
         logError(L"No JVM found");
         showMessageError(ids::kMsgNoJvmFound, std::string("64"));
@@ -190,8 +192,8 @@ bool LoadDLL() {
     return false;
 }
 
-std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds& bounds, bool allowBeta,
-                                     bool acceptAnyVersion) {
+std::optional<Runtime> detail::checkJavaHome(std::string_view home, const VersionBounds& bounds, bool allowBeta,
+                                             bool acceptAnyVersion) {
     std::string canonical = canonicalPathAnsi(home, false);
     // The unpacking and the probes below append "\..." to the home themselves.
     while (canonical.size() > 3 && canonical.back() == '\\') canonical.pop_back();
@@ -204,7 +206,7 @@ std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds&
     return candidate;
 }
 
-std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds) {
+std::optional<Runtime> detail::checkJavaHomeVariable(const char* variable, const VersionBounds& bounds) {
     std::optional<std::string> home = environmentValue(variable, kPathCapacity);
     if (!home) return std::nullopt;
     for (char& c : *home) {
@@ -229,7 +231,7 @@ std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds) {
 
 }  // namespace
 
-bool readLocationFile(std::wstring_view fileName, std::string& line) {
+bool detail::readLocationFile(std::wstring_view fileName, std::string& line) {
     std::wstring path = canonicalPathWide(getConfigWide(ids::kApplicationDirectory), false, true);
     // The file names begin with their own backslash.
     while (!path.empty() && path.back() == L'\\') path.pop_back();

@@ -30,22 +30,22 @@ inline constexpr wchar_t kInstallerLocationFile[] = L"\\.quandrel\\inst_jre.cfg"
 inline constexpr char kVexloJavaHomeVariable[] = "VEXLO_JAVA_HOME";
 inline constexpr char kQuandrelJavaHomeVariable[] = "QUANDREL_JAVA_HOME";
 
-// Runs the whole search; the loaded JVM library (never freed), or null.
-HMODULE findJvm(JvmLocation& location);
-
 // Searches and loads the runtime and publishes it; shows the message that fits when none can be used.
 bool LoadDLL();
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Runs the whole search; the loaded JVM library (never freed), or null.
+HMODULE findJvm(JvmLocation& location);
 // Probes a runtime home (canonical form, packed archives unpacked first); accept-any-version passes the
 // home even when its runtime fails the probe.
 std::optional<Runtime> checkJavaHome(std::string_view home, const VersionBounds& bounds, bool allowBeta,
                                      bool acceptAnyVersion);
-
 // Probes the runtime home named by an environment variable ("/" read as "\").
 std::optional<Runtime> checkJavaHomeVariable(const char* variable, const VersionBounds& bounds);
-
 // The first line (line ends stripped) of a file below the application directory; false when the file
 // cannot be opened or is empty.
 bool readLocationFile(std::wstring_view fileName, std::string& line);
+}  // namespace detail
 
 }  // namespace vexlo

@@ -215,7 +215,7 @@ std::optional<Runtime> findRegistryJre(const VersionBounds& bounds) {
     std::optional<Runtime> vendor = findVendorRegistryJre(bounds);
     if (vendor) logMessage(L"found sun %S %S", vendor->javaExe.c_str(), vendor->version.c_str());
 
-    std::optional<Runtime> located = findLocatedJvm(kLocatedJvmsKey, bounds);
+    std::optional<Runtime> located = detail::findLocatedJvm(kLocatedJvmsKey, bounds);
     if (located) logMessage(L"found located %S %S", located->javaExe.c_str(), located->version.c_str());
 
     return newerOf(std::move(vendor), std::move(located));
@@ -241,7 +241,7 @@ std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds) {
 
 }  // namespace
 
-std::optional<Runtime> findLocatedJvm(const char* keyPath, const VersionBounds& bounds) {
+std::optional<Runtime> detail::findLocatedJvm(const char* keyPath, const VersionBounds& bounds) {
     std::optional<Runtime> user = scanLocatedKey(HKEY_CURRENT_USER, keyPath, bounds);
     std::optional<Runtime> machine = scanLocatedKey(HKEY_LOCAL_MACHINE, keyPath, bounds);
     return newerOf(std::move(user), std::move(machine));

@@ -23,7 +23,10 @@ std::optional<Runtime> findPreviousInstallationJre(const VersionBounds& bounds);
 // The newer of the best vendor runtime and the best located runtime (the located one on a tie).
 std::optional<Runtime> findRegistryJre(const VersionBounds& bounds);
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // The newest runtime listed below the key under HKCU and HKLM (the machine's one on a tie).
 std::optional<Runtime> findLocatedJvm(const char* keyPath, const VersionBounds& bounds);
+}  // namespace detail
 
 }  // namespace vexlo

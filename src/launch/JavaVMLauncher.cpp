@@ -30,6 +30,9 @@ void loadHelperLibrary();
 void setModuleNameProperty();
 
 bool describeException(bool describe);
+bool createJvmAndRunMain(LaunchRecord& record);
+bool runMain(const LaunchRecord& record);
+bool initFromLauncher(bool flag);
 }  // namespace
 
 JavaVM* javaVm = nullptr;
@@ -134,7 +137,7 @@ void configureSplash() {
 
 }  // namespace
 
-long long parseMemorySize(std::string_view text) {
+long long detail::parseMemorySize(std::string_view text) {
     // Only a plain run of digits counts as a number here: a sign or a blank always leaves too much behind.
     size_t digits = 0;
     long long number = 0;
@@ -160,25 +163,25 @@ long long parseMemorySize(std::string_view text) {
     return number << shift;
 }
 
-unsigned launchStackSize(const JavaVMInitArgs& initArgs) {
+unsigned detail::launchStackSize(const JavaVMInitArgs& initArgs) {
     unsigned size = 0;
     for (jint i = 0; i < initArgs.nOptions; ++i) {
         std::string_view option = initArgs.options[i].optionString ? initArgs.options[i].optionString : "";
         if (option.substr(0, 4) != "-Xss") continue;
-        long long parsed = parseMemorySize(option.substr(4));
+        long long parsed = detail::parseMemorySize(option.substr(4));
         if (parsed > 0) size = static_cast<unsigned>(static_cast<unsigned long long>(parsed) & 0xFFFFFFFFu);
     }
     if (size > 0 && size < kMinimumStackSize) size = kMinimumStackSize;
     return size;
 }
 
-std::string runtimeLauncherClass() {
+std::string detail::runtimeLauncherClass() {
     std::string name = launcherKind == 'i' ? "com/quandrel/runtime/launcher/WinLauncher" : "com/vexlo/runtime/WinLauncher";
     std::replace(name.begin(), name.end(), '.', '/');
     return name;
 }
 
-std::vector<std::wstring> mainArguments(const std::vector<std::wstring>& arguments) {
+std::vector<std::wstring> detail::mainArguments(const std::vector<std::wstring>& arguments) {
     std::vector<std::wstring> strings;
     strings.emplace_back(getConfigInt(ids::kExecutableType) == ids::kExeTypeGui ? L"true" : L"false");
     std::wstring mainClass = getConfigInt(ids::kModuleMode) != 0 ? L"/" : L"";
@@ -215,7 +218,7 @@ bool launchJvm(const std::vector<std::wstring>& arguments) {
         return false;
     }
 
-    unsigned stackSize = launchStackSize(*record.initArgs);
+    unsigned stackSize = detail::launchStackSize(*record.initArgs);
     logMessage(L"used stack size %d", static_cast<int>(stackSize));
 
     unique_handle thread(
@@ -226,6 +229,8 @@ bool launchJvm(const std::vector<std::wstring>& arguments) {
     GetExitCodeThread(thread.get(), &exitCode);
     return exitCode != 0;
 }
+
+namespace {
 
 bool createJvmAndRunMain(LaunchRecord& record) {
     logMessage(L"Creating JVM");
@@ -260,7 +265,7 @@ bool createJvmAndRunMain(LaunchRecord& record) {
 
 bool runMain(const LaunchRecord& record) {
     JNIEnv* env = launchJniEnv;
-    const std::string className = runtimeLauncherClass();
+    const std::string className = detail::runtimeLauncherClass();
     logMessage(L"main class: %S", className.c_str());
     jclass launcherClass = env->FindClass(className.c_str());
     if (!launcherClass) {
@@ -273,7 +278,7 @@ bool runMain(const LaunchRecord& record) {
         fatalMessageError(ids::kMsgMainMethodNotFound);
     }
 
-    const std::vector<std::wstring> strings = mainArguments(record.arguments);
+    const std::vector<std::wstring> strings = detail::mainArguments(record.arguments);
     const int count = static_cast<int>(strings.size());
     logMessage(L"param count: %d", count);
     jclass stringClass = env->FindClass("java/lang/String");
@@ -293,8 +298,6 @@ bool runMain(const LaunchRecord& record) {
     logMessage(L"main returned");
     return describeException(true);
 }
-
-namespace {
 
 void setModuleNameProperty() {
     JNIEnv* env = launchJniEnv;
@@ -354,8 +357,6 @@ void loadHelperLibrary() {
     }
 }
 
-}  // namespace
-
 bool initFromLauncher(bool flag) {
     JNIEnv* env = launchJniEnv;
     const LocalRef common(env, env->FindClass(kInstallerCommonClass));
@@ -373,8 +374,6 @@ bool initFromLauncher(bool flag) {
     }
     return init != nullptr;
 }
-
-namespace {
 
 // True when no exception is pending; otherwise logs it, prints its stack trace when asked, clears it and
 // answers false.

@@ -24,25 +24,19 @@ extern JNIEnv* launchJniEnv;
 // True when the virtual machine was created and main returned without an exception.
 bool launchJvm(const std::vector<std::wstring>& arguments);
 
-// The launch thread's work; its result becomes the thread's exit code (1 true, 0 false).
-bool createJvmAndRunMain(LaunchRecord& record);
-
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // A decimal size with an optional k, m, g or t suffix in bytes; -1 when the text is no such size (a sign,
 // blanks, a longer suffix, or a value that does not fit 64 bits).
 long long parseMemorySize(std::string_view text);
-
 // The launch thread's stack reservation for the options: the last positive -Xss value's low 32 bits, raised
 // to 65536 when smaller; 0 (the executable's default) without one.
 unsigned launchStackSize(const JavaVMInitArgs& initArgs);
-
 // The runtime launcher class for the launcher kind, in the form FindClass takes.
 std::string runtimeLauncherClass();
-
 // The strings main receives: the five runtime arguments, the program path, the configured arguments and the
 // other arguments without the locale option (and without the -J options when those are VM options).
 std::vector<std::wstring> mainArguments(const std::vector<std::wstring>& arguments);
-
-bool runMain(const LaunchRecord& record);
-bool initFromLauncher(bool flag);
+}  // namespace detail
 
 }  // namespace vexlo

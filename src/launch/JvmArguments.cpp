@@ -154,7 +154,7 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
 
     std::string modulePath;
     logMessage(L"adding preconfigured modulepath");
-    appendClassPathEntries(ids::kModulePath, modulePath);
+    detail::appendClassPathEntries(ids::kModulePath, modulePath);
 
     std::string classPath = "-Djava.class.path=";
     const size_t classPathStart = classPath.size();
@@ -174,7 +174,7 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
         classPath += *overrides.classPathReplacement;
     } else {
         logMessage(L"adding preconfigured classpath");
-        appendClassPathEntries(ids::kClassPath, classPath);
+        detail::appendClassPathEntries(ids::kClassPath, classPath);
     }
     if (overrides.classPathSuffix) {
         // A leading ";" would be an empty entry, which the runtime reads as the working directory.
@@ -195,14 +195,14 @@ JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemPrope
         options.push_back("-Xrs");
     }
     if (noRedirectFlag) options.push_back("-Dquandrel.noRedir=true");
-    joinModuleOptions(options);
+    detail::joinModuleOptions(options);
     if (std::any_of(options.begin(), options.end(), [](const std::string& o) { return o.starts_with("@"); }))
         expandArgumentFiles(options);
     options.erase(std::remove(options.begin(), options.end(), std::string()), options.end());
     return buildInitRecord(options);
 }
 
-void appendClassPathEntries(int id, std::string& target) {
+void detail::appendClassPathEntries(int id, std::string& target) {
     const std::string list = copyConfigString(id);
     logMessage(L"entry %S", list.c_str());
     std::vector<std::string> entries;
@@ -266,7 +266,7 @@ bool appendArchives(std::string& target, const std::string& directory, std::stri
 
 }  // namespace
 
-void joinModuleOptions(std::vector<std::string>& options) {
+void detail::joinModuleOptions(std::vector<std::string>& options) {
     for (size_t i = 0; i < options.size(); ++i) {
         const bool listed = std::any_of(std::begin(kModuleOptionNames), std::end(kModuleOptionNames),
                                         [&](const char* name) { return options[i] == name; });
@@ -318,7 +318,7 @@ void expandArgumentFiles(std::vector<std::string>& options) {
         memFree(list);
     }
     options = std::move(expanded);
-    joinModuleOptions(options);
+    detail::joinModuleOptions(options);
 }
 
 }  // namespace

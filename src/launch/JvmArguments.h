@@ -17,14 +17,16 @@ std::vector<std::string> buildSystemProperties();
 JavaVMInitArgs* assembleJvmArguments(const std::vector<std::string>& systemProperties,
                                      const std::vector<std::wstring>& arguments);
 
+// Removes _JAVA_OPTIONS, JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS from every view of the environment.
+void removeJavaOptionVariables();
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
 // Appends the entries of a class path or module path list (configuration id 121 or 132), each followed by
 // ";". A mandatory entry that is missing ends the launcher.
 void appendClassPathEntries(int id, std::string& target);
-
 // Joins a module option given as two options ("--add-modules", "java.sql") into one ("--add-modules=java.sql").
 void joinModuleOptions(std::vector<std::string>& options);
-
-// Removes _JAVA_OPTIONS, JDK_JAVA_OPTIONS and JAVA_TOOL_OPTIONS from every view of the environment.
-void removeJavaOptionVariables();
+}  // namespace detail
 
 }  // namespace vexlo

@@ -111,18 +111,18 @@ int leadingNumber(std::string_view text) {
 void addOptionString(const std::wstring& text, OptionVector& options, ClassPathOverrides& overrides) {
     std::vector<std::wstring> tokens;
     splitCommandLine(text, tokens);
-    addVmOptionTokens(tokens, options, overrides);
+    detail::addVmOptionTokens(tokens, options, overrides);
 }
 
 // The first rule whose key matches the chosen runtime's version, or -1.
 int matchingVersionRule(int count, const std::string& version) {
-    const int number = versionRuleNumber(version);
+    const int number = detail::versionRuleNumber(version);
     for (int i = 0; i < count; ++i) {
         std::string key = copyConfigString(ids::kVersionRuleKeyBase + 2 * i);
         bool matches = false;
         std::string shown = key;
         if (!key.empty() && key[0] == '*') {
-            matches = matchesWildcard(std::string_view(key).substr(1), version);
+            matches = detail::matchesWildcard(std::string_view(key).substr(1), version);
         } else if (size_t dash = key.find('-'); dash != std::string::npos) {
             int minimum = leadingNumber(std::string_view(key).substr(0, dash));
             int maximum = leadingNumber(std::string_view(key).substr(dash + 1));
@@ -138,8 +138,8 @@ int matchingVersionRule(int count, const std::string& version) {
     return -1;
 }
 
-}  // namespace
-
+// One option line: an include, a class path override or an option. `baseFile` (empty: none) is the file the
+// line came from; relative includes resolve against its directory, else against the executable's.
 void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, OptionVector& options,
                      ClassPathOverrides& overrides) {
     if (line.starts_with(kIncludePrefix)) {
@@ -155,7 +155,10 @@ void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, Optio
     }
 }
 
-void addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& options, ClassPathOverrides& overrides) {
+}  // namespace
+
+void detail::addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& options,
+                               ClassPathOverrides& overrides) {
     for (size_t i = 0; i < tokens.size(); ++i) {
         if (tokens[i] == L"-include-options" && i + 1 < tokens.size()) {
             addVmOptionLine({}, tokens[i] + L" " + tokens[i + 1], options, overrides);
@@ -234,7 +237,7 @@ void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVe
     std::vector<std::wstring> tokens;
     splitCommandLine(configured, tokens);
     logMessage(L"adding options");
-    addVmOptionTokens(tokens, options, overrides);
+    detail::addVmOptionTokens(tokens, options, overrides);
 
     const int count = getConfigInt(ids::kVersionRuleCount);
     const std::string& version = selectedJavaVersion();
@@ -271,7 +274,7 @@ void addCommandLineVmOptions(const std::vector<std::wstring>& arguments, OptionV
     }
 }
 
-bool matchesWildcard(std::string_view pattern, std::string_view text) {
+bool detail::matchesWildcard(std::string_view pattern, std::string_view text) {
     // Backtracking to the last "*" only: later stars can only widen what an earlier one already tried.
     size_t p = 0, t = 0;
     size_t starPattern = std::string_view::npos, starText = 0;
@@ -295,7 +298,7 @@ bool matchesWildcard(std::string_view pattern, std::string_view text) {
     return p == pattern.size();
 }
 
-int versionRuleNumber(std::string_view version) {
+int detail::versionRuleNumber(std::string_view version) {
     VersionComponents components;
     parseVersion(version, components);
     if (components.empty()) return -1;

@@ -28,12 +28,6 @@ inline constexpr int kMaxIncludeDepth = 16;
 // each other several times end in a bounded time.
 inline constexpr int kMaxOptionLines = 4096;
 
-// One option line: an include, a class path override or an option. `baseFile` (empty: none) is the file the
-// line came from; relative includes resolve against its directory, else against the executable's.
-void addVmOptionLine(std::wstring_view baseFile, const std::wstring& line, OptionVector& options,
-                     ClassPathOverrides& overrides);
-// Tokens of a split argument string; "-include-options" takes the token after it as its path.
-void addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& options, ClassPathOverrides& overrides);
 // Every line of the file (nothing when it did not open); comments and blank lines are skipped. A file that is
 // not a regular disk file, or that is already being read further out on the include chain, is not read.
 void readVmOptionsFile(std::wstring_view baseFile, std::FILE* file, OptionVector& options,
@@ -48,11 +42,15 @@ void addConfiguredVmOptions(const std::vector<std::wstring>& arguments, OptionVe
 void addCommandLineVmOptions(const std::vector<std::wstring>& arguments, OptionVector& options,
                              ClassPathOverrides& overrides);
 
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Tokens of a split argument string; "-include-options" takes the token after it as its path.
+void addVmOptionTokens(const std::vector<std::wstring>& tokens, OptionVector& options, ClassPathOverrides& overrides);
 // Whole-text match, case-sensitive: "?" one character, "*" any run of characters.
 bool matchesWildcard(std::string_view pattern, std::string_view text);
-
 // The number a version-specific rule compares: the first component, or the second for the old 1.x
 // numbering; -1 without components.
 int versionRuleNumber(std::string_view version);
+}  // namespace detail
 
 }  // namespace vexlo

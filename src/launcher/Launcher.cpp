@@ -28,6 +28,8 @@ namespace vexlo {
 
 namespace {
 
+void launchSequence(const std::vector<std::wstring>& arguments, bool restarted);
+
 void initialiseLauncher() {
     launcherTempDir.clear();
     readConfigSecondPass();
@@ -135,6 +137,9 @@ int launcherMain() {
     return dispatchCommand(argumentList.front(), programPath);
 }
 
+namespace {
+
+// Runs the application in this process with the argument list for JVM creation; returns only on success.
 void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) {
     if (extractIncludedFiles(true) != 0) fatalMessageError(ids::kMsgLaunchFailed, std::string("16"));
     prepareNativeLibraryPath();
@@ -145,5 +150,7 @@ void launchSequence(const std::vector<std::wstring>& arguments, bool restarted) 
     if (!LoadDLL()) exitLauncher(1);
     if (!launchJvm(arguments)) exitLauncher(1);
 }
+
+}  // namespace
 
 }  // namespace vexlo

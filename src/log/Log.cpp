@@ -112,7 +112,7 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
 
 }  // namespace
 
-void writeLogLine(bool isError, const wchar_t* format, ...) {
+void detail::writeLogLine(bool isError, const wchar_t* format, ...) {
     va_list args;
     va_start(args, format);
     writeLine(isError, format, args);

@@ -7,17 +7,19 @@
 
 namespace vexlo {
 
+namespace detail {
 // Unchecked: logMessage and logError check their formats at compile time and call this.
 void writeLogLine(bool isError, const wchar_t* format, ...);
+}  // namespace detail
 
 template <typename... Args>
 void logMessage(CheckedFormat<Args...> format, Args... args) {
-    writeLogLine(false, format.text, args...);
+    detail::writeLogLine(false, format.text, args...);
 }
 
 template <typename... Args>
 void logError(CheckedFormat<Args...> format, Args... args) {
-    writeLogLine(true, format.text, args...);
+    detail::writeLogLine(true, format.text, args...);
 }
 
 // An error line whose format comes from a library we load (it logs through us), so it cannot be checked here.

@@ -79,14 +79,14 @@ void computeExecutablePaths() {
     std::optional<std::string> ansi;
     bool substituted = false;
     std::string direct = wideToAnsi(p.longPath, &substituted);
-    if (!substituted && hasExeSuffix(direct)) ansi = direct;
+    if (!substituted && detail::hasExeSuffix(direct)) ansi = direct;
     if (!ansi) {
         std::optional<std::string> viaApi = shortPathViaApi(p.longPath);
-        if (viaApi && hasExeSuffix(*viaApi)) ansi = viaApi;
+        if (viaApi && detail::hasExeSuffix(*viaApi)) ansi = viaApi;
     }
     if (!ansi) {
-        std::optional<std::string> viaShell = shortPathViaShell(p.longPath);
-        if (viaShell && hasExeSuffix(*viaShell)) ansi = viaShell;
+        std::optional<std::string> viaShell = detail::shortPathViaShell(p.longPath);
+        if (viaShell && detail::hasExeSuffix(*viaShell)) ansi = viaShell;
     }
     if (!ansi) ansi = shortModuleNameAnsi();
 
@@ -112,7 +112,7 @@ std::optional<std::wstring> fullPathDirectory(const std::wstring& path) { return
 
 unsigned fileApiCodePage() { return AreFileApisANSI() ? CP_ACP : CP_OEMCP; }
 
-std::string wideToAnsiInCodePage(unsigned codePage, std::wstring_view text, bool* substituted) {
+std::string detail::wideToAnsiInCodePage(unsigned codePage, std::wstring_view text, bool* substituted) {
     if (substituted) *substituted = false;
     std::wstring input(text);
     std::vector<unsigned>& plainPages = plainCodePages();
@@ -149,7 +149,7 @@ std::string wideToAnsiInCodePage(unsigned codePage, std::wstring_view text, bool
 }
 
 std::string wideToAnsi(std::wstring_view text, bool* substituted) {
-    return wideToAnsiInCodePage(fileApiCodePage(), text, substituted);
+    return detail::wideToAnsiInCodePage(fileApiCodePage(), text, substituted);
 }
 
 const std::string& executablePathAnsi() {
@@ -162,6 +162,8 @@ const std::wstring& executablePathLong() {
     return paths().longPath;
 }
 
+namespace {
+
 void initExecutableDirectories() {
     ExecutableDirectories& d = directories();
     if (d.computed) return;
@@ -173,6 +175,8 @@ void initExecutableDirectories() {
     if (auto directory = fullPathDirectory(wide)) d.longDir = std::move(*directory);
     d.computed = true;
 }
+
+}  // namespace
 
 const std::string& exeDirAnsi() {
     initExecutableDirectories();
@@ -189,7 +193,7 @@ const std::wstring& exeDirLong() {
     return directories().longDir;
 }
 
-std::optional<std::string> shortPathViaShell(const std::wstring& longPath) {
+std::optional<std::string> detail::shortPathViaShell(const std::wstring& longPath) {
     std::vector<wchar_t> windowsDir(kPathCapacity);
     UINT w = GetWindowsDirectoryW(windowsDir.data(), kPathCapacity);
     if (!fitsBuffer(w)) windowsDir[0] = L'\0';
@@ -265,7 +269,7 @@ void collapseBackslashesAnsi(std::string& text, size_t start) {
     text.replace(start, std::string::npos, back);
 }
 
-bool hasExeSuffix(std::string_view path) {
+bool detail::hasExeSuffix(std::string_view path) {
     if (path.size() < 5) return false;
     std::string_view suffix = path.substr(path.size() - 4);
     return suffix[0] == '.' && (suffix[1] | 0x20) == 'e' && (suffix[2] | 0x20) == 'x' && (suffix[3] | 0x20) == 'e';

@@ -125,17 +125,19 @@ void expandFixedPlaceholders(std::basic_string<Char>& text, const LauncherVariab
 
 }  // namespace
 
-int replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
+int detail::replaceAll(std::string& text, std::string_view placeholder, std::string_view value) {
     return replaceAllIn<char>(text, placeholder, value);
 }
 
-int replaceAll(std::wstring& text, std::wstring_view placeholder, std::wstring_view value) {
+int detail::replaceAll(std::wstring& text, std::wstring_view placeholder, std::wstring_view value) {
     return replaceAllIn<wchar_t>(text, placeholder, value);
 }
 
-void expandEnvironmentPlaceholders(std::string& text, const char* block) { expandEnvironmentEntries(text, block); }
+void detail::expandEnvironmentPlaceholders(std::string& text, const char* block) {
+    expandEnvironmentEntries(text, block);
+}
 
-void expandEnvironmentPlaceholders(std::wstring& text, const wchar_t* block) {
+void detail::expandEnvironmentPlaceholders(std::wstring& text, const wchar_t* block) {
     expandEnvironmentEntries(text, block);
 }
 
@@ -151,13 +153,13 @@ LauncherVariableValues<wchar_t> launcherVariableValuesWide(const std::string& jv
 void expandLauncherVariables(std::string& text, const LauncherVariableValues<char>& values) {
     expandFixedPlaceholders(text, values);
     unique_environment_a block(GetEnvironmentStringsA());
-    expandEnvironmentPlaceholders(text, block.get());
+    detail::expandEnvironmentPlaceholders(text, block.get());
 }
 
 void expandLauncherVariables(std::wstring& text, const LauncherVariableValues<wchar_t>& values) {
     expandFixedPlaceholders(text, values);
     unique_environment_w block(GetEnvironmentStringsW());
-    expandEnvironmentPlaceholders(text, block.get());
+    detail::expandEnvironmentPlaceholders(text, block.get());
 }
 
 }  // namespace vexlo

@@ -9,11 +9,6 @@
 
 namespace vexlo {
 
-// Replaces every occurrence, logging each one; the search goes on behind the inserted value, so a value that
-// holds its own placeholder is inserted once. Returns the number of replacements.
-int replaceAll(std::string& text, std::string_view placeholder, std::string_view value);
-int replaceAll(std::wstring& text, std::wstring_view placeholder, std::wstring_view value);
-
 // What the fixed placeholders stand for, in the character type of the text they are replaced in.
 template <typename Char>
 struct LauncherVariableValues {
@@ -34,12 +29,19 @@ LauncherVariableValues<wchar_t> launcherVariableValuesWide(const std::string& jv
 void expandLauncherVariables(std::string& text, const LauncherVariableValues<char>& values);
 void expandLauncherVariables(std::wstring& text, const LauncherVariableValues<wchar_t>& values);
 
+// "${", name and "}" with its terminator must fit this many units; longer names are skipped.
+inline constexpr size_t kPlaceholderCapacity = kPathCapacity;
+
+// Steps of the operations above, declared for their tests.
+namespace detail {
+// Replaces every occurrence, logging each one; the search goes on behind the inserted value, so a value that
+// holds its own placeholder is inserted once. Returns the number of replacements.
+int replaceAll(std::string& text, std::string_view placeholder, std::string_view value);
+int replaceAll(std::wstring& text, std::wstring_view placeholder, std::wstring_view value);
 // The environment step of the two expansions, given the environment block (entries "name=value", ended by an
 // empty entry), so that a block of any content can be checked. A null block does nothing.
 void expandEnvironmentPlaceholders(std::string& text, const char* block);
 void expandEnvironmentPlaceholders(std::wstring& text, const wchar_t* block);
-
-// "${", name and "}" with its terminator must fit this many units; longer names are skipped.
-inline constexpr size_t kPlaceholderCapacity = kPathCapacity;
+}  // namespace detail
 
 }  // namespace vexlo

@@ -52,8 +52,8 @@ unsigned long long fileTimeValue(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-void lowerCasePath(std::string& path) { lowerCasePathAnsi(path); }
-void lowerCasePath(std::wstring& path) { lowerCasePathWide(path); }
+void lowerCasePath(std::string& path) { detail::lowerCasePathAnsi(path); }
+void lowerCasePath(std::wstring& path) { detail::lowerCasePathWide(path); }
 void collapsePathBackslashes(std::string& text, size_t start) { collapseBackslashesAnsi(text, start); }
 void collapsePathBackslashes(std::wstring& text, size_t start) { collapseBackslashes(text, start); }
 void logNoCanonicalPath(std::string_view path) {
@@ -100,21 +100,21 @@ bool findFileOf(std::basic_string_view<Char> path, unsigned long long* lastWrite
 
 }  // namespace
 
-bool isRelativePath(std::string_view path) { return isRelative(path); }
-bool isRelativePath(std::wstring_view path) { return isRelative(path); }
+bool detail::isRelativePath(std::string_view path) { return isRelative(path); }
+bool detail::isRelativePath(std::wstring_view path) { return isRelative(path); }
 
 
 
-void lowerCasePathWide(std::wstring& path) {
+void detail::lowerCasePathWide(std::wstring& path) {
     for (wchar_t& c : path) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     }
 }
 
-void lowerCasePathAnsi(std::string& path) {
+void detail::lowerCasePathAnsi(std::string& path) {
     std::wstring wide;
     if (!ansiToWide(path, wide)) return;
-    lowerCasePathWide(wide);
+    detail::lowerCasePathWide(wide);
     bool substituted = false;
     std::string back = wideToAnsi(wide, &substituted);
     if (!substituted) path = std::move(back);
@@ -124,12 +124,12 @@ void appendResolvedPath(std::string& target, std::string_view path, std::string_
     appendResolved(target, path, baseFile, [] { return exeDirAnsi(); });
 }
 
-void appendResolvedPathWide(std::wstring& target, std::wstring_view path, bool useAnsiDir,
-                            std::wstring_view baseFile) {
+void detail::appendResolvedPathWide(std::wstring& target, std::wstring_view path, bool useAnsiDir,
+                                    std::wstring_view baseFile) {
     appendResolved(target, path, baseFile, [useAnsiDir] { return useAnsiDir ? exeDirAnsiWide() : exeDirLong(); });
 }
 
-std::string resolvePath(std::string_view path, std::string_view baseFile) {
+std::string detail::resolvePath(std::string_view path, std::string_view baseFile) {
     std::string target;
     appendResolvedPath(target, path, baseFile);
     return target;
@@ -137,12 +137,12 @@ std::string resolvePath(std::string_view path, std::string_view baseFile) {
 
 std::wstring resolvePathWide(std::wstring_view path, bool useAnsiDir, std::wstring_view baseFile) {
     std::wstring target;
-    appendResolvedPathWide(target, path, useAnsiDir, baseFile);
+    detail::appendResolvedPathWide(target, path, useAnsiDir, baseFile);
     return target;
 }
 
 std::string canonicalPathAnsi(std::string_view path, bool keepCase) {
-    return canonicalOf(resolvePath(path), path, keepCase);
+    return canonicalOf(detail::resolvePath(path), path, keepCase);
 }
 
 std::wstring canonicalPathWide(std::wstring_view path, bool useAnsiDir, bool keepCase) {
@@ -155,17 +155,19 @@ void resolvePathList(std::string& target, std::string_view list,
     for (const std::string& entry : splitList(list)) {
         if (!first) target += ';';
         first = false;
-        std::string resolved = resolvePath(entry);
+        std::string resolved = detail::resolvePath(entry);
         target += resolved;
         if (callback) callback(resolved);
     }
 }
 
 bool findFile(std::string_view path, unsigned long long* lastWriteTime) { return findFileOf(path, lastWriteTime); }
-bool findFileWide(std::wstring_view path, unsigned long long* lastWriteTime) { return findFileOf(path, lastWriteTime); }
+bool detail::findFileWide(std::wstring_view path, unsigned long long* lastWriteTime) {
+    return findFileOf(path, lastWriteTime);
+}
 
 bool pathExists(std::string_view path) { return findFile(path, nullptr); }
-bool pathExistsWide(std::wstring_view path) { return findFileWide(path, nullptr); }
+bool pathExistsWide(std::wstring_view path) { return detail::findFileWide(path, nullptr); }
 
 
 int listFilesByExtension(std::string_view directory, std::string_view extension, std::vector<std::string>& names) {

@@ -217,12 +217,12 @@ Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
     auto ansi = candidate<char>(row.candidate);
     if (!ansi) return outcome;
     bool bang = false;
-    bool usable = tempDirUsableAnsi(*ansi, row.create, row.requireLong, row.preferLong && preferLong, bang);
+    bool usable = detail::tempDirUsableAnsi(*ansi, row.create, row.requireLong, row.preferLong && preferLong, bang);
     outcome.bang = bang;
     if (!usable) return outcome;
     auto wide = candidate<wchar_t>(row.candidate);
     if (!wide) return outcome;
-    usable = tempDirUsableWide(*wide, row.create, row.requireLong, bang);
+    usable = detail::tempDirUsableWide(*wide, row.create, row.requireLong, bang);
     outcome.bang = outcome.bang || bang;
     if (!usable) return outcome;
     TempDirectoryState& s = tempState();
@@ -235,14 +235,14 @@ Outcome tryCandidate(const CandidateRow& row, bool preferLong) {
 
 }  // namespace
 
-bool hasBang(std::string_view path) { return containsBang(path); }
-bool hasBang(std::wstring_view path) { return containsBang(path); }
+bool detail::hasBang(std::string_view path) { return containsBang(path); }
+bool detail::hasBang(std::wstring_view path) { return containsBang(path); }
 
-bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool preferLong, bool& bang) {
+bool detail::tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool preferLong, bool& bang) {
     bang = false;
     if (path.empty()) return false;
     if (create) CreateDirectoryA(path.c_str(), nullptr);
-    if (hasBang(path)) {
+    if (detail::hasBang(path)) {
         bang = true;
         return false;
     }
@@ -253,7 +253,7 @@ bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool pr
             DWORD n = GetLongPathNameA(path.c_str(), buffer.data(), size + 10);
             if (n > 0 && n < size + 10) {
                 std::string longForm(buffer.data(), n);
-                bang = hasBang(longForm);
+                bang = detail::hasBang(longForm);
                 if (bang || longForm.find('?') != std::string::npos) {
                     if (bang || requireLong) return false;
                 } else if (preferLong && longForm.size() < kPathCapacity && longForm != path) {
@@ -266,11 +266,11 @@ bool tempDirUsableAnsi(std::string& path, bool create, bool requireLong, bool pr
     return writeProbe(path);
 }
 
-bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bool& bang) {
+bool detail::tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bool& bang) {
     bang = false;
     if (path.empty()) return false;
     if (create) CreateDirectoryW(path.c_str(), nullptr);
-    if (hasBang(path)) {
+    if (detail::hasBang(path)) {
         bang = true;
         return false;
     }
@@ -287,7 +287,7 @@ bool tempDirUsableWide(const std::wstring& path, bool create, bool checkLong, bo
     // Without a long form there is nothing more to check, as in the 8-bit test.
     if (!fitsBuffer(n)) return writeProbe(path);
     std::wstring longForm(buffer.data(), n);
-    bang = hasBang(longForm);
+    bang = detail::hasBang(longForm);
     if (bang || longForm.find(L'?') != std::wstring::npos) return false;
     if (!foldsCleanly(longForm, folded)) {
         logMessage(L"folding error2 %s %d %s %d", folded.c_str(), static_cast<int>(folded.size()),
@@ -361,7 +361,7 @@ std::wstring logDirectory() { return getTempDirectoryWide(false); }
 
 void resetTempDirectoryForTests() { tempState() = TempDirectoryState{}; }
 
-std::string launcherTempNameFile(const std::string& directory) {
+std::string detail::launcherTempNameFile(const std::string& directory) {
     const size_t at = directory.rfind("_dir");
     if (at == std::string::npos || at < 4) return {};
     // Only the form GetTempFileNameA made; the fallback name has no file.
@@ -372,11 +372,11 @@ std::string launcherTempNameFile(const std::string& directory) {
 }
 
 void removeLauncherTempNameFile(const std::string& directory) {
-    const std::string nameFile = launcherTempNameFile(directory);
+    const std::string nameFile = detail::launcherTempNameFile(directory);
     if (!nameFile.empty()) DeleteFileA(nameFile.c_str());
 }
 
-std::string createTempFileName() {
+std::string detail::createTempFileName() {
     std::string dir = getTempDirectory();
     logMessage(L"tempPath is %S", dir.c_str());
     std::vector<char> buffer(kPathCapacity);
@@ -394,7 +394,7 @@ std::string createTempFileName() {
     return name;
 }
 
-local_ptr<void> buildLauncherTempDirDescriptor() {
+local_ptr<void> detail::buildLauncherTempDirDescriptor() {
     local_ptr<void> descriptor;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLauncherTempDirSddl, SDDL_REVISION_1,
                                                               descriptor.put(), nullptr)) {
@@ -406,12 +406,12 @@ local_ptr<void> buildLauncherTempDirDescriptor() {
 
 void createLauncherTempDirectory() {
     for (int attempt = 0; attempt < 10; ++attempt) {
-        std::string fileName = createTempFileName();
+        std::string fileName = detail::createTempFileName();
         launcherTempDir = fileName + "_dir" + std::to_string(static_cast<long long>(time(nullptr)));
         logMessage(L"Temp dir3: %S", launcherTempDir.c_str());
 
         BOOL created;
-        local_ptr<void> descriptor = buildLauncherTempDirDescriptor();
+        local_ptr<void> descriptor = detail::buildLauncherTempDirDescriptor();
         if (descriptor) {
             SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
             created = CreateDirectoryA(launcherTempDir.c_str(), &attributes);

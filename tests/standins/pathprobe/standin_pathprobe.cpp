@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     line("dirAnsi", exeDirAnsi());
     line("dirAnsiWide", utf8(exeDirAnsiWide()));
     line("dirLong", utf8(exeDirLong()));
-    line("resolved", resolvePath("lib\\a.jar"));
+    line("resolved", detail::resolvePath("lib\\a.jar"));
     line("canonical", canonicalPathAnsi(executablePathAnsi(), false));
     line("ansiExists", pathExists(executablePathAnsi()) ? "1" : "0");
     line("tempAnsi", getTempDirectory());

@@ -4,7 +4,7 @@
 #include "config/MessageErrors.h"
 #include "config/ConfigIds.h"
 
-using vexlo::composeMessage;
+using vexlo::detail::composeMessage;
 
 namespace {
 
@@ -14,9 +14,9 @@ protected:
     void TearDown() override { vexlo::resetConfigForTests(); }
 };
 
-std::wstring compose(int id, const wchar_t* detail) {
-    std::wstring d = detail ? detail : L"";
-    return composeMessage(id, detail ? &d : nullptr);
+std::wstring compose(int id, const wchar_t* detailText) {
+    std::wstring d = detailText ? detailText : L"";
+    return composeMessage(id, detailText ? &d : nullptr);
 }
 
 }  // namespace

@@ -24,8 +24,8 @@ protected:
     // Writes the block behind a small image and runs both passes over it.
     void load(const Block& block) {
         std::wstring path = writeFile(block);
-        readConfigFirstPassFrom(path);
-        readConfigSecondPassFrom(path);
+        detail::readConfigFirstPassFrom(path);
+        detail::readConfigSecondPassFrom(path);
     }
     std::wstring writeFile(const Block& block) {
         return test::writeBlockFile(dir_.file(L"image" + std::to_wstring(++count_) + L".exe"), block);
@@ -67,7 +67,7 @@ TEST_F(ConfigBlockTest, EmptyBlockGivesAbsentResults) {
     EXPECT_STREQ(wbuffer, L"");
     EXPECT_EQ(getMessageText(ids::kMsgErrorTitle), L"");
     // Absent id 107: errors go to the console.
-    EXPECT_FALSE(errorDisplayIsMessageBox());
+    EXPECT_FALSE(detail::errorDisplayIsMessageBox());
     // Nothing follows the three counts.
     EXPECT_EQ(includedFilesOffset(), test::kMinimalImageBlockOffset + 32);
 }
@@ -162,7 +162,7 @@ TEST_F(ConfigBlockTest, ErrorDisplayModeFollowsId107) {
         Block block;
         block.set(ids::kExecutableType, c.value);
         load(block);
-        EXPECT_EQ(errorDisplayIsMessageBox(), c.messageBox) << "id 107 = '" << c.value << "'";
+        EXPECT_EQ(detail::errorDisplayIsMessageBox(), c.messageBox) << "id 107 = '" << c.value << "'";
     }
 }
 
@@ -213,9 +213,9 @@ TEST_F(ConfigBlockTest, FirstPassAloneFillsOnlyTheConfigurationTable) {
     Block block;
     block.set(ids::kServiceName, "name").message(ids::kMsgErrorTitle, u"title");
     std::wstring path = writeFile(block);
-    readConfigFirstPassFrom(path);
+    detail::readConfigFirstPassFrom(path);
     EXPECT_EQ(copyConfigString(ids::kServiceName), "name");
     EXPECT_EQ(getMessageText(ids::kMsgErrorTitle), L"");
     // Until the second pass the display mode stays at message box.
-    EXPECT_TRUE(errorDisplayIsMessageBox());
+    EXPECT_TRUE(detail::errorDisplayIsMessageBox());
 }

@@ -4,7 +4,7 @@
 
 #include "config/Language.h"
 
-using vexlo::selectLocaleCode;
+using vexlo::detail::selectLocaleCode;
 
 namespace {
 

@@ -70,7 +70,8 @@ TEST_F(IncludedFilesTest, CopiesExactlyTheCountThroughTheBuffer) {
             {
                 unique_file out = openTarget(target);
                 SetEndOfFile(out.get());
-                EXPECT_EQ(copyMaskedData(source.get(), out.get(), static_cast<std::int64_t>(size), removeMask), 0);
+                EXPECT_EQ(detail::copyMaskedData(source.get(), out.get(), static_cast<std::int64_t>(size), removeMask),
+                          0);
             }
             EXPECT_EQ(position(source.get()), static_cast<long long>(size)) << size;
             EXPECT_EQ(test::readFileBytes(test::utf8ToWide(target)).value_or("<none>"), data)
@@ -84,7 +85,7 @@ TEST_F(IncludedFilesTest, WriteFailureReportsTheRestOfTheChunk) {
     for (auto [size, unwritten] : {std::pair{12001, 6000}, std::pair{10, 10}}) {
         unique_file source = openSource(pattern(static_cast<size_t>(size)));
         unique_file out = openTarget(target, GENERIC_READ);
-        EXPECT_EQ(copyMaskedData(source.get(), out.get(), size, true), kExtractWriteFailed);
+        EXPECT_EQ(detail::copyMaskedData(source.get(), out.get(), size, true), kExtractWriteFailed);
         EXPECT_TRUE(lastLogLineIs(L"ERROR: WriteFile failed " + std::to_wstring(unwritten) + L" " +
                                   std::to_wstring(ERROR_ACCESS_DENIED)))
             << test::wideToUtf8(test::readLog(getLogPath()).text);
@@ -97,7 +98,7 @@ TEST_F(IncludedFilesTest, RecordsOfLengthZeroOrLessCreateNothingAndExistingTarge
     ASSERT_TRUE(test::writeFileBytes(test::utf8ToWide(last), "an older and much longer content"));
     unique_file source = openSource(le64(3) + masked("abc") + le64(0) + le64(-5) + le64(2) + masked("xy"));
     for (const std::string* target : {&first, &none, &negative, &last})
-        EXPECT_EQ(extractOneFile(source.get(), *target), 0) << *target;
+        EXPECT_EQ(detail::extractOneFile(source.get(), *target), 0) << *target;
     EXPECT_EQ(test::readFileBytes(test::utf8ToWide(first)).value_or("<none>"), "abc");
     EXPECT_FALSE(test::fileExists(test::utf8ToWide(none)));
     EXPECT_FALSE(test::fileExists(test::utf8ToWide(negative)));

@@ -106,7 +106,7 @@ TEST_F(PackedRuntimeTest, DeletesThePackedFileWhenTheToolKeepsIt) {
 }
 
 TEST_F(PackedRuntimeTest, AMissingPackedFileStartsNoTool) {
-    unpackArchive(homeAnsi(), homeAnsi() + "\\lib\\gone.jar.pack");
+    detail::unpackArchive(homeAnsi(), homeAnsi() + "\\lib\\gone.jar.pack");
     EXPECT_TRUE(toolRuns().empty());
     EXPECT_FALSE(test::fileExists(at(L"lib\\gone.jar")));
 }

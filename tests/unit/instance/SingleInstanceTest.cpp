@@ -62,7 +62,7 @@ protected:
     }
     std::string base() {
         bool everyone = false;
-        return instanceSemaphoreBase(everyone);
+        return detail::instanceSemaphoreBase(everyone);
     }
     void setValue(DWORD type, const void* data, DWORD size) {
         unique_hkey key;
@@ -90,7 +90,7 @@ TEST_F(SingleInstanceTest, ScopeGivesPrefixAndSecurity) {
         setConfigValueForTests(ids::kInstanceGlobalPrefix, c.global);
         setConfigValueForTests(ids::kInstanceSessionPrefix, c.session);
         bool everyone = !c.everyone;
-        EXPECT_EQ(instanceSemaphoreBase(everyone), c.prefix + expectedPathPart()) << c.global << c.session;
+        EXPECT_EQ(detail::instanceSemaphoreBase(everyone), c.prefix + expectedPathPart()) << c.global << c.session;
         EXPECT_EQ(everyone, c.everyone) << c.global << c.session;
     }
     EXPECT_EQ(sid.rfind("S-1-5-", 0), 0u) << sid;
@@ -102,15 +102,15 @@ TEST_F(SingleInstanceTest, ProcessIdIsReadOnlyFromAFourByteValue) {
         RegDeleteValueA(key, valueName.c_str());
         RegCloseKey(key);
     }
-    EXPECT_EQ(lookupInstancePid(), 0u);
-    registerInstancePid();
-    EXPECT_EQ(lookupInstancePid(), GetCurrentProcessId());
+    EXPECT_EQ(detail::lookupInstancePid(), 0u);
+    detail::registerInstancePid();
+    EXPECT_EQ(detail::lookupInstancePid(), GetCurrentProcessId());
     const unsigned long long wide = 4242;
     setValue(REG_QWORD, &wide, sizeof wide);
-    EXPECT_EQ(lookupInstancePid(), 0u);
+    EXPECT_EQ(detail::lookupInstancePid(), 0u);
     const DWORD narrow = 4243;
     setValue(REG_DWORD, &narrow, sizeof narrow);
-    EXPECT_EQ(lookupInstancePid(), 4243u);
+    EXPECT_EQ(detail::lookupInstancePid(), 4243u);
 }
 
 TEST_F(SingleInstanceTest, NumberedModeTakesTheFirstFreeNumber) {

@@ -25,7 +25,7 @@ TEST(ProbeLogChild, ProbesTheGivenRuntime) {
     EXPECT_TRUE(checkJavaExe(first, {{1, 8}, {}}, false));
     Runtime again{given, {}};
     EXPECT_TRUE(checkJavaExe(again, {{1, 8}, {}}, true));
-    readPeMachine(first.javaExe + ".absent");
+    detail::readPeMachine(first.javaExe + ".absent");
     addNonWorkingJava(first.javaExe);
     again = {given, {}};
     EXPECT_FALSE(checkJavaExe(again, {}, false));
@@ -54,7 +54,7 @@ TEST(JavaProbeLog, ProbeLinesCarryTheirValues) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     test::RunResult run = test::runProcess(self, options);
-    RegDeleteKeyA(HKEY_CURRENT_USER, javaCacheKeyName(canonical).c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, detail::javaCacheKeyName(canonical).c_str());
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0u) << run.out;
 

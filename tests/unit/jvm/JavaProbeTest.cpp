@@ -50,7 +50,7 @@ struct CacheEntry {
 CacheEntry readEntry(const std::string& canonicalPath) {
     CacheEntry entry;
     unique_hkey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, javaCacheKeyName(canonicalPath).c_str(), 0, KEY_READ, key.put()) !=
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, detail::javaCacheKeyName(canonicalPath).c_str(), 0, KEY_READ, key.put()) !=
         ERROR_SUCCESS)
         return entry;
     entry.present = true;
@@ -99,8 +99,8 @@ public:
         return text ? splitCrLfLines(*text) : std::vector<std::string>{};
     }
     void removeEntries() const {
-        RegDeleteKeyA(HKEY_CURRENT_USER, javaCacheKeyName(java()).c_str());
-        RegDeleteKeyA(HKEY_CURRENT_USER, javaCacheKeyName(javaw()).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, detail::javaCacheKeyName(java()).c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, detail::javaCacheKeyName(javaw()).c_str());
     }
 
 private:
@@ -185,7 +185,7 @@ TEST_F(JavaProbeTest, MarkerAndTruncatedOldVersionsInTheCacheAreNotTrusted) {
     unsigned long long time = fileTimeOf(home.java());
     std::size_t expectedRuns = 0;
     for (const char* untrusted : {"1.0.0", "1.7.", "1.6.", "1.5."}) {
-        writeCachedVersion(home.java(), time, untrusted, kMachineX64);
+        detail::writeCachedVersion(home.java(), time, untrusted, kMachineX64);
         ASSERT_TRUE(probe(home.java())) << untrusted;
         EXPECT_EQ(version, "1.8.0_202") << untrusted;
         EXPECT_EQ(home.runs().size(), ++expectedRuns) << untrusted;
@@ -193,7 +193,7 @@ TEST_F(JavaProbeTest, MarkerAndTruncatedOldVersionsInTheCacheAreNotTrusted) {
     }
     // Only the exact texts are untrusted.
     for (const char* trusted : {"1.7.0_80", "1.7", "1.6.0"}) {
-        writeCachedVersion(home.java(), time, trusted, kMachineX64);
+        detail::writeCachedVersion(home.java(), time, trusted, kMachineX64);
         ASSERT_TRUE(probe(home.java())) << trusted;
         EXPECT_EQ(version, trusted);
         EXPECT_EQ(home.runs().size(), expectedRuns) << trusted;
@@ -202,71 +202,71 @@ TEST_F(JavaProbeTest, MarkerAndTruncatedOldVersionsInTheCacheAreNotTrusted) {
 
 TEST_F(JavaProbeTest, CachedForeignMachineRejectsWithoutRunning) {
     JavaHome home("java version \"17\"\r\n");
-    writeCachedVersion(home.java(), fileTimeOf(home.java()), "17", 0x14C);
+    detail::writeCachedVersion(home.java(), fileTimeOf(home.java()), "17", 0x14C);
     EXPECT_FALSE(probe(home.java()));
     EXPECT_EQ(version, "17");
     EXPECT_TRUE(home.runs().empty());
     // A cached machine of 0 is no more acceptable than a foreign one.
-    writeCachedVersion(home.java(), fileTimeOf(home.java()), "17", 0);
+    detail::writeCachedVersion(home.java(), fileTimeOf(home.java()), "17", 0);
     EXPECT_FALSE(probe(home.java()));
     EXPECT_TRUE(home.runs().empty());
 }
 
 TEST_F(JavaProbeTest, DamagedCacheEntriesAreRunAgain) {
     JavaHome home("java version \"11.0.2\"\r\n");
-    const std::string key = javaCacheKeyName(home.java());
+    const std::string key = detail::javaCacheKeyName(home.java());
     unsigned long long time = fileTimeOf(home.java());
     std::string text;
     DWORD machine = 7;
 
     // No entry: false, outputs untouched.
     text = "before";
-    EXPECT_FALSE(readCachedVersion(home.java(), time, text, machine));
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time, text, machine));
     EXPECT_EQ(text, "before");
 
-    writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
-    ASSERT_TRUE(readCachedVersion(home.java(), time, text, machine));
+    detail::writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
+    ASSERT_TRUE(detail::readCachedVersion(home.java(), time, text, machine));
     EXPECT_EQ(text, "11.0.2");
     EXPECT_EQ(machine, kMachineX64);
-    EXPECT_FALSE(readCachedVersion(home.java(), time + 1, text, machine));
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time + 1, text, machine));
 
     unique_hkey hkey;
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_ALL_ACCESS, hkey.put()), ERROR_SUCCESS);
     // A time stamp of the wrong size.
     ASSERT_EQ(RegSetValueExA(hkey.get(), "LastWriteTime", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&time), 4),
               ERROR_SUCCESS);
-    EXPECT_FALSE(readCachedVersion(home.java(), time, text, machine));
-    writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time, text, machine));
+    detail::writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
 
     // A machine type that is not 4 bytes.
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Machine", 0, REG_BINARY, reinterpret_cast<const BYTE*>("\x64\x86"), 2),
               ERROR_SUCCESS);
-    EXPECT_FALSE(readCachedVersion(home.java(), time, text, machine));
-    writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time, text, machine));
+    detail::writeCachedVersion(home.java(), time, "11.0.2", kMachineX64);
 
     // A text stored with its terminator reads the same; an empty one reads as empty.
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("11.0.3"), 7),
               ERROR_SUCCESS);
-    ASSERT_TRUE(readCachedVersion(home.java(), time, text, machine));
+    ASSERT_TRUE(detail::readCachedVersion(home.java(), time, text, machine));
     EXPECT_EQ(text, "11.0.3");
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 0), ERROR_SUCCESS);
-    ASSERT_TRUE(readCachedVersion(home.java(), time, text, machine));
+    ASSERT_TRUE(detail::readCachedVersion(home.java(), time, text, machine));
     EXPECT_EQ(text, "");
 
     // A text that fills the whole buffer has no room for its end: not trusted. One byte less is.
     std::string full(6000, '9');
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(full.data()), 6000),
               ERROR_SUCCESS);
-    EXPECT_FALSE(readCachedVersion(home.java(), time, text, machine));
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time, text, machine));
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(full.data()), 5999),
               ERROR_SUCCESS);
-    ASSERT_TRUE(readCachedVersion(home.java(), time, text, machine));
+    ASSERT_TRUE(detail::readCachedVersion(home.java(), time, text, machine));
     EXPECT_EQ(text, full.substr(0, 5999));
     // Longer than the buffer: not readable.
     std::string longer(6500, '9');
     ASSERT_EQ(RegSetValueExA(hkey.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(longer.data()), 6500),
               ERROR_SUCCESS);
-    EXPECT_FALSE(readCachedVersion(home.java(), time, text, machine));
+    EXPECT_FALSE(detail::readCachedVersion(home.java(), time, text, machine));
 
     // The probe runs the runtime for such an entry and replaces it.
     ASSERT_TRUE(probe(home.java()));
@@ -317,7 +317,7 @@ TEST_F(JavaProbeTest, VersionIsTakenFromTheLastBannerLine) {
     for (const auto& c : cases) {
         home.setBanner(c.banner);
         std::string got = "unset";
-        EXPECT_EQ(runJavaVersion(home.java(), 1, got), c.ok) << c.banner;
+        EXPECT_EQ(detail::runJavaVersion(home.java(), 1, got), c.ok) << c.banner;
         if (c.ok) {
             EXPECT_EQ(got, c.version) << c.banner;
         }
@@ -333,7 +333,7 @@ TEST_F(JavaProbeTest, JavaOptionVariablesAreHiddenFromTheChildAndPutBack) {
     SetEnvironmentVariableA("JDK_JAVA_OPTIONS", "--enable-preview");
 
     std::string got;
-    ASSERT_TRUE(runJavaVersion(home.java(), 1, got));
+    ASSERT_TRUE(detail::runJavaVersion(home.java(), 1, got));
     auto runs = home.runs();
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_NE(runs[0].find("|_JAVA_OPTIONS=<unset>|JAVA_TOOL_OPTIONS=<unset>|JDK_JAVA_OPTIONS=<unset>"),
@@ -350,7 +350,7 @@ TEST_F(JavaProbeTest, JavaOptionVariablesAreHiddenFromTheChildAndPutBack) {
     EXPECT_EQ(value("JDK_JAVA_OPTIONS"), "--enable-preview");
 
     // Also put back when the child cannot be started.
-    EXPECT_FALSE(runJavaVersion(home.bin() + "\\missing.exe", 1, got));
+    EXPECT_FALSE(detail::runJavaVersion(home.bin() + "\\missing.exe", 1, got));
     EXPECT_EQ(value("_JAVA_OPTIONS"), "-Dprobe=1");
     EXPECT_EQ(value("JDK_JAVA_OPTIONS"), "--enable-preview");
 
@@ -360,11 +360,11 @@ TEST_F(JavaProbeTest, JavaOptionVariablesAreHiddenFromTheChildAndPutBack) {
 
 TEST(TakeEnvironmentVariable, RemovesAndReturnsTheValue) {
     SetEnvironmentVariableA("VEXLO_TEST_TAKE", "some value");
-    auto taken = takeEnvironmentVariable("VEXLO_TEST_TAKE");
+    auto taken = detail::takeEnvironmentVariable("VEXLO_TEST_TAKE");
     ASSERT_TRUE(taken.has_value());
     EXPECT_EQ(*taken, "some value");
     EXPECT_EQ(GetEnvironmentVariableA("VEXLO_TEST_TAKE", nullptr, 0), 0u);
-    EXPECT_FALSE(takeEnvironmentVariable("VEXLO_TEST_TAKE").has_value());
+    EXPECT_FALSE(detail::takeEnvironmentVariable("VEXLO_TEST_TAKE").has_value());
 }
 
 TEST_F(JavaProbeTest, MixedCaseRelativeStepsAreCachedAndReturnedCanonical) {
@@ -380,7 +380,7 @@ TEST_F(JavaProbeTest, MixedCaseRelativeStepsAreCachedAndReturnedCanonical) {
     ASSERT_TRUE(entry.present);
     EXPECT_EQ(entry.version, "17.0.2");
     // The key name is the lower-case path with forward slashes.
-    std::string keyName = javaCacheKeyName(home.java());
+    std::string keyName = detail::javaCacheKeyName(home.java());
     EXPECT_EQ(keyName.find('\\', std::strlen(kJavaCacheKey)), std::string::npos);
     EXPECT_NE(keyName.find("/bin/java.exe"), std::string::npos);
 }
@@ -462,16 +462,18 @@ TEST(ReadPeMachine, ReadsTheMachineFieldOfWellFormedHeadersOnly) {
         bytes.resize(offset, '\0');
         return bytes + tail;
     };
-    EXPECT_EQ(readPeMachine(test::wideToUtf8(test::binDir() + L"\\standin_java.exe")), kMachineX64);
-    EXPECT_EQ(readPeMachine(write("x86.exe", header(0x80, std::string("PE\0\0\x4c\x01", 6)))), 0x14Cu);
-    EXPECT_EQ(readPeMachine(write("arm.exe", header(0x40, std::string("PE\0\0\x64\xAA", 6)))), 0xAA64u);
-    EXPECT_EQ(readPeMachine(write("zm.exe", "ZM" + header(0x80, std::string("PE\0\0\x64\x86", 6)).substr(2))), 0u);
-    EXPECT_EQ(readPeMachine(write("short.exe", "MZ")), 0u);
-    EXPECT_EQ(readPeMachine(write("nooffset.exe", "MZ" + std::string(60, '\0'))), 0u);
-    EXPECT_EQ(readPeMachine(write("far.exe", "MZ" + std::string(58, '\0') + std::string("\xff\xff\x00\x00", 4))), 0u);
-    EXPECT_EQ(readPeMachine(write("nosig.exe", header(0x80, std::string("NE\0\0\x64\x86", 6)))), 0u);
-    EXPECT_EQ(readPeMachine(write("nomachine.exe", header(0x80, std::string("PE\0\0\x64", 5)))), 0u);
-    EXPECT_EQ(readPeMachine(test::wideToUtf8(dir.file(L"absent.exe"))), 0u);
+    EXPECT_EQ(detail::readPeMachine(test::wideToUtf8(test::binDir() + L"\\standin_java.exe")), kMachineX64);
+    EXPECT_EQ(detail::readPeMachine(write("x86.exe", header(0x80, std::string("PE\0\0\x4c\x01", 6)))), 0x14Cu);
+    EXPECT_EQ(detail::readPeMachine(write("arm.exe", header(0x40, std::string("PE\0\0\x64\xAA", 6)))), 0xAA64u);
+    EXPECT_EQ(detail::readPeMachine(write("zm.exe", "ZM" + header(0x80, std::string("PE\0\0\x64\x86", 6)).substr(2))),
+              0u);
+    EXPECT_EQ(detail::readPeMachine(write("short.exe", "MZ")), 0u);
+    EXPECT_EQ(detail::readPeMachine(write("nooffset.exe", "MZ" + std::string(60, '\0'))), 0u);
+    EXPECT_EQ(
+        detail::readPeMachine(write("far.exe", "MZ" + std::string(58, '\0') + std::string("\xff\xff\x00\x00", 4))), 0u);
+    EXPECT_EQ(detail::readPeMachine(write("nosig.exe", header(0x80, std::string("NE\0\0\x64\x86", 6)))), 0u);
+    EXPECT_EQ(detail::readPeMachine(write("nomachine.exe", header(0x80, std::string("PE\0\0\x64", 5)))), 0u);
+    EXPECT_EQ(detail::readPeMachine(test::wideToUtf8(dir.file(L"absent.exe"))), 0u);
 }
 
 // The stand-in keeps running with its standard error open, and the probe waits its full time (one second

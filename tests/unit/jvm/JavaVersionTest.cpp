@@ -51,36 +51,36 @@ TEST(ParseVersion, AppendsToWhatIsThere) {
 
 TEST(VersionWithinBound, BoundsAreInclusiveAndCoverLongerVersions) {
     const VersionComponents max18{1, 8};
-    EXPECT_TRUE(versionWithinBound(max18, parsed("1.8.0_202"), true, false));
-    EXPECT_TRUE(versionWithinBound(max18, parsed("1.8"), true, false));
-    EXPECT_FALSE(versionWithinBound(max18, parsed("9"), true, false));
-    EXPECT_TRUE(versionWithinBound(max18, parsed("1.7.9"), true, false));
+    EXPECT_TRUE(detail::versionWithinBound(max18, parsed("1.8.0_202"), true, false));
+    EXPECT_TRUE(detail::versionWithinBound(max18, parsed("1.8"), true, false));
+    EXPECT_FALSE(detail::versionWithinBound(max18, parsed("9"), true, false));
+    EXPECT_TRUE(detail::versionWithinBound(max18, parsed("1.7.9"), true, false));
 
     const VersionComponents min18{1, 8};
-    EXPECT_TRUE(versionWithinBound(min18, parsed("1.8"), false, false));
-    EXPECT_TRUE(versionWithinBound(min18, parsed("1.8.0_5"), false, false));
-    EXPECT_FALSE(versionWithinBound(min18, parsed("1.7.0_80"), false, false));
-    EXPECT_TRUE(versionWithinBound(min18, parsed("1.9"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound(min18, parsed("1.8"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound(min18, parsed("1.8.0_5"), false, false));
+    EXPECT_FALSE(detail::versionWithinBound(min18, parsed("1.7.0_80"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound(min18, parsed("1.9"), false, false));
 }
 
 TEST(VersionWithinBound, OnlyTheFirstDifferenceDecides) {
     // 2.0 is above a minimum of 1.9 although its second component is smaller.
-    EXPECT_TRUE(versionWithinBound({1, 9}, parsed("2.0"), false, false));
-    EXPECT_TRUE(versionWithinBound({2, 9}, parsed("1.99"), true, false));
-    EXPECT_FALSE(versionWithinBound({2, 0}, parsed("1.99"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound({1, 9}, parsed("2.0"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound({2, 9}, parsed("1.99"), true, false));
+    EXPECT_FALSE(detail::versionWithinBound({2, 0}, parsed("1.99"), false, false));
 }
 
 TEST(VersionWithinBound, MissingComponentsCountAsZeroUnlessShorterIsAccepted) {
     const VersionComponents min{1, 8, 0, 200};
-    EXPECT_FALSE(versionWithinBound(min, parsed("1.8"), false, false));
-    EXPECT_TRUE(versionWithinBound(min, parsed("1.8"), false, true));
-    EXPECT_FALSE(versionWithinBound(min, parsed("1.7"), false, true));
+    EXPECT_FALSE(detail::versionWithinBound(min, parsed("1.8"), false, false));
+    EXPECT_TRUE(detail::versionWithinBound(min, parsed("1.8"), false, true));
+    EXPECT_FALSE(detail::versionWithinBound(min, parsed("1.7"), false, true));
     // Against a maximum the zeros pass.
-    EXPECT_TRUE(versionWithinBound({11, 0, 2}, parsed("11"), true, false));
-    EXPECT_FALSE(versionWithinBound({1, 0, 0}, VersionComponents{}, false, false));
-    EXPECT_TRUE(versionWithinBound({1, 0, 0}, VersionComponents{}, false, true));
-    EXPECT_TRUE(versionWithinBound({}, VersionComponents{}, false, false));
-    EXPECT_TRUE(versionWithinBound({}, parsed("99"), true, false));
+    EXPECT_TRUE(detail::versionWithinBound({11, 0, 2}, parsed("11"), true, false));
+    EXPECT_FALSE(detail::versionWithinBound({1, 0, 0}, VersionComponents{}, false, false));
+    EXPECT_TRUE(detail::versionWithinBound({1, 0, 0}, VersionComponents{}, false, true));
+    EXPECT_TRUE(detail::versionWithinBound({}, VersionComponents{}, false, false));
+    EXPECT_TRUE(detail::versionWithinBound({}, parsed("99"), true, false));
 }
 
 TEST_F(JavaVersionTest, NoBoundsAcceptEveryReleaseVersion) {

@@ -65,12 +65,12 @@ private:
 };
 
 TEST(JavaExeDirectoryLength, DropsTheExecutableNameAndItsBackslash) {
-    EXPECT_EQ(javaExeDirectoryLength("c:\\rt\\bin\\java.exe"), 9u);
-    EXPECT_EQ(javaExeDirectoryLength("c:\\rt\\bin\\javaw.exe"), 9u);
-    EXPECT_EQ(javaExeDirectoryLength("\\java.exe"), 0u);
+    EXPECT_EQ(detail::javaExeDirectoryLength("c:\\rt\\bin\\java.exe"), 9u);
+    EXPECT_EQ(detail::javaExeDirectoryLength("c:\\rt\\bin\\javaw.exe"), 9u);
+    EXPECT_EQ(detail::javaExeDirectoryLength("\\java.exe"), 0u);
     // Too short to hold a name: no directory rather than a wrapped-around length.
-    EXPECT_EQ(javaExeDirectoryLength("java"), 0u);
-    EXPECT_EQ(javaExeDirectoryLength(""), 0u);
+    EXPECT_EQ(detail::javaExeDirectoryLength("java"), 0u);
+    EXPECT_EQ(detail::javaExeDirectoryLength(""), 0u);
 }
 
 TEST(PublishSelectedRuntime, HomeIsTheBinDirectoryAndItsParentStep) {
@@ -84,9 +84,9 @@ TEST(PublishSelectedRuntime, HomeIsTheBinDirectoryAndItsParentStep) {
 
 TEST_F(JvmLoaderTest, LibraryLoadsFromItsSubdirectoryAndBecomesTheRuntimeBinDirectory) {
     placeLibrary("bin\\client\\jvm.dll");
-    EXPECT_EQ(keep(tryJvmLibrary(bin(), "server")), nullptr);
+    EXPECT_EQ(keep(detail::tryJvmLibrary(bin(), "server")), nullptr);
     EXPECT_EQ(runtimeBinDirectory(), "");
-    EXPECT_NE(keep(tryJvmLibrary(bin(), "client")), nullptr);
+    EXPECT_NE(keep(detail::tryJvmLibrary(bin(), "client")), nullptr);
     EXPECT_EQ(runtimeBinDirectory(), bin());
 }
 
@@ -95,11 +95,11 @@ TEST_F(JvmLoaderTest, CreateJavaVMIsResolvedOnlyWhereItIsExported) {
     placeLibrary("other\\server\\jvm.dll", L"standin_jvm_noexport.dll");
     EXPECT_FALSE(resolveCreateJavaVM(nullptr));
 
-    HMODULE without = keep(tryJvmLibrary(test::wideToUtf8(dir_.path()) + "\\other", "server"));
+    HMODULE without = keep(detail::tryJvmLibrary(test::wideToUtf8(dir_.path()) + "\\other", "server"));
     ASSERT_NE(without, nullptr);
     EXPECT_FALSE(resolveCreateJavaVM(without));
 
-    HMODULE with = keep(tryJvmLibrary(bin(), "server"));
+    HMODULE with = keep(detail::tryJvmLibrary(bin(), "server"));
     ASSERT_NE(with, nullptr);
     ASSERT_TRUE(resolveCreateJavaVM(with));
     EXPECT_EQ(createJavaVMEntry(), procAddress<CreateJavaVMFunction>(with, "JNI_CreateJavaVM"));
@@ -109,7 +109,7 @@ TEST_F(JvmLoaderTest, ConfiguredSubdirectoryGoesBeforeTheFixedList) {
     placeLibrary("bin\\server\\jvm.dll");
     placeLibrary("bin\\custom\\jvm.dll");
     setConfigValueForTests(ids::kJvmSubdirectory, "custom");
-    HMODULE library = keep(loadJvmFromBinDirectory(bin() + "\\java.exe"));
+    HMODULE library = keep(detail::loadJvmFromBinDirectory(bin() + "\\java.exe"));
     ASSERT_NE(library, nullptr);
     char loadedFrom[MAX_PATH];
     GetModuleFileNameA(library, loadedFrom, MAX_PATH);
@@ -118,12 +118,12 @@ TEST_F(JvmLoaderTest, ConfiguredSubdirectoryGoesBeforeTheFixedList) {
 
 TEST_F(JvmLoaderTest, BinDirectoryStaysInFrontOfPathOnlyWhenALibraryLoaded) {
     const std::string before = processPath();
-    EXPECT_EQ(keep(loadJvmFromBinDirectory(bin() + "\\java.exe")), nullptr);
+    EXPECT_EQ(keep(detail::loadJvmFromBinDirectory(bin() + "\\java.exe")), nullptr);
     EXPECT_EQ(processPath(), before);
     EXPECT_EQ(runtimeLibraryPath(), before);
 
     placeLibrary("bin\\j9vm\\jvm.dll");
-    EXPECT_NE(keep(loadJvmFromBinDirectory(bin() + "\\javaw.exe")), nullptr);
+    EXPECT_NE(keep(detail::loadJvmFromBinDirectory(bin() + "\\javaw.exe")), nullptr);
     EXPECT_EQ(processPath(), bin() + ";" + before);
     EXPECT_EQ(runtimeLibraryPath(), processPath());
 }
@@ -132,7 +132,7 @@ TEST_F(JvmLoaderTest, RuntimeLibraryCopyOfAVeryLongPathIsSetInFull) {
     const std::string longPath = std::string(30000, 'p');
     setPathEverywhere(longPath, nullptr);
     placeLibrary("bin\\server\\jvm.dll");
-    EXPECT_NE(keep(loadJvmFromBinDirectory(bin() + "\\java.exe")), nullptr);
+    EXPECT_NE(keep(detail::loadJvmFromBinDirectory(bin() + "\\java.exe")), nullptr);
     EXPECT_EQ(processPath(), bin() + ";" + longPath);
     EXPECT_EQ(runtimeLibraryPath(), processPath());
 }
@@ -149,7 +149,7 @@ TEST_F(JvmLoaderTest, JdkLayoutLoadsFromItsJreFolder) {
 TEST_F(JvmLoaderTest, ExecutableWithAnOverlongDirectoryIsSkipped) {
     const std::string before = processPath();
     std::string javaExe = "c:\\" + std::string(kBinDirectoryCapacity, 'd') + "\\java.exe";
-    EXPECT_EQ(keep(loadJvmFromBinDirectory(javaExe)), nullptr);
+    EXPECT_EQ(keep(detail::loadJvmFromBinDirectory(javaExe)), nullptr);
     EXPECT_EQ(processPath(), before);
 }
 

@@ -58,8 +58,8 @@ TEST_F(JvmSearchTest, RequiredJdkNeedsToolsJarAndAlwaysUsesTheJreFolder) {
 
 TEST_F(JvmSearchTest, AcceptAnyVersionPassesAHomeWithoutRuntime) {
     const VersionBounds none;
-    EXPECT_FALSE(checkJavaHome(home() + "\\missing", none, false, false));
-    std::optional<Runtime> accepted = checkJavaHome(home() + "\\missing", none, false, true);
+    EXPECT_FALSE(detail::checkJavaHome(home() + "\\missing", none, false, false));
+    std::optional<Runtime> accepted = detail::checkJavaHome(home() + "\\missing", none, false, true);
     ASSERT_TRUE(accepted);
     // The home is probed in its canonical, lower-case form.
     std::string expected = home() + "\\missing\\bin\\java.exe";
@@ -68,38 +68,38 @@ TEST_F(JvmSearchTest, AcceptAnyVersionPassesAHomeWithoutRuntime) {
     EXPECT_EQ(accepted->javaExe, expected);
 
     setConfigValueForTests(ids::kRequireJdk, "1");
-    EXPECT_FALSE(checkJavaHome(home(), none, false, false));
-    EXPECT_TRUE(checkJavaHome(home(), none, false, true));
+    EXPECT_FALSE(detail::checkJavaHome(home(), none, false, false));
+    EXPECT_TRUE(detail::checkJavaHome(home(), none, false, true));
 }
 
 TEST_F(JvmSearchTest, HomeVariableThatIsUnsetOrTooLongFindsNothing) {
     const VersionBounds none;
     SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
-    EXPECT_FALSE(checkJavaHomeVariable("VEXLO_TEST_HOME", none));
+    EXPECT_FALSE(detail::checkJavaHomeVariable("VEXLO_TEST_HOME", none));
     SetEnvironmentVariableA("VEXLO_TEST_HOME", std::string(6000, 'h').c_str());
-    EXPECT_EQ(checkJavaHomeVariable("VEXLO_TEST_HOME", none), std::nullopt);
+    EXPECT_EQ(detail::checkJavaHomeVariable("VEXLO_TEST_HOME", none), std::nullopt);
     SetEnvironmentVariableA("VEXLO_TEST_HOME", nullptr);
 }
 
 TEST_F(JvmSearchTest, LocationFileGivesItsFirstLineWithoutLineEnd) {
     setConfigValueForTests(ids::kApplicationDirectory, home());
     std::string line = "unchanged";
-    EXPECT_FALSE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_FALSE(detail::readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line, "unchanged");
 
     writeFile(L"pref_jre.cfg", "C:\\java\\jre\r\nD:\\other\r\n");
-    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_TRUE(detail::readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line, "C:\\java\\jre");
 
     writeFile(L"inst_jre.cfg", "\r\nC:\\second\r\n");
-    EXPECT_TRUE(readLocationFile(kInstallerLocationFile, line));  // an empty first line counts
+    EXPECT_TRUE(detail::readLocationFile(kInstallerLocationFile, line));  // an empty first line counts
     EXPECT_EQ(line, "");
 
     writeFile(L"inst_jre.cfg", "");
-    EXPECT_FALSE(readLocationFile(kInstallerLocationFile, line));
+    EXPECT_FALSE(detail::readLocationFile(kInstallerLocationFile, line));
 
     writeFile(L"pref_jre.cfg", std::string(7000, 'x'));
-    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_TRUE(detail::readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line.size(), 5999u);
 }
 
@@ -107,7 +107,7 @@ TEST_F(JvmSearchTest, ApplicationDirectoryMayEndWithABackslash) {
     writeFile(L"pref_jre.cfg", "home-line");
     std::string line;
     setConfigValueForTests(ids::kApplicationDirectory, home() + "\\");
-    EXPECT_TRUE(readLocationFile(kPreferredLocationFile, line));
+    EXPECT_TRUE(detail::readLocationFile(kPreferredLocationFile, line));
     EXPECT_EQ(line, "home-line");
 }
 
@@ -118,7 +118,7 @@ TEST_F(JvmSearchTest, NothingConfiguredFindsNothing) {
     JvmLocation location;
     location.kind = LocationKind::registry;
     location.text = "stale";
-    EXPECT_EQ(findJvm(location), nullptr);
+    EXPECT_EQ(detail::findJvm(location), nullptr);
     EXPECT_EQ(location.kind, LocationKind::none);
     EXPECT_EQ(location.text, "");
 }

@@ -211,7 +211,7 @@ TEST_F(RegistrySearchTest, LocatedRuntimesIgnoreQdrJresAndPreferTheMachineOnATie
     located(HKEY_CURRENT_USER, javaOf(user));
     located(HKEY_LOCAL_MACHINE, javaOf(machine));
 
-    Found f = asFound(findLocatedJvm(kLocatedJvmsKey, versionBounds));
+    Found f = asFound(detail::findLocatedJvm(kLocatedJvmsKey, versionBounds));
     ASSERT_TRUE(f.ok);
     EXPECT_EQ(f.javaExe, javaOf(machine));
     EXPECT_EQ(probes(own), 0);
@@ -219,7 +219,7 @@ TEST_F(RegistrySearchTest, LocatedRuntimesIgnoreQdrJresAndPreferTheMachineOnATie
     // A newer user entry wins.
     std::string newer = runtime(L"newer", "17.0.10");
     located(HKEY_CURRENT_USER, javaOf(newer));
-    f = asFound(findLocatedJvm(kLocatedJvmsKey, versionBounds));
+    f = asFound(detail::findLocatedJvm(kLocatedJvmsKey, versionBounds));
     ASSERT_TRUE(f.ok);
     EXPECT_EQ(f.javaExe, javaOf(newer));
     EXPECT_EQ(f.version, "17.0.10");
@@ -314,7 +314,7 @@ TEST_F(RegistrySearchTest, SearchMovesOnToTheNextRegistryRuntimeWhenOneDoesNotLo
     setConfigValueForTests(ids::kSearchSequence, "Y");
 
     JvmLocation location;
-    HMODULE library = findJvm(location);
+    HMODULE library = detail::findJvm(location);
     ASSERT_NE(library, nullptr) << location.runtime.javaExe;
     EXPECT_EQ(location.runtime.javaExe, javaOf(working));
     EXPECT_EQ(location.kind, LocationKind::registry);
@@ -332,7 +332,7 @@ TEST_F(RegistrySearchTest, SearchFlagsARuntimeOfAPreviousInstallation) {
     setConfigValueForTests(ids::kSearchSequence, "I");
 
     JvmLocation location;
-    ASSERT_NE(findJvm(location), nullptr);
+    ASSERT_NE(detail::findJvm(location), nullptr);
     EXPECT_EQ(location.runtime.javaExe, javaOf(second + "\\jre"));
     EXPECT_EQ(location.kind, LocationKind::registry);
     EXPECT_TRUE(previousInstallationFlag());

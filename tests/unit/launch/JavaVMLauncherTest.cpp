@@ -39,14 +39,14 @@ TEST(ParseMemorySize, SizesAndNonSizes) {
         {"9223372036854775808", -1},  // one past the largest value
         {"8388608t", -1},             // 2^63 bytes
     };
-    for (const auto& c : cases) EXPECT_EQ(parseMemorySize(c.text), c.expected) << "\"" << c.text << "\"";
+    for (const auto& c : cases) EXPECT_EQ(detail::parseMemorySize(c.text), c.expected) << "\"" << c.text << "\"";
 }
 
 unsigned stackFor(std::vector<std::string> options) {
     std::vector<JavaVMOption> vmOptions;
     for (std::string& option : options) vmOptions.push_back(JavaVMOption{option.data(), nullptr});
     JavaVMInitArgs args{JNI_VERSION_1_2, static_cast<jint>(vmOptions.size()), vmOptions.data(), JNI_TRUE};
-    return launchStackSize(args);
+    return detail::launchStackSize(args);
 }
 
 TEST(LaunchStackSize, LastPositiveXssWinsWithItsLow32BitsAndTheFloor) {
@@ -91,18 +91,18 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsThenProgramPathConfiguredAndRemainingA
                                                  L"-Dsun.locale.formatasdefault=true", L"b", L"Grüße", L"日本"};
     const std::vector<std::wstring> expected = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe", L"x",
                                                 L"y z", exeDirLong() + L"cfg", L"a", L"b", L"Grüße", L"日本"};
-    EXPECT_EQ(mainArguments(arguments), expected);
+    EXPECT_EQ(detail::mainArguments(arguments), expected);
 
     // Without id 125 the -J options belong to the program; the locale option never does.
     setConfigValueForTests(ids::kJOptionsAreVmOptions, "0");
     setConfigValueForTests(ids::kApplicationArguments, "");
     const std::vector<std::wstring> kept = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe",
                                             L"-J-Xmx1g", L"a", L"b", L"Grüße", L"日本"};
-    EXPECT_EQ(mainArguments(arguments), kept);
+    EXPECT_EQ(detail::mainArguments(arguments), kept);
 }
 
 TEST_F(MainArgumentsTest, EmptyArgumentListGivesOnlyTheRuntimeArguments) {
-    EXPECT_EQ(mainArguments({}), (std::vector<std::wstring>{L"false", L"", L"", L"", L"false"}));
+    EXPECT_EQ(detail::mainArguments({}), (std::vector<std::wstring>{L"false", L"", L"", L"", L"false"}));
 }
 
 TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
@@ -114,7 +114,7 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
     setConfigValueForTests(ids::kUseRuntimeArgument3, "1");
     setConfigValueForTests(ids::kRuntimeArgument3Path, "data\\..\\conf");
     setConfigValueForTests(ids::kRuntimeArgument4, "1");
-    std::vector<std::wstring> strings = mainArguments({L"prog"});
+    std::vector<std::wstring> strings = detail::mainArguments({L"prog"});
     ASSERT_EQ(strings.size(), 6u);
     EXPECT_EQ(strings[0], L"true");
     EXPECT_EQ(strings[1], L"/app.module/com.example.Main");
@@ -128,18 +128,18 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
     setConfigValueForTests(ids::kUseRuntimeArgument2, "0");
     setConfigValueForTests(ids::kUseRuntimeArgument3, "0");
     setConfigValueForTests(ids::kRuntimeArgument4, "0");
-    strings = mainArguments({L"prog"});
+    strings = detail::mainArguments({L"prog"});
     EXPECT_EQ(strings, (std::vector<std::wstring>{L"false", L"app.module/com.example.Main", L"", L"", L"false",
                                                   L"prog"}));
 }
 
 TEST_F(MainArgumentsTest, RuntimeLauncherClassFollowsTheLauncherKind) {
     launcherKind = 'i';
-    EXPECT_EQ(runtimeLauncherClass(), "com/quandrel/runtime/launcher/WinLauncher");
+    EXPECT_EQ(detail::runtimeLauncherClass(), "com/quandrel/runtime/launcher/WinLauncher");
     launcherKind = 'e';
-    EXPECT_EQ(runtimeLauncherClass(), "com/vexlo/runtime/WinLauncher");
+    EXPECT_EQ(detail::runtimeLauncherClass(), "com/vexlo/runtime/WinLauncher");
     launcherKind = 0;
-    EXPECT_EQ(runtimeLauncherClass(), "com/vexlo/runtime/WinLauncher");
+    EXPECT_EQ(detail::runtimeLauncherClass(), "com/vexlo/runtime/WinLauncher");
 }
 
 }  // namespace

@@ -199,7 +199,7 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
     };
     for (const Case& c : cases) check(c.name, c.launch, c.expected);
     Strings trailing{"--add-modules", "--add-exports", "x=y", "--add-modules"};
-    joinModuleOptions(trailing);
+    detail::joinModuleOptions(trailing);
     EXPECT_EQ(trailing, (Strings{"--add-modules", "--add-exports=x=y", "--add-modules"}));
 }
 
@@ -257,12 +257,13 @@ TEST(JvmArgumentsChild, MandatoryEntry) {
     if (entry.empty()) GTEST_SKIP() << "only run by its parent test";
     test::TempDir dir(L"fatal");
     // An empty block: the console error display, and the two messages.
-    readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}
-                                                                              .message(ids::kMsgMandatoryPathMissing, "Missing: {0}")
-                                                                              .message(ids::kMsgMandatoryPathVariableUnset, "Unset: {0}")));
+    detail::readConfigSecondPassFrom(
+        test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}
+                                                         .message(ids::kMsgMandatoryPathMissing, "Missing: {0}")
+                                                         .message(ids::kMsgMandatoryPathVariableUnset, "Unset: {0}")));
     setConfigValueForTests(ids::kClassPath, entry);
     std::string target;
-    appendClassPathEntries(121, target);
+    detail::appendClassPathEntries(121, target);
     std::printf("returned with %s\n", target.c_str());
 }
 

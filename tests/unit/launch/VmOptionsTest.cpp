@@ -108,8 +108,9 @@ TEST(VmOptionsFile, IncludesResolveAgainstTheIncludingFileAndEnd) {
 
     // Token pairing: "-include-options" takes the next token as its path, unless it is the last token.
     Collected tokens;
-    addVmOptionTokens({L"-Dfirst", L"-include-options", dir.file(L"sub\\deeper.vmoptions"), L"-include-options"},
-                      tokens.options, tokens.overrides);
+    detail::addVmOptionTokens(
+        {L"-Dfirst", L"-include-options", dir.file(L"sub\\deeper.vmoptions"), L"-include-options"}, tokens.options,
+        tokens.overrides);
     EXPECT_EQ(tokens.options, (Strings{"-Dfirst", "-Ddeeper=1", "-include-options"}));
 }
 
@@ -188,7 +189,7 @@ TEST(VmOptionsConfigured, OptionsThenFirstMatchingVersionRuleThenLocale) {
                            locale.options, locale.overrides);
     EXPECT_EQ(locale.options, (Strings{"-Dsun.locale.formatasdefault=false"}));
     test::TempDir dir(L"vmlocale");
-    readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}));
+    detail::readConfigSecondPassFrom(test::writeBlockFile(dir.file(L"block.bin"), pack::Block{}));
     Strings withLanguage{"-Dsun.locale.formatasdefault=true"};
     if (!selectedLanguage().empty()) withLanguage.push_back("-Duser.language=" + selectedLanguage());
     if (!selectedCountry().empty()) withLanguage.push_back("-Duser.country=" + selectedCountry());
@@ -220,11 +221,11 @@ TEST(Wildcard, MatchesWholeTextWithQuestionMarksAndStars) {
         {"17.0.?", "17.0.2", true}, {"17.0.?", "17.0.10", false},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(matchesWildcard(c.pattern, c.text), c.matches) << c.pattern << " / " << c.text;
-    EXPECT_EQ(versionRuleNumber("1.8.0_202"), 8);
-    EXPECT_EQ(versionRuleNumber("17.0.2"), 17);
-    EXPECT_EQ(versionRuleNumber("1"), 1);
-    EXPECT_EQ(versionRuleNumber(""), -1);
+        EXPECT_EQ(detail::matchesWildcard(c.pattern, c.text), c.matches) << c.pattern << " / " << c.text;
+    EXPECT_EQ(detail::versionRuleNumber("1.8.0_202"), 8);
+    EXPECT_EQ(detail::versionRuleNumber("17.0.2"), 17);
+    EXPECT_EQ(detail::versionRuleNumber("1"), 1);
+    EXPECT_EQ(detail::versionRuleNumber(""), -1);
 }
 
 }  // namespace

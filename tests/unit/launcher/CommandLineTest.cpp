@@ -84,11 +84,11 @@ TEST(SplitCommandLine, NonAsciiTextPassesUnchanged) {
 TEST(SplitCommandLine, NextArgumentReportsWhereTheNextOneStarts) {
     std::wstring arg;
     std::wstring_view text = L"ab  \"c d\"";
-    auto next = vexlo::nextArgument(text, 0, arg);
+    auto next = vexlo::detail::nextArgument(text, 0, arg);
     EXPECT_EQ(arg, L"ab");
     ASSERT_TRUE(next.has_value());
     EXPECT_EQ(*next, 4u);
-    next = vexlo::nextArgument(text, *next, arg);
+    next = vexlo::detail::nextArgument(text, *next, arg);
     EXPECT_EQ(arg, L"c d");
     EXPECT_FALSE(next.has_value());
 }

@@ -76,51 +76,51 @@ std::wstring blockWide(const std::vector<std::wstring>& entries) {
 
 TEST(ReplaceAll, ReplacesEveryOccurrenceAndCountsThem) {
     std::string text = "a${X}b${X}${X}c";
-    EXPECT_EQ(replaceAll(text, "${X}", "1"), 3);
+    EXPECT_EQ(detail::replaceAll(text, "${X}", "1"), 3);
     EXPECT_EQ(text, "a1b11c");
 
     std::wstring wide = L"${X}\x65e5${X}";
-    EXPECT_EQ(replaceAll(wide, L"${X}", L"\x672c"), 2);
+    EXPECT_EQ(detail::replaceAll(wide, L"${X}", L"\x672c"), 2);
     EXPECT_EQ(wide, L"\x672c\x65e5\x672c");
 }
 
 TEST(ReplaceAll, ValueHoldingItsOwnPlaceholderIsInsertedOnce) {
     std::string text = "${X}|${X}";
-    EXPECT_EQ(replaceAll(text, "${X}", "<${X}>"), 2);
+    EXPECT_EQ(detail::replaceAll(text, "${X}", "<${X}>"), 2);
     EXPECT_EQ(text, "<${X}>|<${X}>");
 
     std::wstring wide = L"${X}";
-    EXPECT_EQ(replaceAll(wide, L"${X}", L"${X}${X}"), 1);
+    EXPECT_EQ(detail::replaceAll(wide, L"${X}", L"${X}${X}"), 1);
     EXPECT_EQ(wide, L"${X}${X}");
 }
 
 TEST(ReplaceAll, SearchGoesOnBehindTheInsertedValue) {
     // The value completes a placeholder with the following text; that occurrence lies behind the search.
     std::string text = "%A%A%";
-    EXPECT_EQ(replaceAll(text, "%A%", "%"), 1);
+    EXPECT_EQ(detail::replaceAll(text, "%A%", "%"), 1);
     EXPECT_EQ(text, "%A%");
 
     // Overlapping candidates: the first match consumes the characters of the second.
     std::string overlap = "aaa";
-    EXPECT_EQ(replaceAll(overlap, "aa", "b"), 1);
+    EXPECT_EQ(detail::replaceAll(overlap, "aa", "b"), 1);
     EXPECT_EQ(overlap, "ba");
 }
 
 TEST(ReplaceAll, NoMatchShortTextEmptyValueAndEmptyPlaceholder) {
     std::string shortText = "${X";
-    EXPECT_EQ(replaceAll(shortText, "${X}", "v"), 0);
+    EXPECT_EQ(detail::replaceAll(shortText, "${X}", "v"), 0);
     EXPECT_EQ(shortText, "${X");
 
     std::string other = "${Y} and ${x}";
-    EXPECT_EQ(replaceAll(other, "${X}", "v"), 0);
+    EXPECT_EQ(detail::replaceAll(other, "${X}", "v"), 0);
     EXPECT_EQ(other, "${Y} and ${x}");
 
     std::string removed = "lib${X}\\a.jar";
-    EXPECT_EQ(replaceAll(removed, "${X}", ""), 1);
+    EXPECT_EQ(detail::replaceAll(removed, "${X}", ""), 1);
     EXPECT_EQ(removed, "lib\\a.jar");
 
     std::string untouched = "abc";
-    EXPECT_EQ(replaceAll(untouched, "", "v"), 0);
+    EXPECT_EQ(detail::replaceAll(untouched, "", "v"), 0);
     EXPECT_EQ(untouched, "abc");
 }
 
@@ -299,62 +299,62 @@ TEST_F(LauncherVariablesTest, WideEnvironmentKeepsNonAnsiValues) {
 TEST(EnvironmentPlaceholders, PathInBothFormsButNotLowerCase) {
     const std::string b = block({"ALLUSERSPROFILE=C:\\ProgramData", "Path=C:\\bin;C:\\tools", "windir=C:\\Windows"});
     std::string text = "${Path}|${PATH}|${path}|${windir}|${WINDIR}|${WinDir}";
-    expandEnvironmentPlaceholders(text, b.c_str());
+    detail::expandEnvironmentPlaceholders(text, b.c_str());
     EXPECT_EQ(text, "C:\\bin;C:\\tools|C:\\bin;C:\\tools|${path}|C:\\Windows|C:\\Windows|${WinDir}");
 
     const std::wstring w = blockWide({L"Path=C:\\bin"});
     std::wstring wide = L"${Path}${PATH}${path}";
-    expandEnvironmentPlaceholders(wide, w.c_str());
+    detail::expandEnvironmentPlaceholders(wide, w.c_str());
     EXPECT_EQ(wide, L"C:\\binC:\\bin${path}");
 }
 
 TEST(EnvironmentPlaceholders, EmptyNameTakesTheFirstEqualsEntry) {
     const std::string b = block({"ALLUSERSPROFILE=C:\\ProgramData", "=C:=C:\\work", "=D:=D:\\", "A=1"});
     std::string text = "[${}]";
-    expandEnvironmentPlaceholders(text, b.c_str());
+    detail::expandEnvironmentPlaceholders(text, b.c_str());
     EXPECT_EQ(text, "[C:=C:\\work]");
 
     const std::wstring w = blockWide({L"=E:=E:\\x", L"=C:=C:\\"});
     std::wstring wide = L"${}${}";
-    expandEnvironmentPlaceholders(wide, w.c_str());
+    detail::expandEnvironmentPlaceholders(wide, w.c_str());
     EXPECT_EQ(wide, L"E:=E:\\xE:=E:\\x");
 }
 
 TEST(EnvironmentPlaceholders, ValueSplitsAtTheFirstEqualsAndEntriesWithoutOneAreSkipped) {
     const std::string b = block({"NOEQUALS", "A=x=y", "B="});
     std::string text = "${NOEQUALS}|${A}|${B}|";
-    expandEnvironmentPlaceholders(text, b.c_str());
+    detail::expandEnvironmentPlaceholders(text, b.c_str());
     EXPECT_EQ(text, "${NOEQUALS}|x=y||");
 }
 
 TEST(EnvironmentPlaceholders, SinglePassInBlockOrder) {
     // A placeholder inside an inserted value expands only for a later variable.
     std::string later = "${A}";
-    expandEnvironmentPlaceholders(later, block({"A=[${B}]", "B=bee"}).c_str());
+    detail::expandEnvironmentPlaceholders(later, block({"A=[${B}]", "B=bee"}).c_str());
     EXPECT_EQ(later, "[bee]");
 
     std::string earlier = "${A}";
-    expandEnvironmentPlaceholders(earlier, block({"B=bee", "A=[${B}]"}).c_str());
+    detail::expandEnvironmentPlaceholders(earlier, block({"B=bee", "A=[${B}]"}).c_str());
     EXPECT_EQ(earlier, "[${B}]");
 
     std::wstring wide = L"${A}|${C}";
-    expandEnvironmentPlaceholders(wide, blockWide({L"B=bee", L"A=[${B}${C}]", L"C=sea"}).c_str());
+    detail::expandEnvironmentPlaceholders(wide, blockWide({L"B=bee", L"A=[${B}${C}]", L"C=sea"}).c_str());
     EXPECT_EQ(wide, L"[${B}sea]|sea");
 }
 
 TEST(EnvironmentPlaceholders, ValueHoldingItsOwnPlaceholderDoesNotLoop) {
     // Both for a lower-case name (whose upper-case form differs) and an upper-case one (whose forms coincide).
     std::string lower = "${a}";
-    expandEnvironmentPlaceholders(lower, block({"a=<${a}>"}).c_str());
+    detail::expandEnvironmentPlaceholders(lower, block({"a=<${a}>"}).c_str());
     EXPECT_EQ(lower, "<${a}>");
 
     std::string upper = "${PATH}";
-    expandEnvironmentPlaceholders(upper, block({"PATH=C:\\x;${PATH}"}).c_str());
+    detail::expandEnvironmentPlaceholders(upper, block({"PATH=C:\\x;${PATH}"}).c_str());
     EXPECT_EQ(upper, "C:\\x;${PATH}");
 
     // The exact form's value is searched by the different upper-case form, as by any later placeholder.
     std::string mixed = "${Path}";
-    expandEnvironmentPlaceholders(mixed, block({"Path=a;${PATH}"}).c_str());
+    detail::expandEnvironmentPlaceholders(mixed, block({"Path=a;${PATH}"}).c_str());
     EXPECT_EQ(mixed, "a;a;${PATH}");
 }
 
@@ -370,20 +370,20 @@ TEST(EnvironmentPlaceholders, NamesTooLongForThePlaceholderAreSkipped) {
     const std::string fits(5996, 'N');
     const std::string tooLong = std::string(5997, 'N');
     std::string text = "${" + fits + "}|${" + tooLong + "}";
-    expandEnvironmentPlaceholders(text, block({tooLong + "=long", fits + "=fit"}).c_str());
+    detail::expandEnvironmentPlaceholders(text, block({tooLong + "=long", fits + "=fit"}).c_str());
     EXPECT_EQ(text, "fit|${" + tooLong + "}");
 
     // A shortened name would have turned into the placeholder of another variable.
     const std::wstring prefix(5996, L'Q');
     std::wstring wide = L"${" + prefix + L"}";
-    expandEnvironmentPlaceholders(wide, blockWide({prefix + L"X=wrong"}).c_str());
+    detail::expandEnvironmentPlaceholders(wide, blockWide({prefix + L"X=wrong"}).c_str());
     EXPECT_EQ(wide, L"${" + prefix + L"}");
 }
 
 TEST(EnvironmentPlaceholders, NullBlockAndEmptyBlockChangeNothing) {
     std::string text = "${A}";
-    expandEnvironmentPlaceholders(text, static_cast<const char*>(nullptr));
-    expandEnvironmentPlaceholders(text, block({}).c_str());
+    detail::expandEnvironmentPlaceholders(text, static_cast<const char*>(nullptr));
+    detail::expandEnvironmentPlaceholders(text, block({}).c_str());
     EXPECT_EQ(text, "${A}");
 }
 

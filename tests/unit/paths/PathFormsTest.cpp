@@ -28,9 +28,9 @@ TEST(IsRelativePath, AbsoluteAndRelativeForms) {
         {"\"C:/x\"", true},  {"..\\x", true},      {"C:x\\y", true},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(isRelativePath(std::string_view(c.path)), c.relative) << c.path;
+        EXPECT_EQ(detail::isRelativePath(std::string_view(c.path)), c.relative) << c.path;
         std::wstring wide = test::utf8ToWide(c.path);
-        EXPECT_EQ(isRelativePath(std::wstring_view(wide)), c.relative) << c.path;
+        EXPECT_EQ(detail::isRelativePath(std::wstring_view(wide)), c.relative) << c.path;
     }
 }
 
@@ -69,26 +69,26 @@ TEST(CollapseBackslashes, AnsiFormKeepsCodePageCharacters) {
 
 TEST(LowerCasePath, OnlyAsciiLettersChange) {
     std::wstring wide = L"C:\\\x00C4pfel\\\x042F\x0434RO\\A.EXE";  // Äpfel, Яд
-    lowerCasePathWide(wide);
+    detail::lowerCasePathWide(wide);
     EXPECT_EQ(wide, L"c:\\\x00C4pfel\\\x042F\x0434ro\\a.exe");
 
     std::string ansi = "C:\\\xC4PFEL\\X.JAR";  // Ä stays: only A-Z are lowered
-    lowerCasePathAnsi(ansi);
+    detail::lowerCasePathAnsi(ansi);
     EXPECT_EQ(ansi, "c:\\\xC4pfel\\x.jar");
 }
 
 TEST(HasExeSuffix, SuffixAndLength) {
-    EXPECT_TRUE(hasExeSuffix("a.exe"));
-    EXPECT_TRUE(hasExeSuffix("C:\\APP\\LAUNCH.EXE"));
-    EXPECT_TRUE(hasExeSuffix("x.ExE"));
-    EXPECT_FALSE(hasExeSuffix(".exe"));
-    EXPECT_FALSE(hasExeSuffix(".EXE"));
-    EXPECT_FALSE(hasExeSuffix("a.ex"));
-    EXPECT_FALSE(hasExeSuffix("a.exe "));
-    EXPECT_FALSE(hasExeSuffix("a.exe.bak"));
-    EXPECT_FALSE(hasExeSuffix("aaexe"));
-    EXPECT_FALSE(hasExeSuffix("\"a.exe\""));
-    EXPECT_FALSE(hasExeSuffix(""));
+    EXPECT_TRUE(detail::hasExeSuffix("a.exe"));
+    EXPECT_TRUE(detail::hasExeSuffix("C:\\APP\\LAUNCH.EXE"));
+    EXPECT_TRUE(detail::hasExeSuffix("x.ExE"));
+    EXPECT_FALSE(detail::hasExeSuffix(".exe"));
+    EXPECT_FALSE(detail::hasExeSuffix(".EXE"));
+    EXPECT_FALSE(detail::hasExeSuffix("a.ex"));
+    EXPECT_FALSE(detail::hasExeSuffix("a.exe "));
+    EXPECT_FALSE(detail::hasExeSuffix("a.exe.bak"));
+    EXPECT_FALSE(detail::hasExeSuffix("aaexe"));
+    EXPECT_FALSE(detail::hasExeSuffix("\"a.exe\""));
+    EXPECT_FALSE(detail::hasExeSuffix(""));
 }
 
 TEST(WideToAnsi, SubstitutionWithoutBestFit) {
@@ -119,12 +119,12 @@ TEST(WideToAnsi, SubstitutionWithoutBestFit) {
 TEST(WideToAnsi, CodePageWithoutFlagsConvertsPlainly) {
     bool substituted = true;
     // UTF-8 takes no best-fit flag: the conversion is done without flags and reports nothing substituted.
-    EXPECT_EQ(wideToAnsiInCodePage(CP_UTF8, L"\x042F/\x65E5", &substituted), "\xD0\xAF/\xE6\x97\xA5");
+    EXPECT_EQ(detail::wideToAnsiInCodePage(CP_UTF8, L"\x042F/\x65E5", &substituted), "\xD0\xAF/\xE6\x97\xA5");
     EXPECT_FALSE(substituted);
-    EXPECT_EQ(wideToAnsiInCodePage(CP_UTF8, L"again", &substituted), "again");
+    EXPECT_EQ(detail::wideToAnsiInCodePage(CP_UTF8, L"again", &substituted), "again");
     EXPECT_FALSE(substituted);
     // The remembered mode belongs to that code page only.
-    EXPECT_EQ(wideToAnsiInCodePage(1252, L"\x042F", &substituted), "?");
+    EXPECT_EQ(detail::wideToAnsiInCodePage(1252, L"\x042F", &substituted), "?");
     EXPECT_TRUE(substituted);
 }
 
@@ -144,7 +144,7 @@ TEST(WideToAnsi, FollowsTheFileApiMode) {
 TEST(ExecutablePath, AsciiPathGivesTheSameTextInBothForms) {
     const std::string& ansi = executablePathAnsi();
     const std::wstring& wide = executablePathLong();
-    ASSERT_TRUE(hasExeSuffix(ansi)) << ansi;
+    ASSERT_TRUE(detail::hasExeSuffix(ansi)) << ansi;
     EXPECT_EQ(test::utf8ToWide(ansi), wide);  // the build tree's path is plain ASCII
     EXPECT_NE(wide.find(L"unit_paths.exe"), std::wstring::npos);
     EXPECT_EQ(wide.find(L"\\\\"), std::wstring::npos);
@@ -165,20 +165,20 @@ TEST(ExecutablePath, DirectoryFormsEndWithABackslash) {
 
 TEST(ResolvePath, RelativeAgainstTheExecutableDirectory) {
     const std::string dir = exeDirAnsi();
-    EXPECT_EQ(resolvePath("lib\\a.jar"), dir + "lib\\a.jar");
-    EXPECT_EQ(resolvePath("\\lib\\a.jar"), dir + "lib\\a.jar");  // the doubled backslash collapses
-    EXPECT_EQ(resolvePath("lib\\\\\\a.jar"), dir + "lib\\a.jar");
-    EXPECT_EQ(resolvePath("C:/x/y"), dir + "C:/x/y");
-    EXPECT_EQ(resolvePath("C:\\abs\\\\x.jar"), "C:\\abs\\x.jar");
-    EXPECT_EQ(resolvePath("\\\\srv\\share\\\\x"), "\\\\srv\\share\\x");
-    EXPECT_EQ(resolvePath(""), dir);
+    EXPECT_EQ(detail::resolvePath("lib\\a.jar"), dir + "lib\\a.jar");
+    EXPECT_EQ(detail::resolvePath("\\lib\\a.jar"), dir + "lib\\a.jar");  // the doubled backslash collapses
+    EXPECT_EQ(detail::resolvePath("lib\\\\\\a.jar"), dir + "lib\\a.jar");
+    EXPECT_EQ(detail::resolvePath("C:/x/y"), dir + "C:/x/y");
+    EXPECT_EQ(detail::resolvePath("C:\\abs\\\\x.jar"), "C:\\abs\\x.jar");
+    EXPECT_EQ(detail::resolvePath("\\\\srv\\share\\\\x"), "\\\\srv\\share\\x");
+    EXPECT_EQ(detail::resolvePath(""), dir);
 
     // Not the working directory, even after it changed.
     test::TempDir elsewhere;
     wchar_t saved[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, saved);
     ASSERT_TRUE(SetCurrentDirectoryW(elsewhere.path().c_str()));
-    std::string resolved = resolvePath("x.txt");
+    std::string resolved = detail::resolvePath("x.txt");
     std::wstring resolvedWide = resolvePathWide(L"x.txt", false);
     SetCurrentDirectoryW(saved);
     EXPECT_EQ(resolved, dir + "x.txt");
@@ -186,9 +186,9 @@ TEST(ResolvePath, RelativeAgainstTheExecutableDirectory) {
 }
 
 TEST(ResolvePath, AgainstABaseFile) {
-    EXPECT_EQ(resolvePath("b.txt", "C:\\cfg\\dir\\app.vmoptions"), "C:\\cfg\\dir\\b.txt");
-    EXPECT_EQ(resolvePath("..\\b.txt", "C:\\cfg\\dir\\app.vmoptions"), "C:\\cfg\\dir\\..\\b.txt");
-    EXPECT_EQ(resolvePath("D:\\b.txt", "C:\\cfg\\dir\\app.vmoptions"), "D:\\b.txt");
+    EXPECT_EQ(detail::resolvePath("b.txt", "C:\\cfg\\dir\\app.vmoptions"), "C:\\cfg\\dir\\b.txt");
+    EXPECT_EQ(detail::resolvePath("..\\b.txt", "C:\\cfg\\dir\\app.vmoptions"), "C:\\cfg\\dir\\..\\b.txt");
+    EXPECT_EQ(detail::resolvePath("D:\\b.txt", "C:\\cfg\\dir\\app.vmoptions"), "D:\\b.txt");
     EXPECT_EQ(resolvePathWide(L"inc\\x.opts", false, L"C:\\\x0430\\base.opts"), L"C:\\\x0430\\inc\\x.opts");
     EXPECT_EQ(resolvePathWide(L"x", true, L"C:\\b\\\\c\\f"), L"C:\\b\\c\\x");
 }
@@ -199,7 +199,7 @@ TEST(ResolvePath, AppendKeepsTheTargetAndWideChoosesItsBase) {
     EXPECT_EQ(target, "keep\\\\this;" + exeDirAnsi() + "a.jar");
 
     std::wstring wideTarget = L"x\\\\";
-    appendResolvedPathWide(wideTarget, L"y", true);
+    detail::appendResolvedPathWide(wideTarget, L"y", true);
     EXPECT_EQ(wideTarget, L"x\\\\" + exeDirAnsiWide() + L"y");
     EXPECT_EQ(resolvePathWide(L"\\y", false), exeDirLong() + L"y");
     EXPECT_EQ(resolvePathWide(L"C:\\\\y", true), L"C:\\y");
@@ -208,7 +208,7 @@ TEST(ResolvePath, AppendKeepsTheTargetAndWideChoosesItsBase) {
 TEST(CanonicalPath, DotStepsCaseAndCollapsing) {
     const std::string dir = exeDirAnsi();
     std::string lowerDir = dir;
-    lowerCasePathAnsi(lowerDir);
+    detail::lowerCasePathAnsi(lowerDir);
     EXPECT_EQ(canonicalPathAnsi("Sub\\..\\Lib\\.\\A.JAR", false), lowerDir + "lib\\a.jar");
     EXPECT_EQ(canonicalPathAnsi("Sub\\..\\Lib\\.\\A.JAR", true), dir + "Lib\\A.JAR");
     EXPECT_EQ(canonicalPathAnsi("C:\\Dir\\.\\X\\..\\\\Y.EXE", false), "c:\\dir\\y.exe");
@@ -218,7 +218,7 @@ TEST(CanonicalPath, DotStepsCaseAndCollapsing) {
     EXPECT_EQ(canonicalPathWide(L"C:\\\x041F\x0430\\Sub\\..\\X.Exe", false, false), L"c:\\\x041F\x0430\\x.exe");
     EXPECT_EQ(canonicalPathWide(L"C:\\\x041F\x0430\\Sub\\..\\X.Exe", false, true), L"C:\\\x041F\x0430\\X.Exe");
     std::wstring lowerLong = exeDirLong();
-    lowerCasePathWide(lowerLong);
+    detail::lowerCasePathWide(lowerLong);
     EXPECT_EQ(canonicalPathWide(L"a\\..\\B.txt", false, false), lowerLong + L"b.txt");
     EXPECT_EQ(canonicalPathWide(L"B.txt", true, true), exeDirAnsiWide() + L"B.txt");
 }
@@ -286,7 +286,7 @@ TEST(FindFile, ReportsTheLastWriteTime) {
     EXPECT_TRUE(findFile(wideToAnsi(file), &time));
     EXPECT_EQ(time, stamp);
     time = 0;
-    EXPECT_TRUE(findFileWide(file, &time));
+    EXPECT_TRUE(detail::findFileWide(file, &time));
     EXPECT_EQ(time, stamp);
 
     time = 7;
@@ -323,12 +323,12 @@ TEST(ShortPathViaShell, FirstLineOfTheInterpreterOutput) {
     test::TempDir dir(L"shell");
     std::wstring file = dir.file(L"A Long Program Name.exe");
     ASSERT_TRUE(test::writeFileBytes(file, "MZ"));
-    std::optional<std::string> answer = shortPathViaShell(file);
+    std::optional<std::string> answer = detail::shortPathViaShell(file);
     ASSERT_TRUE(answer.has_value());
     std::cout << "cmd answered: " << *answer << "\n";
     EXPECT_GE(answer->size(), 6u);
     EXPECT_EQ(answer->find_first_of("\r\n"), std::string::npos);
-    if (hasExeSuffix(*answer)) {
+    if (detail::hasExeSuffix(*answer)) {
         wchar_t longName[MAX_PATH];
         DWORD n = GetLongPathNameW(test::utf8ToWide(*answer).c_str(), longName, MAX_PATH);
         EXPECT_EQ(std::wstring(longName, n), file);

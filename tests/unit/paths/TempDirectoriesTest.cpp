@@ -66,37 +66,37 @@ bool directoryIsEmpty(const std::wstring& dir) {
 }
 
 TEST(Bang, ExclamationBeforeBackslashOrAtTheEnd) {
-    EXPECT_TRUE(hasBang(std::string_view("C:\\users\\bob!\\Temp")));
-    EXPECT_TRUE(hasBang(std::string_view("C:\\users\\bob!")));
-    EXPECT_TRUE(hasBang(std::string_view("!")));
-    EXPECT_FALSE(hasBang(std::string_view("C:\\users\\b!ob\\Temp")));
-    EXPECT_FALSE(hasBang(std::string_view("C:\\users\\!bob")));
-    EXPECT_FALSE(hasBang(std::string_view("")));
-    EXPECT_TRUE(hasBang(std::wstring_view(L"C:\\\x042F!\\t")));
-    EXPECT_FALSE(hasBang(std::wstring_view(L"C:\\!\x042F")));
+    EXPECT_TRUE(detail::hasBang(std::string_view("C:\\users\\bob!\\Temp")));
+    EXPECT_TRUE(detail::hasBang(std::string_view("C:\\users\\bob!")));
+    EXPECT_TRUE(detail::hasBang(std::string_view("!")));
+    EXPECT_FALSE(detail::hasBang(std::string_view("C:\\users\\b!ob\\Temp")));
+    EXPECT_FALSE(detail::hasBang(std::string_view("C:\\users\\!bob")));
+    EXPECT_FALSE(detail::hasBang(std::string_view("")));
+    EXPECT_TRUE(detail::hasBang(std::wstring_view(L"C:\\\x042F!\\t")));
+    EXPECT_FALSE(detail::hasBang(std::wstring_view(L"C:\\!\x042F")));
 }
 
 TEST(TempDirUsable, WriteProbeAndCreation) {
     test::TempDir root(L"usable");
     bool bang = true;
     std::string missing = wideToAnsi(root.file(L"missing"));
-    EXPECT_FALSE(tempDirUsableAnsi(missing, false, false, false, bang));
+    EXPECT_FALSE(detail::tempDirUsableAnsi(missing, false, false, false, bang));
     EXPECT_FALSE(bang);
     std::string empty;
-    EXPECT_FALSE(tempDirUsableAnsi(empty, true, true, true, bang));
+    EXPECT_FALSE(detail::tempDirUsableAnsi(empty, true, true, true, bang));
 
     std::string created = wideToAnsi(root.file(L"made"));
-    EXPECT_TRUE(tempDirUsableAnsi(created, true, true, false, bang));
+    EXPECT_TRUE(detail::tempDirUsableAnsi(created, true, true, false, bang));
     EXPECT_TRUE(pathExistsWide(root.file(L"made")));
     EXPECT_TRUE(directoryIsEmpty(root.file(L"made")));  // the probe directory is removed again
 
     std::string withSlash = created + "\\";
-    EXPECT_TRUE(tempDirUsableAnsi(withSlash, false, false, false, bang));
+    EXPECT_TRUE(detail::tempDirUsableAnsi(withSlash, false, false, false, bang));
 
-    EXPECT_FALSE(tempDirUsableWide(root.file(L"missing2"), false, true, bang));
-    EXPECT_TRUE(tempDirUsableWide(root.file(L"made2"), true, true, bang));
+    EXPECT_FALSE(detail::tempDirUsableWide(root.file(L"missing2"), false, true, bang));
+    EXPECT_TRUE(detail::tempDirUsableWide(root.file(L"made2"), true, true, bang));
     EXPECT_TRUE(directoryIsEmpty(root.file(L"made2")));
-    EXPECT_FALSE(tempDirUsableWide(L"", true, false, bang));
+    EXPECT_FALSE(detail::tempDirUsableWide(L"", true, false, bang));
 }
 
 TEST(TempDirUsable, BangIsNeverUsable) {
@@ -104,25 +104,26 @@ TEST(TempDirUsable, BangIsNeverUsable) {
     std::wstring dir = root.subdir(L"user!");
     bool bang = false;
     std::string ansi = wideToAnsi(dir);
-    EXPECT_FALSE(tempDirUsableAnsi(ansi, false, false, false, bang));
+    EXPECT_FALSE(detail::tempDirUsableAnsi(ansi, false, false, false, bang));
     EXPECT_TRUE(bang);
     bang = false;
-    EXPECT_FALSE(tempDirUsableWide(dir + L"\\", false, false, bang));
+    EXPECT_FALSE(detail::tempDirUsableWide(dir + L"\\", false, false, bang));
     EXPECT_TRUE(bang);
 
     // A short form hides the bang; the long-form checks find it.
     std::wstring longBang = root.subdir(L"Long Directory Name!");
     std::wstring shortName = shortForm(longBang);
-    if (shortName.empty() || hasBang(std::wstring_view(shortName))) GTEST_SKIP() << "no bang-free short name here";
+    if (shortName.empty() || detail::hasBang(std::wstring_view(shortName)))
+        GTEST_SKIP() << "no bang-free short name here";
     std::string shortAnsi = wideToAnsi(shortName);
     bang = false;
-    EXPECT_FALSE(tempDirUsableAnsi(shortAnsi, false, false, true, bang));
+    EXPECT_FALSE(detail::tempDirUsableAnsi(shortAnsi, false, false, true, bang));
     EXPECT_TRUE(bang);
     bang = false;
-    EXPECT_FALSE(tempDirUsableWide(shortName, false, true, bang));
+    EXPECT_FALSE(detail::tempDirUsableWide(shortName, false, true, bang));
     EXPECT_TRUE(bang);
     bang = false;
-    EXPECT_TRUE(tempDirUsableWide(shortName, false, false, bang));  // without the long-form check it passes
+    EXPECT_TRUE(detail::tempDirUsableWide(shortName, false, false, bang));  // without the long-form check it passes
     EXPECT_FALSE(bang);
 }
 
@@ -134,12 +135,12 @@ TEST(TempDirUsable, PreferLongReplacesACleanShortForm) {
     ASSERT_NE(shortName, longDir) << "no 8.3 names on this volume";
     std::string path = wideToAnsi(shortName);
     bool bang = true;
-    EXPECT_TRUE(tempDirUsableAnsi(path, false, true, true, bang));
+    EXPECT_TRUE(detail::tempDirUsableAnsi(path, false, true, true, bang));
     EXPECT_EQ(path, wideToAnsi(longDir));
     EXPECT_FALSE(bang);
 
     std::string kept = wideToAnsi(shortName);
-    EXPECT_TRUE(tempDirUsableAnsi(kept, false, true, false, bang));
+    EXPECT_TRUE(detail::tempDirUsableAnsi(kept, false, true, false, bang));
     EXPECT_EQ(kept, wideToAnsi(shortName));
 }
 
@@ -153,12 +154,13 @@ TEST(TempDirUsable, LongFormOutsideTheCodePage) {
 
     bool bang = true;
     std::string path = shortAnsi;
-    EXPECT_FALSE(tempDirUsableAnsi(path, false, true, false, bang));  // the first pass requires a clean long form
+    EXPECT_FALSE(
+        detail::tempDirUsableAnsi(path, false, true, false, bang));  // the first pass requires a clean long form
     EXPECT_FALSE(bang);
     path = shortAnsi;
-    EXPECT_TRUE(tempDirUsableAnsi(path, false, false, true, bang));  // the second pass takes the short form
+    EXPECT_TRUE(detail::tempDirUsableAnsi(path, false, false, true, bang));  // the second pass takes the short form
     EXPECT_EQ(path, shortAnsi);
-    EXPECT_TRUE(tempDirUsableWide(dir, false, true, bang));  // the wide long form has no stand-ins
+    EXPECT_TRUE(detail::tempDirUsableWide(dir, false, true, bang));  // the wide long form has no stand-ins
 }
 
 TEST(TempDirUsable, DecomposedCharactersFailTheWideTest) {
@@ -166,9 +168,9 @@ TEST(TempDirUsable, DecomposedCharactersFailTheWideTest) {
     std::wstring decomposed = root.subdir(L"Cafe\x0301");
     std::wstring precomposed = root.subdir(L"Caf\x00E9x");
     bool bang = true;
-    EXPECT_FALSE(tempDirUsableWide(decomposed, false, false, bang));
+    EXPECT_FALSE(detail::tempDirUsableWide(decomposed, false, false, bang));
     EXPECT_FALSE(bang);
-    EXPECT_TRUE(tempDirUsableWide(precomposed, false, true, bang));
+    EXPECT_TRUE(detail::tempDirUsableWide(precomposed, false, true, bang));
 }
 
 TEST(FindTempDirectory, TakesTheTempVariable) {
@@ -225,8 +227,8 @@ TEST(FindTempDirectory, ShortFormOfAnInexpressibleNameLosesToLaterCandidates) {
 TEST(CreateTempFileName, UniqueFileInTheTemporaryDirectory) {
     test::TempDir dir(L"tempfile");
     ScopedTempEnvironment env(dir.path());
-    std::string first = createTempFileName();
-    std::string second = createTempFileName();
+    std::string first = detail::createTempFileName();
+    std::string second = detail::createTempFileName();
     std::string prefix = wideToAnsi(dir.path()) + "\\vxl";
     EXPECT_EQ(first.rfind(prefix, 0), 0u) << first;
     EXPECT_NE(first, second);
@@ -259,7 +261,7 @@ TEST(LauncherTempDirectory, NamedAfterTheTempFileAndTheTime) {
 }
 
 TEST(LauncherTempDirectory, DescriptorIsProtectedAndGrantsOnlyThreeTrustees) {
-    local_ptr<void> descriptor = buildLauncherTempDirDescriptor();
+    local_ptr<void> descriptor = detail::buildLauncherTempDirDescriptor();
     ASSERT_TRUE(descriptor);
 
     local_ptr<char> sddl;

@@ -59,7 +59,8 @@ TEST(AbandonedLauncherTempDirectories, OnlyEndedRunsOfThisExecutableGoAndHeldFil
     EXPECT_FALSE(exists(temp + "\\vxl1.tmp"));
     for (const std::string& kept : {other, unmarked, notOurName, running}) {
         EXPECT_TRUE(exists(kept + "\\a.jar")) << kept;
-        EXPECT_TRUE(exists(launcherTempNameFile(kept).empty() ? kept : launcherTempNameFile(kept))) << kept;
+        EXPECT_TRUE(exists(detail::launcherTempNameFile(kept).empty() ? kept : detail::launcherTempNameFile(kept)))
+            << kept;
     }
     // Everything but the file in use went; the marker stays so that the next run tries again.
     EXPECT_FALSE(exists(busy + "\\a.jar"));
@@ -76,9 +77,9 @@ TEST(AbandonedLauncherTempDirectories, OnlyEndedRunsOfThisExecutableGoAndHeldFil
 }
 
 TEST(LauncherTempNameFile, OnlyTheTmpFileBeforeTheLastDirSuffix) {
-    EXPECT_EQ(launcherTempNameFile("C:\\t\\vxlA1.tmp_dir1700000000"), "C:\\t\\vxlA1.tmp");
-    EXPECT_EQ(launcherTempNameFile("C:\\t_dir\\vxl12.TMP_dir5"), "C:\\t_dir\\vxl12.TMP");
-    EXPECT_EQ(launcherTempNameFile("C:\\t\\vxl1234_dir5"), "");
+    EXPECT_EQ(detail::launcherTempNameFile("C:\\t\\vxlA1.tmp_dir1700000000"), "C:\\t\\vxlA1.tmp");
+    EXPECT_EQ(detail::launcherTempNameFile("C:\\t_dir\\vxl12.TMP_dir5"), "C:\\t_dir\\vxl12.TMP");
+    EXPECT_EQ(detail::launcherTempNameFile("C:\\t\\vxl1234_dir5"), "");
 }
 
 }  // namespace
