@@ -15,6 +15,7 @@ struct LocaleEntry {
 };
 
 // Primary languages first (identifiers below 0x400), then full identifiers; order matters for the search.
+// clang-format off
 constexpr LocaleEntry kLocales[] = {
     {0x0001, "ar"},
     {0x0002, "bg"},
@@ -232,6 +233,7 @@ constexpr LocaleEntry kLocales[] = {
     {0x4C0A, "es_NI"},
     {0x500A, "es_PR"},
 };
+// clang-format on
 
 }  // namespace
 
