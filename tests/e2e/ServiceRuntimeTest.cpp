@@ -59,24 +59,24 @@ std::vector<DWORD> childProcesses(DWORD parentId) {
     return ids;
 }
 
-// Processes running this very executable (its full path compared without case): another test's copy of the
-// same name, still ending, is not counted.
+// Whether the process runs this very executable (its full path compared without case).
+bool runsExecutable(DWORD processId, const std::wstring& exe) {
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    wchar_t image[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    return process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+           _wcsicmp(longPathOf(std::wstring(image, size)).c_str(), longPathOf(exe).c_str()) == 0;
+}
+
+// Processes running this very executable: another test's copy of the same name, still ending, is not counted.
 int countProcesses(const std::wstring& exe) {
-    const std::wstring wanted = longPathOf(exe);
-    const std::wstring name = wanted.substr(wanted.find_last_of(L'\\') + 1);
+    const std::wstring name = exe.substr(exe.find_last_of(L'\\') + 1);
     int count = 0;
     unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-        if (_wcsicmp(entry.szExeFile, name.c_str()) != 0) continue;
-        unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        wchar_t image[MAX_PATH * 4];
-        DWORD size = MAX_PATH * 4;
-        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
-            _wcsicmp(longPathOf(std::wstring(image, size)).c_str(), wanted.c_str()) == 0)
-            ++count;
-    }
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (_wcsicmp(entry.szExeFile, name.c_str()) == 0 && runsExecutable(entry.th32ProcessID, exe)) ++count;
     return count;
 }
 
@@ -220,11 +220,12 @@ protected:
             return scripted ? records("main-ready").size() > mainsBefore
                             : fileExists(runtimeHome() + L"\\bin\\runs.txt");
         };
-        // Running is reported before the child exists.
+        // Running is reported before the child exists. A parent id alone is no proof: Wine soon reuses the id
+        // of a process that ended, so a process of another test may name the service process as its parent.
         ULONGLONG end = GetTickCount64() + 15000;
         while (GetTickCount64() < end && !(started.childId != 0 && ready())) {
-            std::vector<DWORD> children = childProcesses(serviceId);
-            if (started.childId == 0 && !children.empty()) started.childId = children.front();
+            for (DWORD id : childProcesses(serviceId))
+                if (started.childId == 0 && runsExecutable(id, started.exe)) started.childId = id;
             Sleep(20);
         }
         ASSERT_NE(started.childId, 0u) << "no child of the service process";
