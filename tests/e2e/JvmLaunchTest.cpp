@@ -206,6 +206,36 @@ TEST_F(JvmLaunchE2E, LaunchThreadReservesTheStackTheXssOptionsAskFor) {
     }
 }
 
+// Hostile options files beside the launcher end the start at once (the launch's time-out is the failure): a
+// file naming itself two or three times is read once, each repetition logged, and a device is refused unopened.
+TEST_F(JvmLaunchE2E, SelfIncludingOrDeviceOptionsFilesEndTheStartWithALogLine) {
+    const std::string self = "-include-options app.vmoptions\n";
+    const std::wstring again = L"app.vmoptions> is already being read: not reading it again";
+    const struct {
+        const char* name;
+        std::string text;
+        std::wstring logged;  // how each line that reports a skipped include ends (compared lower-case)
+        size_t times;
+    } cases[] = {
+        {"twice", "-Donce=1\n" + self + self, again, 2},
+        {"three times", "-Donce=1\n" + self + self + self, again, 3},
+        {"COM1", "-Donce=1\n-include-options COM1\n", L"\\COM1>: a device", 1},
+        {"NUL", "-Donce=1\n-include-options NUL\n", L"\\NUL>: a device", 1},
+    };
+    const std::wstring exe = makeLauncher(app_.path(), L"app.exe", block().set(ids::kReadDefaultVmOptionsFile, "1"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFileBytes(app_.file(L"app.vmoptions"), c.text));
+        LaunchResult r = run(exe);
+        EXPECT_EQ(r.run.exitCode, 0u) << r.recordText();
+        EXPECT_EQ(r.recorded("option|-Donce=1").size(), 1u) << r.recordText();
+        size_t logged = 0;
+        for (const std::wstring& m : r.log.messages)
+            if (startsWith(m, L"ERROR: ") && lower(m).ends_with(lower(c.logged))) ++logged;
+        EXPECT_EQ(logged, c.times) << wideToUtf8(r.log.text);
+    }
+}
+
 // ---- what main does ----
 
 TEST_F(JvmLaunchE2E, DestroyWaitsForTheProgramsLastThreadAndMainSeesStandardInput) {

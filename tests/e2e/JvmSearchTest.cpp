@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "RuntimeRegistry.h"
 #include "StandinRuntimes.h"
 #include "common/Handles.h"
 #include "config/ConfigIds.h"
@@ -171,7 +172,8 @@ TEST_F(JvmSearchE2E, InstallerLocationComesAfterTheSequence) {
     EXPECT_EQ(loadedLibrary(r), serverLibrary(home(L"installed")));
 }
 
-// A runtime registered under a vendor key for the duration of one test; a version no other test uses.
+// A runtime registered under a vendor key for the duration of one test, under the registry tests' lock (another
+// test process wipes the vendor keys).
 class RegisteredRuntime {
 public:
     RegisteredRuntime(const std::string& version, const std::wstring& home)
@@ -188,6 +190,7 @@ public:
     ~RegisteredRuntime() { RegDeleteTreeA(HKEY_LOCAL_MACHINE, key_.c_str()); }
 
 private:
+    RuntimeRegistryScope lock_;
     std::string key_;
 };
 

@@ -59,14 +59,24 @@ std::vector<DWORD> childProcesses(DWORD parentId) {
     return ids;
 }
 
-// Processes running an executable of this name (compared without case).
-int countProcesses(const std::wstring& exeName) {
+// Whether the process runs this very executable (its full path compared without case).
+bool runsExecutable(DWORD processId, const std::wstring& exe) {
+    unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    wchar_t image[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    return process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+           _wcsicmp(longPathOf(std::wstring(image, size)).c_str(), longPathOf(exe).c_str()) == 0;
+}
+
+// Processes running this very executable: another test's copy of the same name, still ending, is not counted.
+int countProcesses(const std::wstring& exe) {
+    const std::wstring name = exe.substr(exe.find_last_of(L'\\') + 1);
     int count = 0;
     unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-        if (_wcsicmp(entry.szExeFile, exeName.c_str()) == 0) ++count;
+        if (_wcsicmp(entry.szExeFile, name.c_str()) == 0 && runsExecutable(entry.th32ProcessID, exe)) ++count;
     return count;
 }
 
@@ -157,6 +167,13 @@ protected:
         unique_handle service;  // the service process
         unique_handle child;
         DWORD childId = 0;
+        // Whatever the test did, its processes are gone when it ends: a later test counts processes.
+        ~Started() {
+            for (HANDLE process : {service.get(), child.get()})
+                if (process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) TerminateProcess(process, 1);
+            for (HANDLE process : {service.get(), child.get()})
+                if (process) WaitForSingleObject(process, 10000);
+        }
     };
     std::wstring runtimeHome() const { return dir.path() + L"\\rt"; }
     std::wstring recordFile() const { return dir.path() + L"\\record.txt"; }
@@ -186,10 +203,11 @@ protected:
         ASSERT_EQ(word(started.exe, {L"/install", name}).exitCode, 0u);
     }
 
-    // Starts the service and waits until its child is in main (or, without a script, probing its runtime).
+    // Starts the service and waits until its child's main has recorded its arguments (or, without a script,
+    // until the child probes its runtime).
     void start(const std::wstring& name, const std::vector<std::wstring>& startArguments, bool scripted,
                Started& started) {
-        size_t mainsBefore = records("call|com/vexlo/runtime/WinLauncher.main").size();
+        size_t mainsBefore = records("main-ready").size();
         std::vector<std::wstring> words = {L"/start", name};
         words.insert(words.end(), startArguments.begin(), startArguments.end());
         ASSERT_EQ(word(started.exe, words).exitCode, 0u);
@@ -199,14 +217,15 @@ protected:
         ASSERT_TRUE(started.service);
         started.childId = 0;
         auto ready = [&] {
-            return scripted ? records("call|com/vexlo/runtime/WinLauncher.main").size() > mainsBefore
+            return scripted ? records("main-ready").size() > mainsBefore
                             : fileExists(runtimeHome() + L"\\bin\\runs.txt");
         };
-        // Running is reported before the child exists.
+        // Running is reported before the child exists. A parent id alone is no proof: Wine soon reuses the id
+        // of a process that ended, so a process of another test may name the service process as its parent.
         ULONGLONG end = GetTickCount64() + 15000;
         while (GetTickCount64() < end && !(started.childId != 0 && ready())) {
-            std::vector<DWORD> children = childProcesses(serviceId);
-            if (started.childId == 0 && !children.empty()) started.childId = children.front();
+            for (DWORD id : childProcesses(serviceId))
+                if (started.childId == 0 && runsExecutable(id, started.exe)) started.childId = id;
             Sleep(20);
         }
         ASSERT_NE(started.childId, 0u) << "no child of the service process";
@@ -478,7 +497,7 @@ TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
         SCOPED_TRACE("cycle " + std::to_string(cycle));
         start(name, {}, true, started);
         if (HasFatalFailure()) return;
-        EXPECT_EQ(countProcesses(L"svcapp.exe"), 2);
+        EXPECT_EQ(countProcesses(started.exe), 2);
         ULONGLONG begin = GetTickCount64();
         RunResult stopped = word(started.exe, {L"/stop", name});
         ULONGLONG took = GetTickCount64() - begin;
@@ -491,7 +510,7 @@ TEST_F(ServiceRuntimeE2E, TwentyStartsAndStopsLeaveNothingBehind) {
         EXPECT_EQ(status.dwWin32ExitCode, 0u);
         EXPECT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
         EXPECT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(countProcesses(L"svcapp.exe"), 0);
+        EXPECT_EQ(countProcesses(started.exe), 0);
         EXPECT_EQ(records("stdin|0").size(), static_cast<size_t>(cycle));
     }
     std::printf("\"/stop\" (its own process, with the manager's wait) took %llu to %llu ms\n", fastest, slowest);
@@ -546,7 +565,7 @@ TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
         EXPECT_TRUE(std::is_sorted(checkPoints.begin(), checkPoints.end()));
         EXPECT_EQ(WaitForSingleObject(started.child.get(), 5000), WAIT_OBJECT_0);
         EXPECT_EQ(WaitForSingleObject(started.service.get(), 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(countProcesses(L"svcapp.exe"), 0);
+        EXPECT_EQ(countProcesses(started.exe), 0);
         forgetCachedRuntimes(runtimeHome());
     }
 }

@@ -102,6 +102,29 @@ bool makePipe(unique_handle& parentEnd, unique_handle& childEnd, bool childReads
     return true;
 }
 
+// An attribute list that names the only handles a child inherits.
+struct InheritList {
+    std::vector<unsigned char> buffer;
+    bool ready = false;
+    InheritList(HANDLE* handles, size_t bytes) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        buffer.resize(size);
+        ready = size > 0 && InitializeProcThreadAttributeList(attributes(), 1, 0, &size);
+        if (ready && !UpdateProcThreadAttribute(attributes(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles, bytes,
+                                                nullptr, nullptr)) {
+            DeleteProcThreadAttributeList(attributes());
+            ready = false;
+        }
+    }
+    ~InheritList() {
+        if (ready) DeleteProcThreadAttributeList(attributes());
+    }
+    InheritList(const InheritList&) = delete;
+    InheritList& operator=(const InheritList&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes() { return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer.data()); }
+};
+
 // Children started at the same time from several threads would inherit each other's pipe ends.
 std::mutex& creationLock() {
     static std::mutex lock;
@@ -203,16 +226,26 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
             result.startError = GetLastError();
             return false;
         }
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = childIn.get();
-        si.hStdOutput = childOut.get();
-        si.hStdError = childErr.get();
+        // The child inherits its three pipe ends and nothing else: under Wine, a child that lingers (a window
+        // being torn down) with a copy of one of this program's handles keeps that object open, and a copy
+        // of the test runner's output pipe keeps the runner waiting after this program has ended.
+        HANDLE inherited[] = {childIn.get(), childOut.get(), childErr.get()};
+        InheritList list(inherited, sizeof inherited);
+        if (!list.ready) {
+            result.startError = GetLastError();
+            return false;
+        }
+        STARTUPINFOEXW si{};
+        si.StartupInfo.cb = sizeof si;
+        si.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+        si.StartupInfo.hStdInput = childIn.get();
+        si.StartupInfo.hStdOutput = childOut.get();
+        si.StartupInfo.hStdError = childErr.get();
+        si.lpAttributeList = list.attributes();
         if (!CreateProcessW(application, commandBuffer.data(), nullptr, nullptr, TRUE,
-                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
                             env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
-                            &si, &pi)) {
+                            &si.StartupInfo, &pi)) {
             result.startError = GetLastError();
             return false;
         }

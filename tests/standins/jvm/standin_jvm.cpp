@@ -8,6 +8,8 @@
 //   NewString|<text>   NewStringUTF|<text>   NewObjectArray|<length>|<element class>
 //   call|<class>.<method>|<arguments...>     (static void calls, arguments decoded by the signature)
 //   main-arg|<element>                        (each element of the array given to main)
+//   main-ready                               (after main's arguments and variables are recorded, before it
+//                                             reads, prints or sleeps: a watcher waits for this line)
 //   setProperty|<key>|<value>   CallObjectMethod|<class>.<method>|<receiver kind>
 //   ExceptionDescribe|<text>   ExceptionClear|<text or none>   stdin|<line>   non-daemon thread done
 //   DestroyJavaVM
@@ -217,6 +219,7 @@ DWORD WINAPI nonDaemonBody(LPVOID) {
 void runMain(Object* array) {
     for (Object* element : array ? array->elements : std::vector<Object*>{}) record("main-arg|" + describe(element));
     for (const std::string& name : script.environmentNames) record("env|" + name + "=" + environmentValue(name.c_str()));
+    record("main-ready");
     if (script.readStdin) {
         std::string line;
         char c = 0;

@@ -1,9 +1,15 @@
 // The test helpers themselves: every end-to-end test relies on them passing arguments and environment exactly.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <thread>
+
 #include "TestSupport.h"
 #include "TestText.h"
 #include "common/CommandLine.h"
+#include "common/Handles.h"
 
 using namespace vexlo;
 
@@ -83,6 +89,41 @@ TEST(RunProcess, StandardInputAndTimeout) {
     slow.timeoutMs = 300;
     test::RunResult killed = test::runProcess(cmdExe(), slow);
     EXPECT_TRUE(killed.timedOut);
+}
+
+// A child gets its own pipe ends and no other inheritable handle of this program, nor the runner's output
+// handles: under Wine a child that lingers keeps whatever it inherited open after this program has ended.
+TEST(RunProcess, ChildrenInheritOnlyTheirOwnPipeEnds) {
+    for (DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        DWORD flags = 0;
+        if (GetHandleInformation(GetStdHandle(which), &flags)) {
+            EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u) << which;
+        }
+    }
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0));
+    unique_handle reader(readEnd), writer(writeEnd);
+    test::RunOptions o;
+    o.commandLine = L"cmd.exe /c ping -n 4 127.0.0.1";
+    std::thread child([&] { test::runProcess(cmdExe(), o); });
+    // Once the child runs, this program's end is the pipe's only writer.
+    bool running = false;
+    for (ULONGLONG end = GetTickCount64() + 10000; !running && GetTickCount64() < end; Sleep(20)) {
+        unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+            running = running || entry.th32ParentProcessID == GetCurrentProcessId();
+    }
+    writer.reset();
+    DWORD available = 0;
+    BOOL open = PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr);
+    DWORD error = GetLastError();
+    child.join();
+    ASSERT_TRUE(running);
+    EXPECT_FALSE(open) << "the child holds a copy of the pipe's write end";
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_BROKEN_PIPE));
 }
 
 TEST(LogReading, SplitsHeaderLinesAndPrefixes) {
