@@ -85,7 +85,8 @@ LaunchSample launcherRun(const std::wstring& exe, const TempDir& temp, const std
     std::vector<std::string> entries = recordLines(record, "entry-time|");
     if (entries.size() == 1) {
         unsigned long long entry = std::strtoull(entries[0].c_str(), nullptr, 10);
-        unsigned long long created = std::strtoull(entries[0].substr(entries[0].find("created=") + 8).c_str(), nullptr, 10);
+        unsigned long long created = std::strtoull(entries[0].substr(entries[0].find("created=") + 8).c_str(), nullptr,
+                                                   10);
         sample.ms = static_cast<double>(entry - created) / 10000.0;
     }
     return sample;
@@ -171,7 +172,8 @@ void realStartUp(int runs, const TempDir& temp) {
 SERVICE_STATUS_PROCESS queryStatus(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status, &needed))
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                              &needed))
         status.dwCurrentState = 0;
     return status;
 }
@@ -198,8 +200,8 @@ void sampleMemory(const std::string& who, DWORD processId) {
     unique_handle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (!process || !GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                          sizeof counters))
+    if (!process ||
+        !GetProcessMemoryInfo(process.get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
         return;
     // Only the working set: Wine answers 0 for another process's private bytes.
     add("memory: " + who + " working set", static_cast<double>(counters.WorkingSetSize) / 1024.0);
@@ -295,8 +297,9 @@ std::string standinService(int runs, const TempDir& temp) {
     layOutRuntime(home);
     // The service gets no environment from here, so the script names the record file.
     writeFileBytes(home + L"\\bin\\server\\script.txt", "record " + wideToUtf8(record) + "\nread-stdin\n");
-    std::string failure = serviceCycles(
-        runs, {"stand-in VM", makeLauncher(temp.subdir(L"svc"), L"svcapp.exe", launcherBlock(home)), record, "call|"});
+    std::string failure = serviceCycles(runs, {"stand-in VM",
+                                               makeLauncher(temp.subdir(L"svc"), L"svcapp.exe", launcherBlock(home)),
+                                               record, "call|"});
     forgetCachedRuntimes(home);
     return failure;
 }
@@ -319,7 +322,8 @@ int main(int argc, char** argv) {
     startUp(runs, temp);
     std::string serviceFailure = standinService(runs, temp);
     const bool bridge = GetFileAttributesW(benchJar().c_str()) != INVALID_FILE_ATTRIBUTES &&
-                        GetFileAttributesW((bridgeHome() + L"\\bin\\server\\jvm.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
+                        GetFileAttributesW((bridgeHome() + L"\\bin\\server\\jvm.dll").c_str()) !=
+                            INVALID_FILE_ATTRIBUTES;
     std::string realFailure = "the bridge's runtime home or bench-app.jar is not built";
     if (bridge) {
         realStartUp(runs, temp);
@@ -327,7 +331,9 @@ int main(int argc, char** argv) {
     }
 
     for (const std::string& figure : order) {
-        std::string unit = figure.rfind("memory:", 0) == 0 ? "KiB" : figure.find("runs") != std::string::npos ? "count" : "ms";
+        std::string unit = figure.rfind("memory:", 0) == 0            ? "KiB"
+                           : figure.find("runs") != std::string::npos ? "count"
+                                                                      : "ms";
         std::printf("sample|%s|%s|", figure.c_str(), unit.c_str());
         const char* separator = "";
         for (double v : samples[figure]) {

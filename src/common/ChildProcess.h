@@ -22,11 +22,11 @@ struct ChildProcessRequest {
 };
 
 enum class ChildProcessStatus {
-    PipeFailed,        // CreatePipe failed; `error` holds its error
-    InheritFailed,     // the parent's end could not be made private; `error` holds its error
-    StartFailed,       // CreateProcessW failed; `error` holds its error
-    Finished,          // the child ended within the time limit; `exitCode` is its code
-    TimedOut,          // the child and everything it started were ended; `exitCode` is STILL_ACTIVE
+    PipeFailed,     // CreatePipe failed; `error` holds its error
+    InheritFailed,  // the parent's end could not be made private; `error` holds its error
+    StartFailed,    // CreateProcessW failed; `error` holds its error
+    Finished,       // the child ended within the time limit; `exitCode` is its code
+    TimedOut,       // the child and everything it started were ended; `exitCode` is STILL_ACTIVE
 };
 
 struct ChildProcessResult {

@@ -14,7 +14,8 @@ std::wstring formatWideV(const wchar_t* format, va_list args) {
         // _vsnwprintf returns -1 when the text does not fit; grow and try again.
         int n = _vsnwprintf(buffer.data(), buffer.size() - 1, format, copy);
         va_end(copy);
-        if (n >= 0 && static_cast<size_t>(n) < buffer.size() - 1) return std::wstring(buffer.data(), static_cast<size_t>(n));
+        if (n >= 0 && static_cast<size_t>(n) < buffer.size() - 1)
+            return std::wstring(buffer.data(), static_cast<size_t>(n));
         if (buffer.size() > (64u << 20)) return std::wstring(buffer.data(), buffer.size() - 1);
         buffer.resize(buffer.size() * 4);
     }

@@ -59,9 +59,11 @@ consteval void check(std::wstring_view format, const ArgumentKind* kinds, std::s
             case L's': wanted = ArgumentKind::WideText; break;
             case L'S': wanted = ArgumentKind::NarrowText; break;
             case L'p': wanted = ArgumentKind::Pointer; break;
-            case L'd': case L'i': case L'u': case L'x': case L'X':
-                wanted = wide64 ? ArgumentKind::Int64 : ArgumentKind::Int32;
-                break;
+            case L'd':
+            case L'i':
+            case L'u':
+            case L'x':
+            case L'X': wanted = wide64 ? ArgumentKind::Int64 : ArgumentKind::Int32; break;
             case L'c': wanted = ArgumentKind::Int32; break;
             default: unsupportedConversion();
         }
@@ -86,7 +88,8 @@ struct WideFormat {
     template <std::size_t N>
     consteval WideFormat(const wchar_t (&literal)[N]) : text(literal) {
         // One element more than there are arguments, so that a format without arguments has an array too.
-        constexpr format_check::ArgumentKind kinds[] = {format_check::kindOf<Args>()..., format_check::ArgumentKind::Other};
+        constexpr format_check::ArgumentKind kinds[] = {format_check::kindOf<Args>()...,
+                                                        format_check::ArgumentKind::Other};
         format_check::check(std::wstring_view(literal, N - 1), kinds, sizeof...(Args));
     }
 };

@@ -90,9 +90,9 @@ struct HkeyTraits {
     // 0xFFFFFFFF80000002), so they are compared as the HKEY values themselves, not as numbers.
     static bool isValid(HKEY k) noexcept { return k != nullptr && !isPredefinedRoot(k); }
     static bool isPredefinedRoot(HKEY k) noexcept {
-        for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
-                          HKEY_PERFORMANCE_DATA, HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT,
-                          HKEY_CURRENT_CONFIG, HKEY_DYN_DATA, HKEY_CURRENT_USER_LOCAL_SETTINGS}) {
+        for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA,
+                          HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA,
+                          HKEY_CURRENT_USER_LOCAL_SETTINGS}) {
             if (k == root) return true;
         }
         return false;

@@ -133,9 +133,9 @@ namespace {
 
 void seekConfigBlock(HANDLE file) {
     seekTo(file, blockformat::blockOffset([file](long long position, int size) -> long long {
-        seekTo(file, position);
-        return size == 2 ? readShort(file) : readInt(file);
-    }));
+               seekTo(file, position);
+               return size == 2 ? readShort(file) : readInt(file);
+           }));
 }
 
 }  // namespace
@@ -213,4 +213,3 @@ void detail::readConfigFirstPassFrom(const std::wstring& path) { firstPass(path)
 void detail::readConfigSecondPassFrom(const std::wstring& path) { secondPass(path); }
 
 }  // namespace vexlo
-

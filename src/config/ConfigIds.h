@@ -76,8 +76,8 @@ inline constexpr int kOutputKeep = 30202;     // old files (size) or days (daily
 inline constexpr int kServiceDependencies = 149;
 inline constexpr int kServiceDescription = 20017;
 // The project's own service settings (30100-30199). Durations are whole milliseconds.
-inline constexpr int kServiceAccount = 30100;          // "LocalSystem", "LocalService", "NetworkService", "virtual", a user
-inline constexpr int kServicePasswordEnv = 30101;      // variable that holds a user account's password at /install
+inline constexpr int kServiceAccount = 30100;      // "LocalSystem", "LocalService", "NetworkService", "virtual", a user
+inline constexpr int kServicePasswordEnv = 30101;  // variable that holds a user account's password at /install
 inline constexpr int kServiceDisplayName = 30102;
 inline constexpr int kServiceDelayedStart = 30103;     // "1": automatic start, delayed
 inline constexpr int kServiceStopTimeout = 30104;      // ms the application gets to end after a stop request

@@ -33,7 +33,8 @@ constexpr bool isDeviceName(std::basic_string_view<Char> component) {
     for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (detail::equalsAscii(base, device)) return true;
     }
-    if (base.size() != 4 || !(detail::equalsAscii(base.substr(0, 3), "COM") || detail::equalsAscii(base.substr(0, 3), "LPT")))
+    if (base.size() != 4 ||
+        !(detail::equalsAscii(base.substr(0, 3), "COM") || detail::equalsAscii(base.substr(0, 3), "LPT")))
         return false;
     const auto digit = static_cast<unsigned long>(static_cast<std::make_unsigned_t<Char>>(base[3]));
     return (digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;

@@ -154,8 +154,8 @@ int detail::extractOneFile(HANDLE executable, const std::string& targetPath) {
     const long long length = readLong(executable);
     logMessage(L"extracting %S (size: %I64d)", targetPath.c_str(), length);
     if (length <= 0) return kExtractOk;
-    unique_file target(CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file target(
+        CreateFileA(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!target) fatalMessageError(ids::kMsgLaunchFailed, std::string("11"));
     return detail::copyMaskedData(executable, target.get(), length, true);
 }

@@ -16,7 +16,6 @@ namespace vexlo {
 namespace {
 void unpackDirectory(std::string_view home, std::string_view subdirectory, bool& announced);
 
-
 constexpr char kPackSuffix[] = ".pack";
 constexpr std::size_t kPackSuffixLength = sizeof kPackSuffix - 1;
 
@@ -86,8 +85,8 @@ void detail::unpackArchive(std::string_view home, const std::string& packedPath)
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(tool.c_str(), arguments.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &process)) {
+    if (!CreateProcessA(tool.c_str(), arguments.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup, &process)) {
         logMessage(L"could not create unpack process");
         fatalMessageError(ids::kMsgUnpackFailed);
     }

@@ -194,8 +194,7 @@ bool detail::runJavaVersion(const std::string& canonicalPath, unsigned long long
             logMessage(L"Could not create process %S (error %d)", command.c_str(), static_cast<int>(child.error));
             return false;
         case ChildProcessStatus::Finished:
-        case ChildProcessStatus::TimedOut:
-            break;
+        case ChildProcessStatus::TimedOut: break;
     }
     logMessage(L"Exit Code %d", static_cast<int>(child.exitCode));
     if (child.status == ChildProcessStatus::TimedOut) {

@@ -17,9 +17,7 @@ namespace {
 constexpr std::string_view kSeparators = "._-+";
 constexpr int kBoundTextCapacity = 2000;
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Like atol with a 32-bit long: skips leading white space, takes the leading digits, saturates.
 std::int32_t pieceValue(std::string_view piece) {

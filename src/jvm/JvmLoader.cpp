@@ -14,15 +14,12 @@ namespace vexlo {
 namespace {
 void preloadUcrtbase(const std::string& binDirectory);
 
-
 CreateJavaVMFunction createJavaVM = nullptr;
 
 void setPathLogged(const std::string& value) {
     unsigned long error = 0;
-    if (setPathEverywhere(value, &error))
-        logMessage(L"Setting PATH %S", value.c_str());
-    else
-        logMessage(L"Setting PATH %S failed with error %d", value.c_str(), static_cast<int>(error));
+    if (setPathEverywhere(value, &error)) logMessage(L"Setting PATH %S", value.c_str());
+    else logMessage(L"Setting PATH %S failed with error %d", value.c_str(), static_cast<int>(error));
 }
 
 }  // namespace
@@ -53,10 +50,8 @@ HMODULE detail::loadJvmFromBinDirectory(const std::string& javaExe) {
     const int oldSize = oldPath ? static_cast<int>(oldPath->size() + 1) : 0;
     std::string newPath = binDirectory + ";" + oldPath.value_or(std::string());
     unsigned long error = 0;
-    if (setPathEverywhere(newPath, &error))
-        logMessage(L"Setting PATH %d %S", oldSize, newPath.c_str());
-    else
-        logMessage(L"Setting PATH %S failed with error %d", newPath.c_str(), static_cast<int>(error));
+    if (setPathEverywhere(newPath, &error)) logMessage(L"Setting PATH %d %S", oldSize, newPath.c_str());
+    else logMessage(L"Setting PATH %S failed with error %d", newPath.c_str(), static_cast<int>(error));
 
     HMODULE library = nullptr;
     char configured[kJvmSubdirectoryCapacity];

@@ -26,7 +26,6 @@ namespace vexlo {
 namespace {
 std::optional<Runtime> findJavaOnSearchPath(const VersionBounds& bounds);
 
-
 constexpr int kSequenceCapacity = kPathCapacity;
 constexpr int kLineCapacity = kPathCapacity;
 
@@ -71,16 +70,12 @@ struct Search {
         std::string line;
         if (!detail::readLocationFile(preferred ? kPreferredLocationFile : kInstallerLocationFile, line))
             return nullptr;
-        if (preferred)
-            logMessage(L"Has preferred location %S", line.c_str());
-        else
-            logMessage(L"Has installer location %S", line.c_str());
+        if (preferred) logMessage(L"Has preferred location %S", line.c_str());
+        else logMessage(L"Has installer location %S", line.c_str());
         std::optional<Runtime> found = detail::checkJavaHome(line, bounds, preferred, false);
         if (!found) return nullptr;
-        if (preferred)
-            logMessage(L"Using preferred location");
-        else
-            logMessage(L"Using installer location");
+        if (preferred) logMessage(L"Using preferred location");
+        else logMessage(L"Using installer location");
         return tryCandidate(std::move(found), LocationKind::directory, line);
     }
 
@@ -103,14 +98,10 @@ struct Search {
             case 'E':
                 return tryCandidate(detail::checkJavaHomeVariable(where.c_str(), bounds), LocationKind::variable,
                                     where);
-            case 'S':
-                return tryCandidate(findJavaOnSearchPath(bounds), LocationKind::searchPath, where);
-            case 'I':
-                return tryRegistryType(findPreviousInstallationJre, true);
-            case 'Y':
-                return tryRegistryType(findRegistryJre, false);
-            default:
-                return nullptr;  // unknown letters (lower case included) are not locations
+            case 'S': return tryCandidate(findJavaOnSearchPath(bounds), LocationKind::searchPath, where);
+            case 'I': return tryRegistryType(findPreviousInstallationJre, true);
+            case 'Y': return tryRegistryType(findRegistryJre, false);
+            default: return nullptr;  // unknown letters (lower case included) are not locations
         }
     }
 
@@ -176,18 +167,10 @@ bool LoadDLL() {
         return true;
     }
     switch (location.kind) {
-        case LocationKind::searchPath:
-            showMessageError(ids::kMsgNoJvmFound, std::string("64"));
-            break;
-        case LocationKind::directory:
-            showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text);
-            break;
-        case LocationKind::variable:
-            showMessageError(ids::kMsgEnvJvmNotLoaded, location.text);
-            break;
-        default:
-            showMessageError(ids::kMsgRegistryJvmNotLoaded);
-            break;
+        case LocationKind::searchPath: showMessageError(ids::kMsgNoJvmFound, std::string("64")); break;
+        case LocationKind::directory: showMessageError(ids::kMsgDirectoryJvmNotLoaded, location.text); break;
+        case LocationKind::variable: showMessageError(ids::kMsgEnvJvmNotLoaded, location.text); break;
+        default: showMessageError(ids::kMsgRegistryJvmNotLoaded); break;
     }
     return false;
 }

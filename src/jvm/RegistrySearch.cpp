@@ -17,7 +17,6 @@ namespace vexlo {
 namespace {
 std::optional<Runtime> findVendorRegistryJre(const VersionBounds& bounds);
 
-
 // Names, values and the application id are read into buffers of this size.
 constexpr DWORD kRegistryTextCapacity = kPathCapacity;
 constexpr char kZuluPrefix[] = "zulu-";

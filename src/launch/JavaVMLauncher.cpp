@@ -47,7 +47,6 @@ constexpr const char kInstallerCommonClass[] = "com/quandrel/runtime/installer/p
 
 using RegisterNativesFunction = bool (*)(JNIEnv*, HMODULE, bool, void (*)(const wchar_t*, ...));
 
-
 const jchar* jchars(const std::wstring& text) { return reinterpret_cast<const jchar*>(text.c_str()); }
 jsize jlength(const std::wstring& text) { return static_cast<jsize>(text.size()); }
 
@@ -153,10 +152,14 @@ long long detail::parseMemorySize(std::string_view text) {
     if (rest.size() != 1) return -1;
     int shift = 0;
     switch (rest[0]) {
-        case 'k': case 'K': shift = 10; break;
-        case 'm': case 'M': shift = 20; break;
-        case 'g': case 'G': shift = 30; break;
-        case 't': case 'T': shift = 40; break;
+        case 'k':
+        case 'K': shift = 10; break;
+        case 'm':
+        case 'M': shift = 20; break;
+        case 'g':
+        case 'G': shift = 30; break;
+        case 't':
+        case 'T': shift = 40; break;
         default: return -1;
     }
     if (number > (std::numeric_limits<long long>::max() >> shift)) return -1;
@@ -176,7 +179,8 @@ unsigned detail::launchStackSize(const JavaVMInitArgs& initArgs) {
 }
 
 std::string detail::runtimeLauncherClass() {
-    std::string name = launcherKind == 'i' ? "com/quandrel/runtime/launcher/WinLauncher" : "com/vexlo/runtime/WinLauncher";
+    std::string name = launcherKind == 'i' ? "com/quandrel/runtime/launcher/WinLauncher"
+                                           : "com/vexlo/runtime/WinLauncher";
     std::replace(name.begin(), name.end(), '.', '/');
     return name;
 }
@@ -307,8 +311,8 @@ void setModuleNameProperty() {
         clearFailedLookup();
         return;
     }
-    jmethodID setProperty =
-        env->GetStaticMethodID(system.get(), "setProperty", "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
+    jmethodID setProperty = env->GetStaticMethodID(system.get(), "setProperty",
+                                                   "(Ljava/lang/String;Ljava/lang/String;)Ljava/lang/String;");
     if (!setProperty) {
         logError(L"could not get method for module name init");
         clearFailedLookup();
@@ -326,8 +330,6 @@ void setModuleNameProperty() {
         const LocalRef previous(env, env->CallStaticObjectMethod(system.get(), setProperty, key.get(), value.get()));
     }
 }
-
-
 
 void loadHelperLibrary() {
     if (launcherKind != 'i') return;
@@ -390,8 +392,8 @@ bool describeException(bool describe) {
     // Object's toString: a method id may only be used on instances of its class, and dispatch reaches the
     // thrown object's own toString.
     const LocalRef objectClass(env, env->FindClass("java/lang/Object"));
-    jmethodID toString =
-        objectClass ? env->GetMethodID(objectClass.get(), "toString", "()Ljava/lang/String;") : nullptr;
+    jmethodID toString = objectClass ? env->GetMethodID(objectClass.get(), "toString", "()Ljava/lang/String;")
+                                     : nullptr;
     const LocalRef text(env, toString ? static_cast<jstring>(env->CallObjectMethod(thrown.get(), toString)) : nullptr);
     if (text) {
         // The characters are not terminated; their count comes separately.

@@ -33,7 +33,6 @@ bool appendArchives(std::string& target, const std::string& directory, std::stri
 
 void expandArgumentFiles(std::vector<std::string>& options);
 
-
 constexpr const char* kModuleOptionNames[] = {"--upgrade-module-path", "--add-modules", "--limit-modules",
                                               "--add-exports",         "--add-opens",   "--add-reads",
                                               "--patch-module"};
@@ -62,7 +61,6 @@ std::vector<std::unique_ptr<InitRecord>>& initRecords() {
 }
 
 const char* runtimePackageName() { return launcherKind == 'i' ? "com.quandrel.runtime" : "com.vexlo.runtime"; }
-
 
 void removeOneTrailingSemicolon(std::string& text) {
     if (!text.empty() && text.back() == ';') text.pop_back();
@@ -293,8 +291,7 @@ void expandArgumentFiles(std::vector<std::string>& options) {
         logMessage(L"did not find %S", libraryPath.c_str());
         return;
     }
-    auto initArgProcessing =
-        procAddress<JliInitArgProcessing>(library.get(), "JLI_InitArgProcessing");
+    auto initArgProcessing = procAddress<JliInitArgProcessing>(library.get(), "JLI_InitArgProcessing");
     auto preprocessArg = procAddress<JliPreprocessArg>(library.get(), "JLI_PreprocessArg");
     auto memFree = procAddress<JliMemFree>(library.get(), "JLI_MemFree");
     if (!initArgProcessing || !preprocessArg || !memFree) {

@@ -31,9 +31,8 @@ void reducePath() {
 
     std::wstring reduced;
     for (const std::wstring& entry : splitList(std::wstring_view(*path))) {
-        if (entry.size() >= n &&
-            CompareStringOrdinal(entry.c_str(), static_cast<int>(n), windowsDir, static_cast<int>(n), TRUE) ==
-                CSTR_EQUAL) {
+        if (entry.size() >= n && CompareStringOrdinal(entry.c_str(), static_cast<int>(n), windowsDir,
+                                                      static_cast<int>(n), TRUE) == CSTR_EQUAL) {
             if (!reduced.empty()) reduced += L';';
             reduced += entry;
         }
@@ -56,10 +55,8 @@ void prepareNativeLibraryPath() {
     value += environmentValue("PATH").value_or(std::string());
 
     unsigned long error = 0;
-    if (setPathEverywhere(value, &error))
-        logMessage(L"Setting PATH (native libs) %S", value.c_str());
-    else
-        logMessage(L"Setting PATH (native libs) %S failed with error %d", value.c_str(), static_cast<int>(error));
+    if (setPathEverywhere(value, &error)) logMessage(L"Setting PATH (native libs) %S", value.c_str());
+    else logMessage(L"Setting PATH (native libs) %S failed with error %d", value.c_str(), static_cast<int>(error));
 }
 
 }  // namespace vexlo

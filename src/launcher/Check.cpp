@@ -88,7 +88,9 @@ std::vector<PathEntry> pathEntries(int id) {
     for (size_t position = 0; position <= list.size();) {
         size_t end = std::min(list.find(';', position), list.size());
         if (end == position) break;
-        if (end - position > 1) entries.push_back({list[position], list[position + 1] == '1', list.substr(position + 2, end - position - 2)});
+        if (end - position > 1)
+            entries.push_back(
+                {list[position], list[position + 1] == '1', list.substr(position + 2, end - position - 2)});
         position = end + 1;
     }
     return entries;
@@ -126,20 +128,20 @@ void reportPathEntries(int id, const wchar_t* title, std::wstring& reason) {
 
 const wchar_t* stateName(DWORD state) {
     switch (state) {
-    case SERVICE_STOPPED: return L"stopped";
-    case SERVICE_START_PENDING: return L"start pending";
-    case SERVICE_STOP_PENDING: return L"stop pending";
-    case SERVICE_RUNNING: return L"running";
-    default: return L"other";
+        case SERVICE_STOPPED: return L"stopped";
+        case SERVICE_START_PENDING: return L"start pending";
+        case SERVICE_STOP_PENDING: return L"stop pending";
+        case SERVICE_RUNNING: return L"running";
+        default: return L"other";
     }
 }
 
 const wchar_t* startTypeName(DWORD type) {
     switch (type) {
-    case SERVICE_AUTO_START: return L"automatic";
-    case SERVICE_DEMAND_START: return L"on demand";
-    case SERVICE_DISABLED: return L"disabled";
-    default: return L"other";
+        case SERVICE_AUTO_START: return L"automatic";
+        case SERVICE_DEMAND_START: return L"on demand";
+        case SERVICE_DISABLED: return L"disabled";
+        default: return L"other";
     }
 }
 
@@ -183,7 +185,8 @@ void reportServiceSettings(const std::wstring& name) {
         printOut(L"  %s\n", error.c_str());
         return;
     }
-    printOut(L"  account: %s\n", settings.account.startName.empty() ? L"LocalSystem" : settings.account.startName.c_str());
+    printOut(L"  account: %s\n",
+             settings.account.startName.empty() ? L"LocalSystem" : settings.account.startName.c_str());
     if (settings.account.kind == AccountKind::user) {
         std::wstring variable = getConfigWide(ids::kServicePasswordEnv);
         printOut(L"  password from: %%%s%% or a prompt at /install\n",

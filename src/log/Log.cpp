@@ -101,8 +101,7 @@ void writeLine(bool isError, const wchar_t* format, va_list args) {
         // Both times are cut to 32 bits; subtract without signed overflow when the low bits wrap.
         int elapsed = static_cast<int>(static_cast<unsigned>(nowMillis()) - static_cast<unsigned>(s.startMillis));
         std::wstring text = formatWideV(format, args);
-        fputws(formatWide(L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"",
-                          text.c_str())
+        fputws(formatWide(L"[%d:%d] %s%s\n", elapsed / 1000, elapsed % 1000, isError ? L"ERROR: " : L"", text.c_str())
                    .c_str(),
                s.stream.get());
         s.stream.reset();

@@ -198,8 +198,8 @@ std::optional<std::string> detail::shortPathViaShell(const std::wstring& longPat
     UINT w = GetWindowsDirectoryW(windowsDir.data(), kPathCapacity);
     if (!fitsBuffer(w)) windowsDir[0] = L'\0';
     ChildProcessRequest request;
-    request.commandLine = formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI",
-                                     windowsDir.data(), longPath.c_str());
+    request.commandLine = formatWide(L"%s\\system32\\cmd.exe /C for %%I in (\"%s\") do @echo %%~sI", windowsDir.data(),
+                                     longPath.c_str());
     logMessage(L"executing %s", request.commandLine.c_str());
     if (request.commandLine.size() >= kPathCapacity) {
         logMessage(L"could not execute cmd.exe");
@@ -216,12 +216,9 @@ std::optional<std::string> detail::shortPathViaShell(const std::wstring& longPat
         case ChildProcessStatus::InheritFailed:
             logMessage(L"SetHandleInformation error (%d)", static_cast<int>(child.error));
             return std::nullopt;
-        case ChildProcessStatus::StartFailed:
-            logMessage(L"could not execute cmd.exe");
-            return std::nullopt;
+        case ChildProcessStatus::StartFailed: logMessage(L"could not execute cmd.exe"); return std::nullopt;
         case ChildProcessStatus::Finished:
-        case ChildProcessStatus::TimedOut:
-            break;
+        case ChildProcessStatus::TimedOut: break;
     }
     const std::string& output = child.output;
     logMessage(L"finished reading from cmd.exe %d \"%S\"", static_cast<int>(output.size()), output.c_str());

@@ -27,7 +27,6 @@ bool isRelative(std::basic_string_view<Char> path) {
     return true;
 }
 
-
 // The directory part of a base file as GetFullPathName gives it, trailing backslash included.
 template <typename Char>
 std::basic_string<Char> directoryOf(std::basic_string_view<Char> baseFile) {
@@ -103,8 +102,6 @@ bool findFileOf(std::basic_string_view<Char> path, unsigned long long* lastWrite
 bool detail::isRelativePath(std::string_view path) { return isRelative(path); }
 bool detail::isRelativePath(std::wstring_view path) { return isRelative(path); }
 
-
-
 void detail::lowerCasePathWide(std::wstring& path) {
     for (wchar_t& c : path) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
@@ -168,7 +165,6 @@ bool detail::findFileWide(std::wstring_view path, unsigned long long* lastWriteT
 
 bool pathExists(std::string_view path) { return findFile(path, nullptr); }
 bool pathExistsWide(std::wstring_view path) { return detail::findFileWide(path, nullptr); }
-
 
 int listFilesByExtension(std::string_view directory, std::string_view extension, std::vector<std::string>& names) {
     names.clear();

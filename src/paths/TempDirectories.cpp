@@ -133,7 +133,9 @@ std::optional<std::basic_string<Char>> tempPath() {
     return std::basic_string<Char>(buffer.data(), n);
 }
 
-HRESULT folderPath(const FolderFunctions& f, int folder, char* buffer) { return f.ansi(nullptr, folder, nullptr, 0, buffer); }
+HRESULT folderPath(const FolderFunctions& f, int folder, char* buffer) {
+    return f.ansi(nullptr, folder, nullptr, 0, buffer);
+}
 HRESULT folderPath(const FolderFunctions& f, int folder, wchar_t* buffer) {
     return f.wide(nullptr, folder, nullptr, 0, buffer);
 }
@@ -160,7 +162,6 @@ std::optional<std::basic_string<Char>> shellFolder(int csidl, const Char* leaf) 
     charapi::createDirectory(path.c_str());
     return path + leaf;
 }
-
 
 template <typename Char>
 std::optional<std::basic_string<Char>> candidate(Candidate c) {
@@ -290,8 +291,8 @@ bool detail::tempDirUsableWide(const std::wstring& path, bool create, bool check
     bang = detail::hasBang(longForm);
     if (bang || longForm.find(L'?') != std::wstring::npos) return false;
     if (!foldsCleanly(longForm, folded)) {
-        logMessage(L"folding error2 %s %d %s %d", folded.c_str(), static_cast<int>(folded.size()),
-                   longForm.c_str(), static_cast<int>(longForm.size()));
+        logMessage(L"folding error2 %s %d %s %d", folded.c_str(), static_cast<int>(folded.size()), longForm.c_str(),
+                   static_cast<int>(longForm.size()));
         return false;
     }
     return writeProbe(path);
@@ -307,16 +308,11 @@ bool findTempDirectory() {
     bool useLocalAppData = getConfigInt(ids::kTempInLocalAppData) != 0;
 
     static constexpr CandidateRow firstPass[] = {
-        {Candidate::LocalAppData, true, true, true, false},
-        {Candidate::TempPath, true, true, true, false},
-        {Candidate::UserProfile, false, true, true, false},
-        {Candidate::HomeDrivePath, false, true, true, false},
-        {Candidate::CommonAppData, true, true, true, false},
-        {Candidate::WindowsTemp, false, false, false, false},
-        {Candidate::CTemp, false, false, false, false},
-        {Candidate::CTmp, false, false, false, false},
-        {Candidate::WindowsDir, false, false, false, false},
-        {Candidate::CTmp, true, false, false, false},
+        {Candidate::LocalAppData, true, true, true, false},  {Candidate::TempPath, true, true, true, false},
+        {Candidate::UserProfile, false, true, true, false},  {Candidate::HomeDrivePath, false, true, true, false},
+        {Candidate::CommonAppData, true, true, true, false}, {Candidate::WindowsTemp, false, false, false, false},
+        {Candidate::CTemp, false, false, false, false},      {Candidate::CTmp, false, false, false, false},
+        {Candidate::WindowsDir, false, false, false, false}, {Candidate::CTmp, true, false, false, false},
     };
     // Candidates 1 to 4 again, this time accepting a long form that the code page cannot express.
     static constexpr CandidateRow secondPass[] = {
@@ -396,13 +392,12 @@ std::string detail::createTempFileName() {
 
 local_ptr<void> detail::buildLauncherTempDirDescriptor() {
     local_ptr<void> descriptor;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLauncherTempDirSddl, SDDL_REVISION_1,
-                                                              descriptor.put(), nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kLauncherTempDirSddl, SDDL_REVISION_1, descriptor.put(),
+                                                              nullptr)) {
         return local_ptr<void>();
     }
     return descriptor;
 }
-
 
 void createLauncherTempDirectory() {
     for (int attempt = 0; attempt < 10; ++attempt) {

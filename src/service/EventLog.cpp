@@ -9,12 +9,9 @@ namespace {
 
 const wchar_t* kindName(EventKind kind) {
     switch (kind) {
-    case EventKind::information:
-        return L"information";
-    case EventKind::warning:
-        return L"warning";
-    case EventKind::error:
-        return L"error";
+        case EventKind::information: return L"information";
+        case EventKind::warning: return L"warning";
+        case EventKind::error: return L"error";
     }
     return L"event";
 }
@@ -50,7 +47,8 @@ void appendEventCopy(const std::wstring& serviceName, EventKind kind, const std:
     std::wstring line = std::wstring(kindName(kind)) + L"|" + oneLine(text) + L"\n";
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+    if (n > 0)
+        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

@@ -199,16 +199,17 @@ void printStatusDetails(const std::wstring& name, SC_HANDLE service, const QUERY
     if (status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId != 0) {
         DWORD child = findChildProcess(status.dwProcessId);
         std::wstring since = processStartTime(child != 0 ? child : status.dwProcessId);
-        if (child != 0) printOut(L"Process id: %d (service process %d)\n", static_cast<int>(child),
-                                 static_cast<int>(status.dwProcessId));
+        if (child != 0)
+            printOut(L"Process id: %d (service process %d)\n", static_cast<int>(child),
+                     static_cast<int>(status.dwProcessId));
         if (!since.empty()) printOut(L"Running since: %s\n", since.c_str());
     }
     const char* account = config.lpServiceStartName && *config.lpServiceStartName ? config.lpServiceStartName
-                                                                                     : "LocalSystem";
+                                                                                  : "LocalSystem";
     printOut(L"Account: %S\n", account);
     if (status.dwCurrentState == SERVICE_STOPPED && status.dwWin32ExitCode != ERROR_SERVICE_NEVER_STARTED) {
         DWORD code = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
-                                                                             : status.dwWin32ExitCode;
+                                                                            : status.dwWin32ExitCode;
         printOut(L"Last exit code: %d\n", static_cast<int>(code));
         std::wstring logPath = serviceLogPath(name);
         std::wstring line = code != 0 && !logPath.empty() ? lastChildLineInLog(logPath) : std::wstring();

@@ -82,10 +82,12 @@ long long parseDay(const std::wstring& text) {
 
 std::string toUtf8(std::wstring_view text) {
     if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
     std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
     if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                            nullptr);
     return bytes;
 }
 
@@ -109,7 +111,8 @@ void readRotationSettings() {
     std::string mode = copyConfigString(ids::kOutputRotate);
     rotation = mode == "none" ? Rotation::none : mode == "daily" ? Rotation::daily : Rotation::size;
     std::string size = copyConfigString(ids::kOutputMaxSize);
-    unsigned long long bytes = size.empty() || size.size() > 18 || size.find_first_not_of("0123456789") != std::string::npos
+    unsigned long long bytes = size.empty() || size.size() > 18 ||
+                                       size.find_first_not_of("0123456789") != std::string::npos
                                    ? 0
                                    : std::stoull(size);
     maxSize = bytes > 0 ? bytes : kDefaultLogMaxSize;
@@ -131,17 +134,17 @@ std::wstring sibling(const std::wstring& middle) { return folder + stem + L"." +
 bool fileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool truncateFile(const std::wstring& path) {
-    return static_cast<bool>(unique_file(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                     TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    return static_cast<bool>(
+        unique_file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
 }
 
 // Appends `from` to `to` (created when absent); a half copy is taken back, it would repeat lines.
 bool copyInto(const std::wstring& from, const std::wstring& to) {
     unique_file in(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    unique_file out(CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    unique_file out(
+        CreateFileW(to.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER before{}, zero{};
     if (!in || !out || !SetFilePointerEx(out.get(), zero, &before, FILE_END)) return false;
     std::vector<char> buffer(64 * 1024);
@@ -165,8 +168,9 @@ bool moveOrCopy(const std::wstring& from, const std::wstring& to, bool appendToE
 
 bool openLocked() {
     // Reading the attributes gives the size and the time of the last line.
-    logFile.reset(CreateFileW(logPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    logFile.reset(CreateFileW(logPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!logFile) {
         fail(L"opened", GetLastError());
         return false;
@@ -189,9 +193,11 @@ void writeBytesLocked(std::string_view bytes) {
 void warnRotation(const std::wstring& target, DWORD error) {
     if (rotationWarned) return;
     rotationWarned = true;
-    std::string line = timestamp() + toUtf8(formatWide(L"The service log could not be moved to %s (error %d); "
-                                                       L"writing on in the current file.",
-                                                       target.c_str(), static_cast<int>(error))) + "\r\n";
+    std::string line = timestamp() +
+                       toUtf8(formatWide(L"The service log could not be moved to %s (error %d); "
+                                         L"writing on in the current file.",
+                                         target.c_str(), static_cast<int>(error))) +
+                       "\r\n";
     writeBytesLocked(line);
 }
 

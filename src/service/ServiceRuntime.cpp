@@ -51,34 +51,33 @@ enum class StatusChange { unchanged, running, stopPending, shutdownPending, stop
 DWORD reportStatus(StatusChange change, DWORD serviceSpecificExitCode = 0) {
     SlimLockGuard guard(statusLock);
     switch (change) {
-    case StatusChange::unchanged:
-        break;
-    case StatusChange::running:
-        if (statusRecord.dwCurrentState != SERVICE_STOP_PENDING) statusRecord.dwCurrentState = SERVICE_RUNNING;
-        break;
-    case StatusChange::shutdownPending:
-        ++statusRecord.dwCheckPoint;
-        statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
-        statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
-        break;
-    case StatusChange::stopPending:
-        statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
-        statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
-        break;
-    case StatusChange::stopProgress:
-        ++statusRecord.dwCheckPoint;
-        statusRecord.dwWaitHint = serviceSpecificExitCode;
-        serviceSpecificExitCode = 0;
-        break;
-    case StatusChange::stopped:
-        statusRecord.dwCurrentState = SERVICE_STOPPED;
-        statusRecord.dwCheckPoint = 0;
-        statusRecord.dwWaitHint = 0;
-        if (serviceSpecificExitCode != 0) {
-            statusRecord.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-            statusRecord.dwServiceSpecificExitCode = serviceSpecificExitCode;
-        }
-        break;
+        case StatusChange::unchanged: break;
+        case StatusChange::running:
+            if (statusRecord.dwCurrentState != SERVICE_STOP_PENDING) statusRecord.dwCurrentState = SERVICE_RUNNING;
+            break;
+        case StatusChange::shutdownPending:
+            ++statusRecord.dwCheckPoint;
+            statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
+            statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
+            break;
+        case StatusChange::stopPending:
+            statusRecord.dwCurrentState = SERVICE_STOP_PENDING;
+            statusRecord.dwWaitHint = stopTimeoutMs + kStopGraceMs + kStopProgressMs;
+            break;
+        case StatusChange::stopProgress:
+            ++statusRecord.dwCheckPoint;
+            statusRecord.dwWaitHint = serviceSpecificExitCode;
+            serviceSpecificExitCode = 0;
+            break;
+        case StatusChange::stopped:
+            statusRecord.dwCurrentState = SERVICE_STOPPED;
+            statusRecord.dwCheckPoint = 0;
+            statusRecord.dwWaitHint = 0;
+            if (serviceSpecificExitCode != 0) {
+                statusRecord.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+                statusRecord.dwServiceSpecificExitCode = serviceSpecificExitCode;
+            }
+            break;
     }
     SERVICE_STATUS copy = statusRecord;
     if (SetServiceStatus(statusHandle, &copy)) return 0;
@@ -154,15 +153,13 @@ bool waitForChildEnd(HANDLE process, HANDLE job) {
 
 bool isPriorityClass(DWORD value) {
     switch (value) {
-    case IDLE_PRIORITY_CLASS:
-    case BELOW_NORMAL_PRIORITY_CLASS:
-    case NORMAL_PRIORITY_CLASS:
-    case ABOVE_NORMAL_PRIORITY_CLASS:
-    case HIGH_PRIORITY_CLASS:
-    case REALTIME_PRIORITY_CLASS:
-        return true;
-    default:
-        return false;
+        case IDLE_PRIORITY_CLASS:
+        case BELOW_NORMAL_PRIORITY_CLASS:
+        case NORMAL_PRIORITY_CLASS:
+        case ABOVE_NORMAL_PRIORITY_CLASS:
+        case HIGH_PRIORITY_CLASS:
+        case REALTIME_PRIORITY_CLASS: return true;
+        default: return false;
     }
 }
 
@@ -215,7 +212,8 @@ void reportChildEnd(DWORD exitCode, ULONGLONG ranMs, bool killed) {
     if (killed) {
         reportServiceEvent(serviceName, EventKind::error,
                            formatWide(L"The service '%s' did not end within its stop time of %d ms; its processes "
-                                      L"were ended.", serviceName.c_str(), static_cast<int>(stopTimeoutMs)));
+                                      L"were ended.",
+                                      serviceName.c_str(), static_cast<int>(stopTimeoutMs)));
     } else if (exitCode == 0 || stopRequested()) {
         reportServiceEvent(serviceName, exitCode == 0 ? EventKind::information : EventKind::warning,
                            formatWide(L"The service '%s' stopped (exit code %d).", serviceName.c_str(),
@@ -303,7 +301,8 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
         serviceLog(L"the child's pipes could not be created; reporting state STOPPED with code %d",
                    static_cast<int>(kChildPipesFailedCode));
         reportServiceEvent(serviceName, EventKind::error,
-                           formatWide(L"The service '%s' could not create the pipes for its process.", serviceName.c_str()));
+                           formatWide(L"The service '%s' could not create the pipes for its process.",
+                                      serviceName.c_str()));
         reportStatus(StatusChange::stopped, kChildPipesFailedCode);
         return ChildRun::pipesFailed;
     }
@@ -328,8 +327,8 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
                                    &startup, &created)) {
         DWORD error = GetLastError();
         logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
-        serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d", commandLine.c_str(),
-                   static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
+        serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d",
+                   commandLine.c_str(), static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
         reportServiceEvent(serviceName, EventKind::error,
                            formatWide(L"The service '%s' could not start its process %s (error %d).",
                                       serviceName.c_str(), commandLine.c_str(), static_cast<int>(error)));
@@ -386,27 +385,27 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
 void WINAPI serviceControlHandler(DWORD control) {
     logMessage(L"control handler request %d", static_cast<int>(control));
     switch (control) {
-    case SERVICE_CONTROL_STOP:
-        noteStopRequest();
-        serviceLog(L"stop request: sending the line \"0\"");
-        if (DWORD error = reportStatus(StatusChange::stopPending))
-            logMessage(L"SetServiceStatus 2 failed %d", static_cast<int>(error));
-        sendShutdown(0);
-        break;
-    // Pre-shut-down comes first at a system shut-down: shutdown hooks get the stop time there too.
-    case SERVICE_CONTROL_PRESHUTDOWN:
-    case SERVICE_CONTROL_SHUTDOWN:
-        noteStopRequest();
-        serviceLog(L"%s request: sending the line \"0\"",
-                   control == SERVICE_CONTROL_PRESHUTDOWN ? L"pre-shut-down" : L"shut-down");
-        if (DWORD error = reportStatus(StatusChange::shutdownPending))
-            logMessage(L"SetServiceStatus 1 failed %d", static_cast<int>(error));
-        sendShutdown(0);
-        break;
-    default:
-        if (DWORD error = reportStatus(StatusChange::unchanged))
-            logMessage(L"SetServiceStatus 3 failed %d", static_cast<int>(error));
-        break;
+        case SERVICE_CONTROL_STOP:
+            noteStopRequest();
+            serviceLog(L"stop request: sending the line \"0\"");
+            if (DWORD error = reportStatus(StatusChange::stopPending))
+                logMessage(L"SetServiceStatus 2 failed %d", static_cast<int>(error));
+            sendShutdown(0);
+            break;
+        // Pre-shut-down comes first at a system shut-down: shutdown hooks get the stop time there too.
+        case SERVICE_CONTROL_PRESHUTDOWN:
+        case SERVICE_CONTROL_SHUTDOWN:
+            noteStopRequest();
+            serviceLog(L"%s request: sending the line \"0\"",
+                       control == SERVICE_CONTROL_PRESHUTDOWN ? L"pre-shut-down" : L"shut-down");
+            if (DWORD error = reportStatus(StatusChange::shutdownPending))
+                logMessage(L"SetServiceStatus 1 failed %d", static_cast<int>(error));
+            sendShutdown(0);
+            break;
+        default:
+            if (DWORD error = reportStatus(StatusChange::unchanged))
+                logMessage(L"SetServiceStatus 3 failed %d", static_cast<int>(error));
+            break;
     }
 }
 

@@ -27,10 +27,10 @@ DWORD readServicePriority();
 
 // How the child's part of the service main ended.
 enum class ChildRun {
-    ended,              // the child ran and has exited
+    ended,               // the child ran and has exited
     stoppedBeforeStart,  // a stop request came before the child existed
-    pipesFailed,        // reported stopped with kChildPipesFailedCode
-    notStarted,         // reported stopped with kChildNotStartedCode
+    pipesFailed,         // reported stopped with kChildPipesFailedCode
+    notStarted,          // reported stopped with kChildNotStartedCode
 };
 
 // The service main after the control handler is registered: starts the child, waits for it, makes the final

@@ -95,7 +95,7 @@ ServiceAccount resolveAccount(const std::wstring& account, const std::wstring& s
 
 DWORD configuredStartType() {
     return getConfigInt(ids::kExecutableType) == ids::kExeTypeAutoStartService ? SERVICE_AUTO_START
-                                                                                 : SERVICE_DEMAND_START;
+                                                                               : SERVICE_DEMAND_START;
 }
 
 const wchar_t* startTypeWord(DWORD startType, bool delayed) {

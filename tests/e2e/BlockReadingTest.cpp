@@ -68,10 +68,15 @@ Layout layoutOf(const std::vector<uint8_t>& b) {
 
 pack::Block validBlock() {
     pack::Block b;
-    b.set(ids::kServiceName, "VexloDamagedNoSuchService").set(ids::kLauncherKind, "e").set(ids::kMsgErrorTitle, "Damaged title");
+    b.set(ids::kServiceName, "VexloDamagedNoSuchService")
+        .set(ids::kLauncherKind, "e")
+        .set(ids::kMsgErrorTitle, "Damaged title");
     for (int id : {3, 17, 4242, 10001, 20000}) b.set(id, "value of " + std::to_string(id));
     b.set(5, "");
-    b.message(ids::kMsgErrorTitle, u"Fehler").message(ids::kMsgNoJvmFound, u"No Java {0}").message(ids::kMsgMainClassNotFound, u"").message(7, u"\u65e5\u672c");
+    b.message(ids::kMsgErrorTitle, u"Fehler")
+        .message(ids::kMsgNoJvmFound, u"No Java {0}")
+        .message(ids::kMsgMainClassNotFound, u"")
+        .message(7, u"\u65e5\u672c");
     b.group("en", {{1000, u"Error"}, {1016, u"No runtime {0}"}});
     b.group("de", {{1016, u"Kein Java {0}"}});
     b.group("", {{1010, u"Main class"}});
@@ -105,8 +110,8 @@ protected:
     std::vector<test::RunResult> runAll(const std::vector<Variant>& variants) {
         std::vector<std::wstring> programs;
         for (size_t i = 0; i < variants.size(); ++i)
-            programs.push_back(
-                test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe", variants[i].bytes));
+            programs.push_back(test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe",
+                                                           variants[i].bytes));
         std::vector<test::RunResult> results = test::runProcesses(programs, options({L"/help"}), 8);
         for (size_t i = 0; i < variants.size(); ++i) {
             expectDefinedEnd(results[i], variants[i].what, variants[i].expected, variants[i].mayEndWell);
@@ -190,7 +195,9 @@ TEST_F(BlockReading, FailureLateInTheFirstPassUsesTheConfiguredTitle) {
 
 TEST_F(BlockReading, FailureInTheSecondPassUsesTheMessageTitleReadSoFar) {
     pack::Block b;
-    b.set(ids::kMsgErrorTitle, "Configured title").message(ids::kMsgErrorTitle, u"Message title").message(ids::kMsgMainClassNotFound, u"cut here");
+    b.set(ids::kMsgErrorTitle, "Configured title")
+        .message(ids::kMsgErrorTitle, u"Message title")
+        .message(ids::kMsgMainClassNotFound, u"cut here");
     std::vector<uint8_t> bytes = pack::serializeBlock(b);
     Layout l = layoutOf(bytes);
     bytes.resize(l.counts[2] - 1);

@@ -27,19 +27,31 @@ TEST(CheckE2E, ReportsTheRuntimeTheOptionsAndTheClassPathAndEndsWithTheVerdict) 
     };
     const std::string rt = wideToUtf8(lower(home));
     const Case cases[] = {
-        {"good", "", "A1app.jar;A0optional.jar", 0,
-         {"Runtimes tried:", "found Java 17.0.2 at " + rt + "\\bin\\java.exe", "Runtime chosen: " + rt, "(Java 17.0.2)", "Class path:", "[present] ", "app.jar (mandatory)", "[missing] ",
-          "optional.jar", "Options of the virtual machine", "-Djava.class.path=", "Service 'vexlo-search-test': ",
+        {"good",
+         "",
+         "A1app.jar;A0optional.jar",
+         0,
+         {"Runtimes tried:", "found Java 17.0.2 at " + rt + "\\bin\\java.exe", "Runtime chosen: " + rt, "(Java 17.0.2)",
+          "Class path:", "[present] ", "app.jar (mandatory)", "[missing] ", "optional.jar",
+          "Options of the virtual machine", "-Djava.class.path=", "Service 'vexlo-search-test': ",
           // What /install would apply: the password is only named, never asked for.
           "Service settings of this executable:", "  account: .\\runner", "  password from: %VEXLO_SERVICE_PASSWORD%",
           "  start: demand", "  stop time: 3000 ms", "  recovery: restart 500 ms, none; reset after 86400 s",
           "  environment: A=1", "  environment: B removed"},
          "Result: ready to create the virtual machine"},
-        {"too old", "99", "A1app.jar", 1,
-         {"Runtimes tried:", "rejected: Java 17.0.2 at " + rt + "\\bin\\java.exe is outside the accepted versions "
-          "(minimum 99, maximum none)"},
+        {"too old",
+         "99",
+         "A1app.jar",
+         1,
+         {"Runtimes tried:", "rejected: Java 17.0.2 at " + rt +
+                                 "\\bin\\java.exe is outside the accepted versions "
+                                 "(minimum 99, maximum none)"},
          "Result: no usable Java runtime was found"},
-        {"missing jar", "", "A1app.jar;A1gone.jar", 1, {"[present] ", "app.jar", "[missing] ", "gone.jar (mandatory)"},
+        {"missing jar",
+         "",
+         "A1app.jar;A1gone.jar",
+         1,
+         {"[present] ", "app.jar", "[missing] ", "gone.jar (mandatory)"},
          ""},
     };
     for (const Case& c : cases) {
@@ -68,8 +80,9 @@ TEST(CheckE2E, ReportsTheRuntimeTheOptionsAndTheClassPathAndEndsWithTheVerdict) 
         }
         std::vector<std::string> lines = splitCrLfLines(r.out);
         ASSERT_FALSE(lines.empty());
-        std::string last = !c.lastLine.empty() ? c.lastLine
-                                               : "Result: the mandatory entry " + wideToUtf8(dir.path()) + "\\gone.jar is missing";
+        std::string last = !c.lastLine.empty()
+                               ? c.lastLine
+                               : "Result: the mandatory entry " + wideToUtf8(dir.path()) + "\\gone.jar is missing";
         EXPECT_TRUE(sameIgnoringCase(utf8ToWide(lines.back()), utf8ToWide(last))) << lines.back();
         EXPECT_TRUE(launched.recorded("JNI_CreateJavaVM").empty()) << "the virtual machine was created";
     }

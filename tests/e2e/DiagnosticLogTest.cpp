@@ -18,7 +18,8 @@ protected:
         return launcher(b, L"logged.exe");
     }
 
-    test::RunResult runWith(const std::wstring& program, const std::map<std::wstring, std::optional<std::wstring>>& vars) {
+    test::RunResult runWith(const std::wstring& program,
+                            const std::map<std::wstring, std::optional<std::wstring>>& vars) {
         test::RunOptions o = options({L"/help"});
         for (const auto& [name, value] : vars) o.env[name] = value;
         return test::runProcess(program, o);
@@ -42,7 +43,8 @@ TEST_F(DiagnosticLog, YesWritesTheNumberedFileWithHeaderAndPrefixedLines) {
     EXPECT_TRUE(log.hasBom);
     EXPECT_TRUE(log.crlfOnly);
     EXPECT_NE(raw.find("\r\n\r\n["), std::string::npos) << "no empty line after the header";
-    std::wregex header(L"Started executable (.*) at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-3][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
+    std::wregex header(
+        L"Started executable (.*) at [A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-3][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}");
     std::wsmatch m;
     ASSERT_TRUE(std::regex_match(log.header, m, header)) << test::wideToUtf8(log.header);
     EXPECT_EQ(_wcsicmp(fileName(m[1].str()).c_str(), L"logged.exe"), 0) << test::wideToUtf8(log.header);
@@ -60,7 +62,7 @@ TEST_F(DiagnosticLog, EachRunTakesTheFirstFreeNumber) {
     std::vector<std::wstring> names;
     for (const auto& f : test::logFiles(tempDir.path())) names.push_back(fileName(f));
     EXPECT_EQ(names, (std::vector<std::wstring>{L"qdr_nlog_1.log", L"qdr_nlog_2.log", L"qdr_nlog_3.log",
-                                                 L"qdr_nlog_4.log", L"qdr_nlog_5.log"}));
+                                                L"qdr_nlog_4.log", L"qdr_nlog_5.log"}));
     EXPECT_EQ(test::readFileBytes(tempDir.file(L"qdr_nlog_1.log")).value_or(""), "kept");
     EXPECT_EQ(test::readFileBytes(tempDir.file(L"qdr_nlog_3.log")).value_or(""), "kept");
 }

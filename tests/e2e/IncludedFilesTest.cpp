@@ -22,7 +22,8 @@ std::string pattern(size_t size) {
 pack::Block withFiles(const std::string& list, const std::vector<std::string>& files, int count = -1) {
     pack::Block block;
     block.message(ids::kMsgLaunchFailed, "Launch failed ({0})").message(ids::kMsgNoJvmFound, "No Java {0}");
-    block.set(ids::kIncludedFileCount, std::to_string(count < 0 ? static_cast<int>(files.size()) : count)).set(ids::kIncludedFilePaths, list);
+    block.set(ids::kIncludedFileCount, std::to_string(count < 0 ? static_cast<int>(files.size()) : count))
+        .set(ids::kIncludedFilePaths, list);
     for (const std::string& file : files) block.include(file);
     return block;
 }
@@ -94,9 +95,10 @@ TEST_F(IncludedFilesE2E, FilesLandWithTheirBytesAndThePositionFollowsTheLastReco
     EXPECT_EQ(e.values["unextractedPosition"], std::to_string(e.exeSize));
 
     const std::string dir = e.values["launcherTempDir"];
-    for (const std::string& line : {std::string("Included files: 3"), "creating directory " + dir + "\\lib",
-                                    "extracting " + dir + "\\big.bin (size: 12001)",
-                                    "extracting " + dir + "\\empty.txt (size: 0)", std::string("extracting files done")})
+    for (const std::string& line :
+         {std::string("Included files: 3"), "creating directory " + dir + "\\lib",
+          "extracting " + dir + "\\big.bin (size: 12001)", "extracting " + dir + "\\empty.txt (size: 0)",
+          std::string("extracting files done")})
         EXPECT_TRUE(test::logHas(e.log, test::utf8ToWide(line))) << line << "\n" << test::wideToUtf8(e.log.text);
 }
 
@@ -105,25 +107,27 @@ TEST_F(IncludedFilesE2E, ListAndCountVariants) {
         const char* what;
         pack::Block block;
         std::map<std::wstring, std::string> expected;  // "" for a file that must not exist
-        long long bytesAfterPosition;                    // of the block's end
+        long long bytesAfterPosition;                  // of the block's end
     };
     const std::vector<Case> cases = {
         {"separator runs, the later entry replaces the earlier",
-         withFiles(";;a.txt;;;a.txt;", {"first and longer", "second"}), {{L"a.txt", "second"}}, 0},
+         withFiles(";;a.txt;;;a.txt;", {"first and longer", "second"}),
+         {{L"a.txt", "second"}},
+         0},
         {"two entries in one directory", withFiles("d\\x;d\\y", {"x", "y"}), {{L"d\\x", "x"}, {L"d\\y", "y"}}, 0},
         {"deeper levels are created", withFiles("a\\b\\c.txt", {"deep"}), {{L"a\\b\\c.txt", "deep"}}, 0},
-        {"entries beyond the count are ignored", withFiles("one;two;three", {"1", "2", "three"}, 2),
-         {{L"one", "1"}, {L"two", "2"}, {L"three", ""}}, 8 + 5},
+        {"entries beyond the count are ignored",
+         withFiles("one;two;three", {"1", "2", "three"}, 2),
+         {{L"one", "1"}, {L"two", "2"}, {L"three", ""}},
+         8 + 5},
         {"the list ends before the count", withFiles("one", {"1", "2"}, 2), {{L"one", "1"}}, 8 + 1},
     };
     for (const Case& c : cases) {
         Extraction e = extract(c.block);
         ASSERT_EQ(e.values["result"], "0") << c.what << "\n" << show(e.run);
         for (const auto& [name, bytes] : c.expected) {
-            if (bytes.empty())
-                EXPECT_FALSE(test::fileExists(e.file(name))) << c.what;
-            else
-                EXPECT_EQ(bytesOf(e.file(name)), bytes) << c.what;
+            if (bytes.empty()) EXPECT_FALSE(test::fileExists(e.file(name))) << c.what;
+            else EXPECT_EQ(bytesOf(e.file(name)), bytes) << c.what;
         }
         EXPECT_EQ(e.values["unextractedPosition"], std::to_string(e.exeSize - c.bytesAfterPosition)) << c.what;
         EXPECT_FALSE(test::logHas(e.log, L"ERROR: ", true)) << c.what << "\n" << test::wideToUtf8(e.log.text);
@@ -164,9 +168,9 @@ TEST_F(IncludedFilesE2E, FailuresEndTheLaunchAndRemoveTheDirectory) {
         {"a target that cannot be created", pack::serializeBlock(withFiles("sub;sub\\file", {"s", "f"})),
          "Launch failed (11)", L"extracting "},
     };
-    for (std::string name : {std::string("..\\escaped.txt"), std::string("ok\\..\\..\\escaped.txt"),
-                             test::wideToUtf8(outside), std::string("\\\\localhost\\c$\\escaped.txt"), std::string("C:escaped.txt"),
-                             std::string("..")})
+    for (std::string name :
+         {std::string("..\\escaped.txt"), std::string("ok\\..\\..\\escaped.txt"), test::wideToUtf8(outside),
+          std::string("\\\\localhost\\c$\\escaped.txt"), std::string("C:escaped.txt"), std::string("..")})
         cases.push_back({"unsafe name", pack::serializeBlock(withFiles("first.txt;" + name, {"1", "escaped"})),
                          "Launch failed (16)", L"ERROR: refusing included file " + test::utf8ToWide(name)});
 
@@ -212,7 +216,9 @@ TEST_F(IncludedFilesE2E, TheVirtualMachineIsToldWhereTheFilesAre) {
     const std::wstring rt = runtimes.path() + L"\\jre";
     test::layOutRuntime(rt);
     pack::Block block = test::searchBlock();
-    block.set(ids::kSearchSequence, "A" + test::wideToUtf8(rt)).set(ids::kIncludedFileCount, "3").set(ids::kIncludedFilePaths, "conf\\app.properties;app.jar;empty.txt");
+    block.set(ids::kSearchSequence, "A" + test::wideToUtf8(rt))
+        .set(ids::kIncludedFileCount, "3")
+        .set(ids::kIncludedFilePaths, "conf\\app.properties;app.jar;empty.txt");
     const std::string jar = pattern(12001);
     block.include("name=value").include(jar).include("");
     const std::wstring exe = launcher(block);
@@ -227,7 +233,8 @@ TEST_F(IncludedFilesE2E, TheVirtualMachineIsToldWhereTheFilesAre) {
     EXPECT_EQ(bytesOf(dir + L"\\conf\\app.properties"), "name=value");
     EXPECT_EQ(bytesOf(dir + L"\\app.jar"), jar);
     EXPECT_FALSE(test::fileExists(dir + L"\\empty.txt"));
-    EXPECT_EQ(r.recorded("option|-Dvexlo.unextractedPosition="), std::vector<std::string>{std::to_string(fileSize(exe))});
+    EXPECT_EQ(r.recorded("option|-Dvexlo.unextractedPosition="),
+              std::vector<std::string>{std::to_string(fileSize(exe))});
     const auto classPath = r.recorded("option|-Djava.class.path=");
     ASSERT_EQ(classPath.size(), 1u) << r.recordText();
     EXPECT_NE((";" + classPath[0] + ";").find(";" + tempDirs[0] + "\\app.jar;"), std::string::npos) << classPath[0];
@@ -286,12 +293,16 @@ TEST_F(IncludedFilesE2E, DamagedIncludedDataEndsInADefinedWay) {
         bool inLength = false;
         for (size_t l : lengths) inLength = inLength || (at >= l && at < l + 8);
         variants.push_back({std::vector<uint8_t>(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(at)),
-                            "cut at " + std::to_string(at), inLength ? "Internal Error: readLong" : "Launch failed (16)"});
+                            "cut at " + std::to_string(at),
+                            inLength ? "Internal Error: readLong" : "Launch failed (16)"});
     }
     for (size_t l : lengths) {
-        for (long long value : {-1LL, INT64_MIN, 1LL << 62, 0x7FFFFFFFLL, static_cast<long long>(base.size() - l - 8 + 1), 0LL}) {
+        for (long long value :
+             {-1LL, INT64_MIN, 1LL << 62, 0x7FFFFFFFLL, static_cast<long long>(base.size() - l - 8 + 1), 0LL}) {
             Variant v{base, "length at " + std::to_string(l) + " = " + std::to_string(value), nullptr};
-            for (int k = 0; k < 8; ++k) v.bytes[l + static_cast<size_t>(k)] = static_cast<uint8_t>(static_cast<unsigned long long>(value) >> (8 * k));
+            for (int k = 0; k < 8; ++k)
+                v.bytes[l + static_cast<size_t>(k)] = static_cast<uint8_t>(static_cast<unsigned long long>(value) >>
+                                                                           (8 * k));
             // Larger than the rest of the file: a read failure.
             if (value > static_cast<long long>(base.size() - l - 8)) v.expected = "Launch failed (16)";
             variants.push_back(std::move(v));
@@ -300,10 +311,12 @@ TEST_F(IncludedFilesE2E, DamagedIncludedDataEndsInADefinedWay) {
 
     std::vector<std::wstring> programs;
     for (size_t i = 0; i < variants.size(); ++i)
-        programs.push_back(test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe", variants[i].bytes));
+        programs.push_back(
+            test::makeLauncherWithBytes(appDir.path(), L"damaged" + std::to_wstring(i) + L".exe", variants[i].bytes));
     const std::vector<test::RunResult> results = test::runProcesses(programs, options({L"-run"}), 6);
 
-    const std::vector<std::string> defined = {"Internal Error: readLong", "Launch failed (16)", "Launch failed (11)", "No Java"};
+    const std::vector<std::string> defined = {"Internal Error: readLong", "Launch failed (16)", "Launch failed (11)",
+                                              "No Java"};
     for (size_t i = 0; i < variants.size(); ++i) {
         const test::RunResult& r = results[i];
         const std::string context = variants[i].what + "\n" + show(r);

@@ -89,7 +89,8 @@ TEST_F(JvmLaunchE2E, CompleteLaunchHandsTheOptionsAndArgumentsOverAndDestroysThe
     // Every option of the logged vector reached creation, in order.
     std::vector<std::string> logged;
     for (const std::wstring& m : r.log.messages)
-        if (startsWith(m, L"vmoption ") && !startsWith(m, L"vmoption count")) logged.push_back(wideToUtf8(m.substr(m.find(L": ") + 2)));
+        if (startsWith(m, L"vmoption ") && !startsWith(m, L"vmoption count"))
+            logged.push_back(wideToUtf8(m.substr(m.find(L": ") + 2)));
     EXPECT_EQ(r.recorded("option|"), logged);
     ASSERT_EQ(r.recorded("JNI_CreateJavaVM|").size(), 1u);
     EXPECT_EQ(r.recorded("JNI_CreateJavaVM|")[0].rfind("version=0x10002|options=" + std::to_string(logged.size()) +
@@ -98,8 +99,7 @@ TEST_F(JvmLaunchE2E, CompleteLaunchHandsTheOptionsAndArgumentsOverAndDestroysThe
               0u);
     EXPECT_EQ(r.recorded("option|-Dname=a b").size(), 1u);
 
-    EXPECT_EQ(r.recorded("main-arg|"),
-              withRuntimeArguments({wideToUtf8(exe), "a", "Grüße", "日本", "two words"}));
+    EXPECT_EQ(r.recorded("main-arg|"), withRuntimeArguments({wideToUtf8(exe), "a", "Grüße", "日本", "two words"}));
     EXPECT_EQ(r.recorded("FindClass|com/vexlo/runtime/WinLauncher").size(), 1u);
     EXPECT_EQ(r.recorded("GetStaticMethodID|com/vexlo/runtime/WinLauncher|main|([Ljava/lang/String;)V").size(), 1u);
     EXPECT_EQ(r.recorded("NewObjectArray|"), std::vector<std::string>{"10|java/lang/String"});
@@ -163,7 +163,8 @@ size_t systemReservationFor(size_t request) {
         }
     };
     size_t reserved = 0;
-    unique_handle thread(CreateThread(nullptr, request, Probe::body, &reserved, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    unique_handle thread(
+        CreateThread(nullptr, request, Probe::body, &reserved, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (thread) WaitForSingleObject(thread.get(), INFINITE);
     return reserved;
 }
@@ -200,7 +201,8 @@ TEST_F(JvmLaunchE2E, LaunchThreadReservesTheStackTheXssOptionsAskFor) {
         EXPECT_TRUE(logHas(r.log, L"used stack size " + std::to_wstring(c.logged))) << wideToUtf8(r.log.text);
         std::vector<std::string> creation = r.recorded("JNI_CreateJavaVM|");
         ASSERT_EQ(creation.size(), 1u);
-        const size_t expected = c.logged == 0 ? defaultReservation(exe) : systemReservationFor(static_cast<size_t>(c.logged));
+        const size_t expected = c.logged == 0 ? defaultReservation(exe)
+                                              : systemReservationFor(static_cast<size_t>(c.logged));
         EXPECT_EQ(reservationOf(creation[0]), expected);
         EXPECT_EQ(r.run.exitCode, 0u);
     }
@@ -258,9 +260,13 @@ TEST_F(JvmLaunchE2E, FailuresEndTheLaunchWithTheirLinesAndExitCodes) {
         const char* shown;  // on standard error; empty: nothing expected
     } cases[] = {
         {"create-fails", 1, {L"Creating JVM", L"ERROR: could not initialize JVM"}, ""},
-        {"missing-class com/vexlo/runtime/WinLauncher", 1, {L"main class: ", L"ERROR: could not find main class"},
+        {"missing-class com/vexlo/runtime/WinLauncher",
+         1,
+         {L"main class: ", L"ERROR: could not find main class"},
          "Main class missing"},
-        {"missing-method com/vexlo/runtime/WinLauncher.main", 1, {L"ERROR: could not find main method"},
+        {"missing-method com/vexlo/runtime/WinLauncher.main",
+         1,
+         {L"ERROR: could not find main method"},
          "Main method missing"},
         {"throw java.lang.IllegalStateException: böse",
          1,

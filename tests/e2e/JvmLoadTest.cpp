@@ -149,13 +149,15 @@ TEST_F(JvmLoadE2E, DirectoryEntriesThatDoNotLoadLeavePathAsItWas) {
     layOutRuntime(home(L"broken2"), {.jvmDirs = {}});
     layOutRuntime(home(L"good"));
     pack::Block block = searchBlock();
-    block.set(ids::kSearchSequence, entry('A', home(L"broken1")) + ";" + entry('A', home(L"broken2")) + ";" + entry('A', home(L"good")));
+    block.set(ids::kSearchSequence,
+              entry('A', home(L"broken1")) + ";" + entry('A', home(L"broken2")) + ";" + entry('A', home(L"good")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     // The PATH that the native library step left behind ...
     int nativeAt = messageIndex(r.log, L"Setting PATH (native libs) ");
     ASSERT_GE(nativeAt, 0) << wideToUtf8(r.log.text);
-    const std::wstring original = r.log.messages[static_cast<size_t>(nativeAt)].substr(wcslen(L"Setting PATH (native libs) "));
+    const std::wstring original = r.log.messages[static_cast<size_t>(nativeAt)].substr(
+        wcslen(L"Setting PATH (native libs) "));
     // ... is set back after each of the four failed bin directories ...
     int restored = 0;
     for (const std::wstring& m : r.log.messages) restored += m == L"Setting PATH " + original ? 1 : 0;

@@ -95,7 +95,8 @@ TEST_F(JvmSearchE2E, FallbackPassSkipsAbsoluteAAndREntriesButTriesB) {
     for (const wchar_t* name : {L"a", L"r", L"b"}) layOutRuntime(home(name), {.version = "1.7.0_80"});
     pack::Block block = searchBlock();
     block.set(ids::kMinJavaVersion, "1.8");
-    block.set(ids::kSearchSequence, entry('A', home(L"a")) + ";" + entry('R', home(L"r")) + ";" + entry('B', home(L"b")));
+    block.set(ids::kSearchSequence,
+              entry('A', home(L"a")) + ";" + entry('R', home(L"r")) + ";" + entry('B', home(L"b")));
     LaunchResult r = launchRun(launcher(block), temp_);
 
     EXPECT_FALSE(logHas(r.log, L"Testing relative location " + home(L"a"))) << wideToUtf8(r.log.text);
@@ -113,8 +114,8 @@ TEST_F(JvmSearchE2E, HomeVariablesComeLastAndAcceptForwardSlashes) {
     layOutRuntime(home(L"configured"));
     layOutRuntime(home(L"vexlohome"));
     layOutRuntime(home(L"quandrelhome"));
-    std::map<std::wstring, std::optional<std::wstring>> env = {
-        {L"VEXLO_JAVA_HOME", slashed(home(L"vexlohome"))}, {L"QUANDREL_JAVA_HOME", slashed(home(L"quandrelhome"))}};
+    std::map<std::wstring, std::optional<std::wstring>> env = {{L"VEXLO_JAVA_HOME", slashed(home(L"vexlohome"))},
+                                                               {L"QUANDREL_JAVA_HOME", slashed(home(L"quandrelhome"))}};
 
     pack::Block block = searchBlock();
     block.set(ids::kSearchSequence, entry('A', home(L"configured")));

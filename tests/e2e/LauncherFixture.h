@@ -47,10 +47,9 @@ protected:
 
 inline std::string show(const test::RunResult& r) {
     if (!r.started) return "not started (error " + std::to_string(r.startError) + ")";
-    std::string text = "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") + "\nstdout: " + r.out +
-                       "\nstderr: " + r.err;
-    for (const auto& box : r.boxes)
-        text += "\nbox [" + test::wideToUtf8(box.title) + "] " + test::wideToUtf8(box.text);
+    std::string text = "exit " + std::to_string(r.exitCode) + (r.timedOut ? " (timed out)" : "") +
+                       "\nstdout: " + r.out + "\nstderr: " + r.err;
+    for (const auto& box : r.boxes) text += "\nbox [" + test::wideToUtf8(box.title) + "] " + test::wideToUtf8(box.text);
     return text;
 }
 

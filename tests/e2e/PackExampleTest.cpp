@@ -10,7 +10,8 @@ namespace {
 std::vector<std::string> split(const std::string& text, char sep) {
     std::vector<std::string> out;
     size_t start = 0;
-    for (size_t end; (end = text.find(sep, start)) != std::string::npos; start = end + 1) out.push_back(text.substr(start, end - start));
+    for (size_t end; (end = text.find(sep, start)) != std::string::npos; start = end + 1)
+        out.push_back(text.substr(start, end - start));
     out.push_back(text.substr(start));
     return out;
 }
@@ -53,7 +54,8 @@ TEST(PackExampleE2E, PackedExampleRunsWithTheRuntimeJarExtractedOntoTheClassPath
         if (rec.rfind("main-arg|", 0) == 0) mainArgs.push_back(rec.substr(9));
     ASSERT_GE(mainArgs.size(), 8u) << wideToUtf8(r.log.text);
     EXPECT_EQ(mainArgs[1], "com.example.hello.HelloService");
-    EXPECT_EQ(std::vector<std::string>(mainArgs.begin() + 6, mainArgs.end()), (std::vector<std::string>{"--port", "8080"}));
+    EXPECT_EQ(std::vector<std::string>(mainArgs.begin() + 6, mainArgs.end()),
+              (std::vector<std::string>{"--port", "8080"}));
 }
 
 }  // namespace

@@ -17,8 +17,6 @@ namespace {
 
 constexpr char kAnnouncement[] = "Preparing JRE ...";
 
-
-
 int count(const std::string& text, const std::string& part) {
     int n = 0;
     for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;

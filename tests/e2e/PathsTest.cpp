@@ -37,8 +37,6 @@ std::wstring fromAnsi(const std::string& text) {
     return wide;
 }
 
-
-
 bool isAscii(const std::string& text) {
     for (char c : text) {
         if (static_cast<unsigned char>(c) >= 0x80) return false;
@@ -133,7 +131,7 @@ TEST_P(NonAnsiDirectory, LauncherLogHeaderShowsTheLongUnicodePath) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, NonAnsiDirectory,
-                         ::testing::Values(L"\x041F\x0430\x043F\x043A\x0430",  // Папка
+                         ::testing::Values(L"\x041F\x0430\x043F\x043A\x0430",                // Папка
                                            L"\x65E5\x672C\x8A9E \x30D5\x30A9\x30EB\x30C0"),  // 日本語 フォルダ
                          [](const ::testing::TestParamInfo<const wchar_t*>& param) {
                              return param.index == 0 ? std::string("Cyrillic") : std::string("Japanese");

@@ -166,7 +166,10 @@ TEST_F(RegistryRuntimeE2E, AnEarlierInstallationWithoutAnAcceptableRuntimeIsPass
     std::string value = first + ";" + second;
     setRegistryString(HKEY_CURRENT_USER, kInstallations, "4711-app", value);
 
-    Launch run = launch(pack::Block().set(ids::kMinJavaVersion, "1.8").set(ids::kSearchSequence, "I").set(ids::kApplicationId, "4711-app"));
+    Launch run = launch(pack::Block()
+                            .set(ids::kMinJavaVersion, "1.8")
+                            .set(ids::kSearchSequence, "I")
+                            .set(ids::kApplicationId, "4711-app"));
     std::vector<std::wstring> checks = messagesStartingWith(run.log, L"checking app id ");
     ASSERT_EQ(checks.size(), 1u);
     EXPECT_EQ(checks[0].rfind(L"checking app id 4711-app (0, ", 0), 0u) << wideToUtf8(checks[0]);

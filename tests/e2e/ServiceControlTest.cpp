@@ -272,7 +272,8 @@ TEST_F(ServiceControlTest, StartStopStatusAndRestartDriveARealService) {
     // Restart stops quietly (its progress still shows) and starts with the new arguments.
     RunResult restarted = run(exe, {L"/restart", name, L"x"});
     EXPECT_EQ(restarted.exitCode, 0u);
-    EXPECT_EQ(restarted.out, lines({"Stopping service '" + n + "'.", "Service stopped", "Starting service '" + n + "'."}));
+    EXPECT_EQ(restarted.out,
+              lines({"Stopping service '" + n + "'.", "Service stopped", "Starting service '" + n + "'."}));
     ASSERT_TRUE(waitForState(name, SERVICE_RUNNING));
     EXPECT_EQ(readFileBytes(record).value_or("<none>"), n + "\nx\n");
 }
@@ -382,7 +383,6 @@ TEST_F(ServiceControlTest, UsageNamesTheExecutableWithoutDirectoryOrExtension) {
     }
 }
 
-
 // What the manager answers for an extended setting; 0 with the bytes, or the error (Wine 8 keeps few of them).
 DWORD queryConfig2(const std::wstring& name, DWORD level, std::vector<unsigned char>& bytes) {
     unique_sc_handle service = openService(name, SERVICE_QUERY_CONFIG);
@@ -469,7 +469,8 @@ TEST_F(ServiceControlTest, ReconfigureChangesTheInstalledServiceWithoutRecreatin
               ERROR_SUCCESS);
 
     std::wstring automatic = makeCopy(
-        L"rcf2.exe", pack::Block().set(107, "4").set(30102, "Changed").set(30105, "restart:500,none").set(30106, "3600000"));
+        L"rcf2.exe",
+        pack::Block().set(107, "4").set(30102, "Changed").set(30105, "restart:500,none").set(30106, "3600000"));
     RunResult changed = run(automatic, {L"-reconfigure", name});
     EXPECT_EQ(changed.exitCode, 0u) << changed.out;
     EXPECT_EQ(changed.out, lines({"Start: demand -> auto", "Display name: " + ascii(name) + " -> Changed",

@@ -55,7 +55,8 @@ std::vector<DWORD> childProcesses(DWORD parentId) {
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
-        if (entry.th32ParentProcessID == parentId && entry.th32ProcessID != parentId) ids.push_back(entry.th32ProcessID);
+        if (entry.th32ParentProcessID == parentId && entry.th32ProcessID != parentId)
+            ids.push_back(entry.th32ProcessID);
     return ids;
 }
 
@@ -122,15 +123,16 @@ struct EventCopy {
 std::wstring registryText(const std::wstring& key, const wchar_t* value) {
     wchar_t text[1024] = {};
     DWORD size = sizeof text - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
-                     text, &size) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                     nullptr, text, &size) != ERROR_SUCCESS)
         return L"<none>";
     return text;
 }
 
 DWORD registryDword(const std::wstring& key, const wchar_t* value) {
     DWORD data = 0, size = sizeof data;
-    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) == ERROR_SUCCESS
+    return RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_DWORD, nullptr, &data, &size) ==
+                   ERROR_SUCCESS
                ? data
                : 0xFFFFFFFF;
 }
@@ -187,11 +189,9 @@ protected:
     }
 
     // Lays out the runtime and the launcher copy and installs it through its own word.
-    void install(const std::wstring& name, const std::string& script, Started& started,
-                 const Settings& settings = {}) {
+    void install(const std::wstring& name, const std::string& script, Started& started, const Settings& settings = {}) {
         layOutRuntime(runtimeHome());
-        if (script.empty())
-            ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
+        if (script.empty()) ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\hang.txt", "120000"));
         else
             ASSERT_TRUE(writeFileBytes(runtimeHome() + L"\\bin\\server\\script.txt",
                                        "record " + wideToUtf8(recordFile()) + "\n" + script));
@@ -290,9 +290,10 @@ TEST_F(ServiceRuntimeE2E, AChildThatFailsSaysWhyInTheManagerTheLogTheEventAndSta
     EXPECT_EQ(status.dwServiceSpecificExitCode, 1u);
 
     std::string log = serviceLogOf(exe, name);
-    for (const std::string& expected : {"service '" + wideToUtf8(name) + "' started: vexlo ", std::string("child| No Java 64"),
-                                        std::string("child ended with exit code 1 after "),
-                                        std::string("reporting state STOPPED with error 1066 and service-specific code 1")})
+    for (const std::string& expected :
+         {"service '" + wideToUtf8(name) + "' started: vexlo ", std::string("child| No Java 64"),
+          std::string("child ended with exit code 1 after "),
+          std::string("reporting state STOPPED with error 1066 and service-specific code 1")})
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
     std::vector<std::string> reported = events.lines();
     ASSERT_FALSE(reported.empty());
@@ -334,8 +335,8 @@ TEST_F(ServiceRuntimeE2E, TheChildGetsTheServiceNameAndStartArgumentsAndTheServi
     SERVICE_STATUS_PROCESS after = queryStatus(name);
     EXPECT_EQ(after.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(after.dwCheckPoint, 0u);
-    EXPECT_EQ(after.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
-                                                            SERVICE_ACCEPT_PRESHUTDOWN));
+    EXPECT_EQ(after.dwControlsAccepted,
+              static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN));
     EXPECT_EQ(after.dwServiceType & SERVICE_WIN32_OWN_PROCESS, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     TerminateProcess(busy.service.get(), 1);
 }
@@ -387,7 +388,8 @@ TEST_F(ServiceRuntimeE2E, ThePriorityValueSetsTheChildsPriorityClass) {
     for (const Case& c : cases) {
         const std::wstring name = uniqueName(c.tag);
         ServiceGuard guard{name, {}};
-        ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
+        ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(),
+                                 static_cast<DWORD>(c.bytes.size())),
                   ERROR_SUCCESS);
         Started busy;
         startBusy(name, {}, busy);
@@ -412,7 +414,8 @@ TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
     start(name, {L"x y"}, true, started);
     if (HasFatalFailure()) return;
     std::vector<std::string> options = records("option|");
-    EXPECT_NE(std::find(options.begin(), options.end(), "-Xrs"), options.end()) << readFileBytes(recordFile()).value_or("");
+    EXPECT_NE(std::find(options.begin(), options.end(), "-Xrs"), options.end())
+        << readFileBytes(recordFile()).value_or("");
     EXPECT_NE(std::find(options.begin(), options.end(), "-Dvexlo.isService=true"), options.end());
     // The program's arguments come after the runtime launcher's own.
     std::vector<std::string> arguments = records("main-arg|");
@@ -427,7 +430,8 @@ TEST_F(ServiceRuntimeE2E, AStopSendsTheLineTheChildEndsAndTheServiceStops) {
     EXPECT_EQ(answer.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
     EXPECT_EQ(answer.dwWaitHint, 30000u + 5000u + 2000u) << "the stop time, the grace period and one step";
     ASSERT_TRUE(waitForState(name, SERVICE_STOPPED));
-    std::printf("stop request to STOPPED: %llu ms (the child sleeps 300 ms after the line)\n", GetTickCount64() - begin);
+    std::printf("stop request to STOPPED: %llu ms (the child sleeps 300 ms after the line)\n",
+                GetTickCount64() - begin);
     EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
     EXPECT_EQ(records("stdin|"), (std::vector<std::string>{"0"}));
     EXPECT_EQ(records("stdin-end|"), (std::vector<std::string>{"0"}));
@@ -476,7 +480,8 @@ TEST_F(ServiceRuntimeE2E, AChildEndingByItselfStopsTheServiceWithItsExitCode) {
         EXPECT_EQ(status.dwServiceSpecificExitCode, c.code);
         std::vector<std::string> reported = events.lines();
         ASSERT_EQ(reported.size(), 2u) << wideToUtf8(c.tag) << "\n" << serviceLogOf(started.exe, name);
-        EXPECT_EQ(reported.front().rfind("information|The service '" + wideToUtf8(name) + "' started (process id ", 0), 0u);
+        EXPECT_EQ(reported.front().rfind("information|The service '" + wideToUtf8(name) + "' started (process id ", 0),
+                  0u);
         std::string expected = c.lastEvent;
         expected.replace(expected.find("%s"), 2, wideToUtf8(name));
         EXPECT_EQ(reported.back(), expected);
@@ -549,8 +554,10 @@ TEST_F(ServiceRuntimeE2E, AStopEndsWithinTheStopTimeAndReportsAForcedEnd) {
         EXPECT_EQ(answer.dwWaitHint, 1000u + 5000u + 2000u);
         std::vector<DWORD> checkPoints;
         SERVICE_STATUS_PROCESS status;
-        while ((status = queryStatus(name)).dwCurrentState == SERVICE_STOP_PENDING && GetTickCount64() - begin < 15000) {
-            if (checkPoints.empty() || checkPoints.back() != status.dwCheckPoint) checkPoints.push_back(status.dwCheckPoint);
+        while ((status = queryStatus(name)).dwCurrentState == SERVICE_STOP_PENDING &&
+               GetTickCount64() - begin < 15000) {
+            if (checkPoints.empty() || checkPoints.back() != status.dwCheckPoint)
+                checkPoints.push_back(status.dwCheckPoint);
             Sleep(100);
         }
         ULONGLONG took = GetTickCount64() - begin;
@@ -643,7 +650,8 @@ TEST_F(ServiceRuntimeE2E, AServiceLogThatCannotBeWrittenIsReportedAndTheServiceR
         EXPECT_EQ(queryStatus(name).dwWin32ExitCode, 0u);
         std::vector<std::string> reported = events.lines();
         ASSERT_FALSE(reported.empty()) << wideToUtf8(c.tag);
-        EXPECT_EQ(reported.front().rfind("warning|The service log " + wideToUtf8(c.path) + " could not be opened", 0), 0u)
+        EXPECT_EQ(reported.front().rfind("warning|The service log " + wideToUtf8(c.path) + " could not be opened", 0),
+                  0u)
             << reported.front();
         forgetCachedRuntimes(runtimeHome());
     }

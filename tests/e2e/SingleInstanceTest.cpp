@@ -36,7 +36,8 @@ protected:
                           const std::vector<std::string>& files = {}) {
         const std::wstring rt = runtimes_.path() + L"\\jre";
         if (!fileExists(rt + L"\\bin\\java.exe")) layOutRuntime(rt);
-        if (holdMs > 0) writeFileBytes(rt + L"\\bin\\server\\script.txt", "non-daemon " + std::to_string(holdMs) + "\n");
+        if (holdMs > 0)
+            writeFileBytes(rt + L"\\bin\\server\\script.txt", "non-daemon " + std::to_string(holdMs) + "\n");
         pack::Block block = searchBlock();
         block.set(ids::kSearchSequence, "A" + wideToUtf8(rt));
         for (const auto& [id, value] : config) block.set(id, value);
@@ -70,10 +71,11 @@ protected:
     }
     static void storePid(const std::wstring& exe, DWORD pid) {
         unique_hkey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.put(), nullptr),
                   ERROR_SUCCESS);
-        RegSetValueExA(key.get(), lowerPath(exe).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pid), sizeof pid);
+        RegSetValueExA(key.get(), lowerPath(exe).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pid),
+                       sizeof pid);
     }
     static void deletePid(const std::wstring& exe) {
         unique_hkey key;
@@ -108,8 +110,8 @@ TEST_F(SingleInstanceE2E, FirstInstanceInTheUserScopeRegistersItselfBeforeTheSea
 }
 
 TEST_F(SingleInstanceE2E, SecondLaunchThroughAnyFormOfThePathFindsTheFirstAndExitsWithZero) {
-    const std::wstring exe =
-        launcher({{kSingle, "1"}, {kSession, "1"}, {kFileCount, "1"}, {kFileList, "x.txt"}}, 8000, {"x"});
+    const std::wstring exe = launcher({{kSingle, "1"}, {kSession, "1"}, {kFileCount, "1"}, {kFileList, "x.txt"}}, 8000,
+                                      {"x"});
     const std::string name = nameOf("Local\\", exe);
     LaunchResult first;
     std::thread holder([&] { first = launchRun(exe, freshTemp()); });
@@ -200,8 +202,8 @@ TEST_F(SingleInstanceE2E, SecondLaunchRestoresTheFirstInstancesMinimisedWindow) 
         cls.hInstance = GetModuleHandleW(nullptr);
         cls.lpszClassName = L"VexloFirstInstanceWindow";
         RegisterClassW(&cls);
-        HWND w = CreateWindowExW(0, cls.lpszClassName, L"first instance", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100, nullptr,
-                                 nullptr, cls.hInstance, nullptr);
+        HWND w = CreateWindowExW(0, cls.lpszClassName, L"first instance", WS_OVERLAPPEDWINDOW, 10, 10, 200, 100,
+                                 nullptr, nullptr, cls.hInstance, nullptr);
         ShowWindow(w, SW_SHOWMINIMIZED);
         window = w;
         MSG msg;

@@ -93,7 +93,7 @@ TEST_F(Startup, PlainWordsAndUnknownWordsGoToTheServiceDispatcher) {
         {L"/Status"},
         {L"/nonsense", L"x"},
         {L""},
-        {L"---status"},  // only one more dash is removed
+        {L"---status"},            // only one more dash is removed
         {L"__qdr_restart", L"x"},  // the restart marker counts only as the last argument
     });
 }
@@ -148,7 +148,9 @@ namespace {
 
 // The names of the libraries in a PE32+ file's import table, upper case; empty for a file that is none.
 std::vector<std::string> importedLibraries(const std::string& image) {
-    auto at = [&](size_t offset, size_t size) { return offset + size <= image.size() ? image.data() + offset : nullptr; };
+    auto at = [&](size_t offset, size_t size) {
+        return offset + size <= image.size() ? image.data() + offset : nullptr;
+    };
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(at(0, sizeof(IMAGE_DOS_HEADER)));
     if (!dos) return {};
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
@@ -166,8 +168,8 @@ std::vector<std::string> importedLibraries(const std::string& image) {
     std::vector<std::string> names;
     size_t entry = fileOffset(nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress);
     for (;; entry += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-        const auto* import =
-            reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(entry, sizeof(IMAGE_IMPORT_DESCRIPTOR)));
+        const auto* import = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(
+            at(entry, sizeof(IMAGE_IMPORT_DESCRIPTOR)));
         if (!import || import->Name == 0) break;
         std::string name(at(fileOffset(import->Name), 1) ? image.c_str() + fileOffset(import->Name) : "");
         for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));

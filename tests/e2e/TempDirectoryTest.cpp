@@ -17,7 +17,6 @@ namespace {
 
 constexpr wchar_t kChangeLine[] = L"change working directory to ";
 
-
 std::wstring shortForm(const std::wstring& path) {
     wchar_t buffer[6000];
     DWORD n = GetShortPathNameW(path.c_str(), buffer, 6000);

@@ -43,8 +43,6 @@ std::wstring changedDirectory(const LogContent& log) {
     return {};
 }
 
-
-
 bool isAscii(const std::wstring& text) {
     for (wchar_t c : text) {
         if (c >= 0x80) return false;

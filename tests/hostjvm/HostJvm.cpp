@@ -43,7 +43,6 @@ std::string unixFormOf(const std::wstring& windowsPath) {
     return path;
 }
 
-
 bool hasLine(const std::string& output, const std::string& line) {
     for (const auto& l : splitLines(output))
         if (l == line) return true;

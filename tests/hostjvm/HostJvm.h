@@ -10,7 +10,7 @@
 namespace vexlo::test {
 
 std::wstring hostJvmDir();
-std::wstring hostJvmHome();  // home\bin\java.exe, home\bin\server\jvm.dll
+std::wstring hostJvmHome();                         // home\bin\java.exe, home\bin\server\jvm.dll
 std::wstring hostJvmApp(const std::wstring& name);  // apps\<name>.jar
 
 // hostjvm_run.exe with jvm.dll of the home, the options, the main class (with "/") and the arguments.

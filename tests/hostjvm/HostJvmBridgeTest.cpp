@@ -35,8 +35,8 @@ TEST(HostJvmBridge, RunsMainWithWindowsClassPathArgumentsAndHeapLimit) {
     EXPECT_TRUE(hasLine(run.out, "loaded hostjvm.extra.Extra: jar:file:" + extraJar() + "!/hostjvm/extra/Extra.class"))
         << run.out;
     // The class path reaches Java in Unix form, the folder named in the ANSI code page included.
-    EXPECT_EQ(lineValue(run.out, "prop java.class.path="), unixFormOf(dir.file(L"missing")) + ":" +
-                                                            unixFormOf(jars + L"\\probe.jar") + ":" + extraJar());
+    EXPECT_EQ(lineValue(run.out, "prop java.class.path="),
+              unixFormOf(dir.file(L"missing")) + ":" + unixFormOf(jars + L"\\probe.jar") + ":" + extraJar());
     // DestroyJavaVM waited for the non-daemon worker, which ends after main.
     size_t mainEnd = run.out.find("main: returns"), worker = run.out.find("worker: done");
     ASSERT_NE(worker, std::string::npos) << run.out;
@@ -54,7 +54,11 @@ TEST(HostJvmBridge, EndsWithTheCodeTheProgramOrTheVirtualMachineGives) {
     };
     const Case cases[] = {
         {"System.exit from a worker thread", {}, {L"--exit=7"}, 7, "worker: done", nullptr},
-        {"exception out of main", {}, {L"--throw"}, 1, "main: returns",
+        {"exception out of main",
+         {},
+         {L"--throw"},
+         1,
+         "main: returns",
          "java.lang.IllegalStateException: probe failed on purpose"},
         {"malformed heap size", {L"-Xmxabc"}, {}, 4, nullptr, "Invalid maximum heap size: -Xmxabc"},
     };
@@ -97,12 +101,13 @@ TEST(HostJvmBridge, TranslatesWindowsPathsUnlessAskedToKeepThem) {
         };
         if (keep) options.push_back(L"-Dhostjvm.keepWindowsPaths=true");
         RunResult run = runHostJvm(options, L"hostjvm/probe/Probe",
-                                   {dir.path(), L"--prop=java.library.path", L"--prop=probe.file",
-                                    L"--prop=probe.text", L"--load=hostjvm.extra.Extra"});
+                                   {dir.path(), L"--prop=java.library.path", L"--prop=probe.file", L"--prop=probe.text",
+                                    L"--load=hostjvm.extra.Extra"});
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         EXPECT_EQ(lineValue(run.out, "prop java.library.path="), unixFormOf(L"C:\\windows") + ":" + unixDir);
         EXPECT_EQ(lineValue(run.out, "prop probe.text="), "C: is not a path");
-        EXPECT_TRUE(hasLine(run.out, "loaded hostjvm.extra.Extra: jar:file:" + extraJar() + "!/hostjvm/extra/Extra.class"));
+        EXPECT_TRUE(
+            hasLine(run.out, "loaded hostjvm.extra.Extra: jar:file:" + extraJar() + "!/hostjvm/extra/Extra.class"));
         if (keep) {
             EXPECT_EQ(lineValue(run.out, "prop probe.file="), wideToUtf8(future));
             EXPECT_EQ(lineValue(run.out, "arg[0]="), wideToUtf8(dir.path()));

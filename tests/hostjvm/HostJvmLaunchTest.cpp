@@ -67,9 +67,9 @@ TEST_F(HostJvmLaunch, RunsTheApplicationWithTheOptionsAndPropertiesTheLauncherAs
     ASSERT_TRUE(writeFileBytes(app_.file(L"app.vmoptions"),
                                "-Dfrom.file=vmoptions\r\n-classpath/a " + utf8(hostJvmApp(L"extra")) + "\r\n"));
 
-    LaunchResult r = run(block, {L"Grüße", L"日本語", L"--maxmem", L"--prop=vexlo.isService", L"--prop=vexlo.moduleName",
-                                 L"--prop=vexlo.tempDir", L"--prop=from.config", L"--prop=from.file", L"--prop=from.rule",
-                                 L"--load=hostjvm.extra.Extra"});
+    LaunchResult r = run(block, {L"Grüße", L"日本語", L"--maxmem", L"--prop=vexlo.isService",
+                                 L"--prop=vexlo.moduleName", L"--prop=vexlo.tempDir", L"--prop=from.config",
+                                 L"--prop=from.file", L"--prop=from.rule", L"--load=hostjvm.extra.Extra"});
     reportTiming(r.run.out);
     ASSERT_EQ(r.run.exitCode, 0u) << r.run.out << r.run.err << logText(r);
     EXPECT_TRUE(hasArgument(r.run.out, "Grüße")) << r.run.out;

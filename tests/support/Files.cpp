@@ -105,7 +105,8 @@ std::wstring binDir() {
 
 std::wstring launcherPath() { return binDir() + L"\\vexlo.exe"; }
 
-std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& name, const std::vector<uint8_t>& bytes) {
+std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& name,
+                                   const std::vector<uint8_t>& bytes) {
     std::wstring target = dir + L"\\" + name;
     std::string error;
     if (!pack::appendBlockAt(std::filesystem::path(launcherPath()), std::filesystem::path(target), bytes, &error)) {
@@ -138,10 +139,10 @@ std::vector<uint8_t> minimalPeImage() {
     put16(e + 24, 0x20B);  // PE32+
     const size_t section = e + 24 + optionalSize;
     std::memcpy(&image[section], ".data", 5);
-    put32(section + 8, 0x200);   // virtual size
-    put32(section + 12, 0x1000); // virtual address
-    put32(section + 16, 0x200);  // raw size
-    put32(section + 20, 0x200);  // raw offset: the section ends the image at 0x400
+    put32(section + 8, 0x200);    // virtual size
+    put32(section + 12, 0x1000);  // virtual address
+    put32(section + 16, 0x200);   // raw size
+    put32(section + 20, 0x200);   // raw offset: the section ends the image at 0x400
     return image;
 }
 
@@ -183,8 +184,6 @@ private:
 
 }  // namespace
 
-void logIntoPrivateTemp(std::wstring_view hint) {
-    ::testing::AddGlobalTestEnvironment(new LogInPrivateTemp(hint));
-}
+void logIntoPrivateTemp(std::wstring_view hint) { ::testing::AddGlobalTestEnvironment(new LogInPrivateTemp(hint)); }
 
 }  // namespace vexlo::test

@@ -152,7 +152,8 @@ std::wstring windowText(HWND window) {
     int n = InternalGetWindowText(window, buffer, 8192);
     if (n > 0) return std::wstring(buffer, static_cast<size_t>(n));
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000, &length))
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 8192, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
+                             &length))
         return {};
     return std::wstring(buffer, std::min<size_t>(length, 8191));
 }
@@ -243,8 +244,8 @@ bool startChild(const wchar_t* application, std::wstring commandLine, const RunO
         si.StartupInfo.hStdError = childErr.get();
         si.lpAttributeList = list.attributes();
         if (!CreateProcessW(application, commandBuffer.data(), nullptr, nullptr, TRUE,
-                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
-                            env.data(), options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+                            CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, env.data(),
+                            options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
                             &si.StartupInfo, &pi)) {
             result.startError = GetLastError();
             return false;
@@ -336,7 +337,8 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
         if (WaitForSingleObject(child.process.get(), slice) == WAIT_OBJECT_0) break;
         if (GetTickCount64() >= deadline) {
             result.timedOut = true;
-            if (!child.job || !TerminateJobObject(child.job.get(), 0xDEAD)) TerminateProcess(child.process.get(), 0xDEAD);
+            if (!child.job || !TerminateJobObject(child.job.get(), 0xDEAD))
+                TerminateProcess(child.process.get(), 0xDEAD);
             WaitForSingleObject(child.process.get(), 5000);
             break;
         }
@@ -352,9 +354,7 @@ RunResult runProcess(const std::wstring& exe, const RunOptions& options) {
     return result;
 }
 
-bool runningUnderWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
+bool runningUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& options) {
     RunResult result;
@@ -392,7 +392,8 @@ RunResult runWithUnixEnvironment(const std::wstring& exe, const RunOptions& opti
     return result;
 }
 
-std::vector<RunResult> runProcesses(const std::vector<std::wstring>& programs, const RunOptions& options, int parallel) {
+std::vector<RunResult> runProcesses(const std::vector<std::wstring>& programs, const RunOptions& options,
+                                    int parallel) {
     std::vector<RunResult> results(programs.size());
     std::atomic<size_t> next{0};
     std::vector<std::thread> workers;

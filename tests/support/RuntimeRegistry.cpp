@@ -88,8 +88,8 @@ void clearRuntimeRegistryKeys() {
 
 bool createRegistryKey(HKEY root, const std::string& keyPath, REGSAM view) {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view,
+                                     nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         ADD_FAILURE() << "cannot create registry key " << keyPath << ": " << status;
         return false;
@@ -98,11 +98,11 @@ bool createRegistryKey(HKEY root, const std::string& keyPath, REGSAM view) {
     return true;
 }
 
-bool setRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName,
-                       const std::string& value, REGSAM view) {
+bool setRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName, const std::string& value,
+                       REGSAM view) {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view,
+                                     nullptr, &key, nullptr);
     if (status == ERROR_SUCCESS) {
         status = RegSetValueExA(key, valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                 static_cast<DWORD>(value.size() + 1));

@@ -26,8 +26,8 @@ private:
 void clearRuntimeRegistryKeys();
 
 // Creates the key (and its parents); with a value name, also sets that string value.
-bool setRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName,
-                       const std::string& value, REGSAM view = 0);
+bool setRegistryString(HKEY root, const std::string& keyPath, const std::string& valueName, const std::string& value,
+                       REGSAM view = 0);
 bool createRegistryKey(HKEY root, const std::string& keyPath, REGSAM view = 0);
 
 // A runtime home at `home` (created as needed): bin\java.exe is the stand-in java that prints

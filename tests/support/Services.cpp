@@ -30,9 +30,9 @@ SERVICE_STATUS_PROCESS queryStatus(const std::wstring& name) {
             unique_handle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
             bool alive = process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
             return ::testing::AssertionFailure()
-                   << "state " << status.dwCurrentState << ", not " << state << " (exit codes " << status.dwWin32ExitCode
-                   << "/" << status.dwServiceSpecificExitCode << ", check point " << status.dwCheckPoint << ", process "
-                   << status.dwProcessId << (alive ? " running)" : " gone)");
+                   << "state " << status.dwCurrentState << ", not " << state << " (exit codes "
+                   << status.dwWin32ExitCode << "/" << status.dwServiceSpecificExitCode << ", check point "
+                   << status.dwCheckPoint << ", process " << status.dwProcessId << (alive ? " running)" : " gone)");
         }
         Sleep(20);
     }

@@ -22,7 +22,6 @@ bool createDirectories(const std::wstring& path) {
     return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-
 }  // namespace
 
 void copyStandin(const std::wstring& standinName, const std::wstring& target) {
@@ -57,8 +56,7 @@ void forgetCachedRuntimes(const std::wstring& directory) {
     for (char& c : prefix)
         if (c == '\\') c = '/';
     unique_hkey cache;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kJavaCacheKey, 0, KEY_READ | KEY_WRITE, cache.put()) != ERROR_SUCCESS)
-        return;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kJavaCacheKey, 0, KEY_READ | KEY_WRITE, cache.put()) != ERROR_SUCCESS) return;
     std::vector<std::string> doomed;
     char name[1024];
     for (DWORD i = 0;; ++i) {
@@ -129,10 +127,8 @@ LaunchResult launch(const std::wstring& exe, const TempDir& temp, const RunOptio
     EXPECT_TRUE(result.run.started) << wideToUtf8(exe);
     EXPECT_FALSE(result.run.timedOut);
     const std::wstring logPath = newestLog(temp.path());
-    if (logPath.empty())
-        ADD_FAILURE() << "no log in " << wideToUtf8(temp.path());
-    else
-        result.log = readLog(logPath);
+    if (logPath.empty()) ADD_FAILURE() << "no log in " << wideToUtf8(temp.path());
+    else result.log = readLog(logPath);
     if (auto bytes = readFileBytes(recordPath)) result.records = splitCrLfLines(*bytes);
     DeleteFileW(recordPath.c_str());
     return result;

@@ -15,7 +15,7 @@ namespace vexlo::test {
 
 struct RuntimeLayout {
     std::string version = "17.0.2";
-    std::wstring javaDir = L"bin";                  // where java.exe lies, relative to the home
+    std::wstring javaDir = L"bin";                         // where java.exe lies, relative to the home
     std::vector<std::wstring> jvmDirs = {L"bin\\server"};  // each gets a jvm.dll, relative to the home
     bool exportsCreateJavaVM = true;
 };

@@ -59,7 +59,8 @@ std::wstring launcherPath();
 // empty path when the copy cannot be written.
 std::wstring makeLauncher(const std::wstring& dir, const std::wstring& name, const pack::Block& block);
 // The same with raw block bytes, for damaged blocks.
-std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& name, const std::vector<uint8_t>& bytes);
+std::wstring makeLauncherWithBytes(const std::wstring& dir, const std::wstring& name,
+                                   const std::vector<uint8_t>& bytes);
 
 // A small file shaped like a PE32+ image (headers and one 512-byte section) for reading blocks in-process,
 // and such a file with the block (or raw bytes) appended; the block starts at kMinimalImageBlockOffset.
@@ -85,7 +86,7 @@ struct RunOptions {
     DWORD timeoutMs = 30000;
     // While the child runs, find its message boxes, record them and close them with OK.
     bool closeMessageBoxes = false;
-    std::string stdinData;  // written to the child's standard input, which is then closed
+    std::string stdinData;   // written to the child's standard input, which is then closed
     DWORD stdinDelayMs = 0;  // how long the child waits for it (a service child's stop line comes late)
 };
 
@@ -155,9 +156,9 @@ std::wstring newestLog(const std::wstring& dir);
 
 struct LogContent {
     bool hasBom = false;
-    bool crlfOnly = true;  // every line end is CR LF
-    std::wstring text;     // UTF-8 decoded, line ends as "\n"
-    std::wstring header;   // the first line
+    bool crlfOnly = true;                // every line end is CR LF
+    std::wstring text;                   // UTF-8 decoded, line ends as "\n"
+    std::wstring header;                 // the first line
     std::vector<std::wstring> lines;     // every line after the header and its empty line, prefix included
     std::vector<std::wstring> messages;  // the same lines with the "[s:ms] " prefix removed
 };

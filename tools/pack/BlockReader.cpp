@@ -36,7 +36,8 @@ struct Cursor {
     std::string text(const char* what) {
         uint32_t n = u32(what);
         if (!error.empty() || !take(n, what)) return {};
-        std::string s(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+        std::string s(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
         at += n;
         return s;
     }
@@ -45,7 +46,8 @@ struct Cursor {
         m.id = static_cast<int32_t>(u32("a message id"));
         uint32_t n = u32("a message length");
         if (!error.empty() || !take(n, "a message text")) return m;
-        for (uint32_t i = 0; i + 1 < n; i += 2) m.text.push_back(static_cast<char16_t>(bytes[at + i] | bytes[at + i + 1] << 8));
+        for (uint32_t i = 0; i + 1 < n; i += 2)
+            m.text.push_back(static_cast<char16_t>(bytes[at + i] | bytes[at + i + 1] << 8));
         at += n;
         return m;
     }
@@ -87,11 +89,13 @@ bool parseBlock(const std::vector<uint8_t>& bytes, ReadBlock* out, std::string* 
         std::string value = c.text("an entry value");
         b.config.emplace_back(id, std::move(value));
     }
-    for (uint32_t i = 0, n = count(c, "the message count"); i < n && c.error.empty(); ++i) b.messages.push_back(c.message());
+    for (uint32_t i = 0, n = count(c, "the message count"); i < n && c.error.empty(); ++i)
+        b.messages.push_back(c.message());
     for (uint32_t i = 0, n = count(c, "the language group count"); i < n && c.error.empty(); ++i) {
         LanguageGroup g;
         g.prefix = c.text("a locale prefix");
-        for (uint32_t k = 0, m = count(c, "a group's message count"); k < m && c.error.empty(); ++k) g.messages.push_back(c.message());
+        for (uint32_t k = 0, m = count(c, "a group's message count"); k < m && c.error.empty(); ++k)
+            g.messages.push_back(c.message());
         b.groups.push_back(std::move(g));
     }
     std::string countText, names;
@@ -129,10 +133,12 @@ bool readLauncherBlock(const std::filesystem::path& exe, ReadBlock* out, std::st
     // A signature appended after the block (with its alignment padding) is not part of the block.
     uint64_t end = all.size();
     if (uint64_t table = certificateTableOffset(all); table > offset) end = table;
-    std::vector<uint8_t> block(all.begin() + static_cast<std::ptrdiff_t>(offset), all.begin() + static_cast<std::ptrdiff_t>(end));
+    std::vector<uint8_t> block(all.begin() + static_cast<std::ptrdiff_t>(offset),
+                               all.begin() + static_cast<std::ptrdiff_t>(end));
     if (!parseBlock(block, out, error)) return false;
     if (end < all.size() && out->trailingBytes < 8 &&
-        std::all_of(block.end() - static_cast<std::ptrdiff_t>(out->trailingBytes), block.end(), [](uint8_t b) { return b == 0; }))
+        std::all_of(block.end() - static_cast<std::ptrdiff_t>(out->trailingBytes), block.end(),
+                    [](uint8_t b) { return b == 0; }))
         out->trailingBytes = 0;
     return true;
 }

@@ -48,13 +48,11 @@ bool readFile(const std::filesystem::path& path, std::vector<uint8_t>& bytes, st
 }
 
 uint32_t getU32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 | static_cast<uint32_t>(b[at + 2]) << 16 |
-           static_cast<uint32_t>(b[at + 3]) << 24;
+    return static_cast<uint32_t>(b[at]) | static_cast<uint32_t>(b[at + 1]) << 8 |
+           static_cast<uint32_t>(b[at + 2]) << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
-uint16_t getU16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
+uint16_t getU16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
 bool offsetIn(const std::vector<uint8_t>& image, uint64_t* offset, std::string* error) {
     auto fail = [&](const char* why) {
@@ -169,7 +167,8 @@ std::vector<uint8_t> serializeBlock(const Block& block) {
     }
     for (const auto& file : block.includedFiles) {
         putU64(out, file.size());
-        for (char c : file) out.push_back(static_cast<uint8_t>(static_cast<uint8_t>(c) ^ blockformat::kIncludedFileMask));
+        for (char c : file)
+            out.push_back(static_cast<uint8_t>(static_cast<uint8_t>(c) ^ blockformat::kIncludedFileMask));
     }
     return out;
 }

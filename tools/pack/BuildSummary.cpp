@@ -35,13 +35,14 @@ std::string buildSummary(const std::string& outputShown, uint64_t outputSize, co
     for (const auto& [id, value] : b.config)
         if (id == ids::kIncludedFilePaths) names = value;
     std::string s = "wrote " + outputShown + " (" + sizeText(outputSize) + ")\n";
-    s += "  service name:   " + (result.serviceName.empty() ? std::string("(none: not a service)") : result.serviceName) + "\n";
+    s += "  service name:   " +
+         (result.serviceName.empty() ? std::string("(none: not a service)") : result.serviceName) + "\n";
     s += "  runtime search: " + searchText(b) + "\n";
     const std::vector<std::string> files = splitIncludedNames(names);
     if (b.includedFiles.empty()) s += "  included files: none\n";
     for (size_t i = 0; i < b.includedFiles.size(); ++i)
-        s += std::string(i == 0 ? "  included files: " : "                  ") + (i < files.size() ? files[i] : "?") + " (" +
-             sizeText(b.includedFiles[i].size()) + ")\n";
+        s += std::string(i == 0 ? "  included files: " : "                  ") + (i < files.size() ? files[i] : "?") +
+             " (" + sizeText(b.includedFiles[i].size()) + ")\n";
     return s;
 }
 

@@ -22,10 +22,28 @@ struct Value {
     std::vector<Value> items;
     std::vector<std::pair<std::string, Value>> fields;
 
-    static Value string(std::string text) { Value v; v.text = std::move(text); return v; }
-    static Value boolean(bool flag) { Value v; v.type = Type::Boolean; v.flag = flag; return v; }
-    static Value integer(std::string digits) { Value v; v.type = Type::Integer; v.text = std::move(digits); return v; }
-    static Value array() { Value v; v.type = Type::Array; return v; }
+    static Value string(std::string text) {
+        Value v;
+        v.text = std::move(text);
+        return v;
+    }
+    static Value boolean(bool flag) {
+        Value v;
+        v.type = Type::Boolean;
+        v.flag = flag;
+        return v;
+    }
+    static Value integer(std::string digits) {
+        Value v;
+        v.type = Type::Integer;
+        v.text = std::move(digits);
+        return v;
+    }
+    static Value array() {
+        Value v;
+        v.type = Type::Array;
+        return v;
+    }
     static Value table(std::vector<std::pair<std::string, Value>> fields) {
         Value v;
         v.type = Type::Table;
@@ -45,7 +63,8 @@ struct Value {
             }
             case Type::Table: {
                 std::string out = "{ ";
-                for (size_t i = 0; i < fields.size(); ++i) out += (i ? ", " : "") + fields[i].first + " = " + fields[i].second.print();
+                for (size_t i = 0; i < fields.size(); ++i)
+                    out += (i ? ", " : "") + fields[i].first + " = " + fields[i].second.print();
                 return out + " }";
             }
         }
@@ -54,8 +73,8 @@ struct Value {
 };
 
 using Fields = std::vector<std::pair<std::string, Value>>;  // one section's keys and values
-using Tables = std::map<std::string, Fields>;                // by section
-using Config = std::map<int32_t, std::string>;                // the block's entries, the last value of each id
+using Tables = std::map<std::string, Fields>;               // by section
+using Config = std::map<int32_t, std::string>;              // the block's entries, the last value of each id
 using Entries = std::vector<std::pair<int32_t, std::string>>;
 
 std::optional<std::string> take(const Config& config, int id) {
@@ -90,7 +109,8 @@ std::optional<Value> decodeSearch(const std::optional<std::string>& sequence) {
         for (const auto& candidate : kSearchKinds)
             if (entry[0] == candidate.letter) kind = &candidate;
         if (!kind) return std::nullopt;
-        array.items.push_back(Value::string(kind->takesText ? std::string(kind->word) + ":" + entry.substr(1) : kind->word));
+        array.items.push_back(
+            Value::string(kind->takesText ? std::string(kind->word) + ":" + entry.substr(1) : kind->word));
     }
     return array;
 }
@@ -129,8 +149,9 @@ std::optional<Value> decodeVersionRules(const std::string& count, const Config& 
         usedIds->push_back(keyId);
         usedIds->push_back(optionsId);
         bool pattern = !ruleKey->empty() && (*ruleKey)[0] == '*';
-        array.items.push_back(Value::table({{pattern ? "pattern" : "versions", Value::string(pattern ? ruleKey->substr(1) : *ruleKey)},
-                                            {"options", strings(splitArguments(*options))}}));
+        array.items.push_back(
+            Value::table({{pattern ? "pattern" : "versions", Value::string(pattern ? ruleKey->substr(1) : *ruleKey)},
+                          {"options", strings(splitArguments(*options))}}));
     }
     return array;
 }
@@ -148,12 +169,10 @@ std::optional<Value> decodeRecovery(const Key& key, const Config& config, const 
     if (actions) {
         Value list = Value::array();
         for (const auto& entry : *actions == "off" ? std::vector<std::string>() : splitOn(*actions, ',')) {
-            if (entry == "none")
-                list.items.push_back(Value::string("none"));
+            if (entry == "none") list.items.push_back(Value::string("none"));
             else if (entry.rfind("restart:", 0) == 0 && isMilliseconds(entry.substr(8)))
                 list.items.push_back(Value::string("restart " + formatDuration(std::stoll(entry.substr(8)))));
-            else
-                return std::nullopt;
+            else return std::nullopt;
         }
         fields.emplace_back("on_failure", list);
     }
@@ -170,7 +189,8 @@ std::optional<Value> decodeEnvironment(const std::string& lines) {
         size_t equals = line.find('=');
         if (equals == std::string::npos || equals == 0) return std::nullopt;
         std::string name = line.substr(0, equals);
-        bool bare = std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; });
+        bool bare = std::all_of(name.begin(), name.end(),
+                                [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; });
         fields.emplace_back(bare ? name : "\"" + name + "\"", Value::string(line.substr(equals + 1)));
     }
     return Value::table(std::move(fields));
@@ -207,7 +227,8 @@ std::optional<Value> decode(const Key& key, const Config& config, std::vector<in
             return Value::string(formatDuration(std::stoll(*value)));
         case Kind::Environment: return decodeEnvironment(*value);
         case Kind::Size:
-            if (auto bytes = parseSize(*value); bytes && std::to_string(*bytes) == *value) return Value::string(formatSize(*bytes));
+            if (auto bytes = parseSize(*value); bytes && std::to_string(*bytes) == *value)
+                return Value::string(formatSize(*bytes));
             return std::nullopt;
         case Kind::Count:
             if (value->empty() || value->size() > 6 || value->find_first_not_of("0123456789") != std::string::npos)
@@ -235,7 +256,8 @@ Entries reencode(const Key& key, const Value& value) {
 Config readConfig(const Block& block, std::vector<std::string>& notes) {
     Config config;
     for (const auto& [id, value] : block.config) {
-        if (config.count(id)) notes.push_back("id " + std::to_string(id) + " occurs more than once; only its last value is shown");
+        if (config.count(id))
+            notes.push_back("id " + std::to_string(id) + " occurs more than once; only its last value is shown");
         config[id] = value;
     }
     return config;
@@ -244,7 +266,8 @@ Config readConfig(const Block& block, std::vector<std::string>& notes) {
 // Included files as [[files]] (name, source below filesDir), their data into `out`; their ids leave the
 // config when the list is one that [[files]] writes.
 std::vector<std::pair<std::string, std::string>> takeIncludedFiles(const Block& block, Config& config,
-                                                                   const std::filesystem::path& filesDir, Inspection& out) {
+                                                                   const std::filesystem::path& filesDir,
+                                                                   Inspection& out) {
     std::vector<std::pair<std::string, std::string>> files;
     auto count = take(config, ids::kIncludedFileCount), list = take(config, ids::kIncludedFilePaths);
     std::vector<std::string> names = list ? splitIncludedNames(*list) : std::vector<std::string>();
@@ -256,7 +279,8 @@ std::vector<std::pair<std::string, std::string>> takeIncludedFiles(const Block& 
                  std::set<std::string>(names.begin(), names.end()).size() == names.size();
     if (!exact) {
         if (count || list)
-            out.notes.push_back("the included files are listed in a way [[files]] cannot express; shown under [raw], data not shown");
+            out.notes.push_back(
+                "the included files are listed in a way [[files]] cannot express; shown under [raw], data not shown");
         return files;
     }
     config.erase(ids::kIncludedFileCount);
@@ -330,7 +354,8 @@ void decodeMessages(const Block& block, Tables& tables, std::vector<std::string>
     std::map<int32_t, std::u16string> byId;
     for (const auto& message : block.messages) {
         if (byId.count(message.id))
-            notes.push_back("message " + std::to_string(message.id) + " occurs more than once; only its last text is shown");
+            notes.push_back("message " + std::to_string(message.id) +
+                            " occurs more than once; only its last text is shown");
         byId[message.id] = message.text;
     }
     std::vector<Message> lastTexts;
@@ -362,12 +387,14 @@ std::string printLanguages(const Block& block, std::vector<std::string>& notes) 
     std::string toml;
     std::set<std::string> prefixes;
     for (const auto& group : block.groups) {
-        if (!prefixes.insert(group.prefix).second) notes.push_back("language group \"" + group.prefix + "\" occurs more than once");
+        if (!prefixes.insert(group.prefix).second)
+            notes.push_back("language group \"" + group.prefix + "\" occurs more than once");
         bool bare = !group.prefix.empty() && std::all_of(group.prefix.begin(), group.prefix.end(), [](unsigned char c) {
             return std::isalnum(c) || c == '_' || c == '-';
         });
         toml += "\n[" + std::string(kLanguagesSection) + "." + (bare ? group.prefix : quoted(group.prefix)) + "]\n";
-        for (const auto& [name, value] : messageFields(group.messages, nullptr)) toml += name + " = " + value.print() + "\n";
+        for (const auto& [name, value] : messageFields(group.messages, nullptr))
+            toml += name + " = " + value.print() + "\n";
     }
     if (!std::is_sorted(block.groups.begin(), block.groups.end(), [](auto& a, auto& b) { return a.prefix < b.prefix; }))
         notes.push_back("language groups are not in name order; a build writes them in name order");

@@ -19,7 +19,8 @@ void checkFilesTables(Encoder& enc, const toml::node& node) {
     for (const auto& file : *array)
         for (const auto& [name, value] : *file.as_table())
             if (name.str() != "source" && name.str() != "name")
-                enc.error(name.source(), "[[files]]: unknown key \"" + std::string(name.str()) + "\"; expected source or name");
+                enc.error(name.source(),
+                          "[[files]]: unknown key \"" + std::string(name.str()) + "\"; expected source or name");
 }
 
 // Unknown sections and keys first, so that a misspelt key is never silently ignored.
@@ -93,8 +94,7 @@ void encodeIncludedFiles(Encoder& enc, const toml::table& doc, const Key& key) {
 void encodeDefaultRuntimeJar(Encoder& enc) {
     if (enc.options.runtimeJar.empty())
         enc.errorAtStart("no runtime jar: give --runtime-jar or set application.runtime_jar (\"\" for none)");
-    else
-        enc.include(nullptr, enc.options.runtimeJar, kRuntimeJarName);
+    else enc.include(nullptr, enc.options.runtimeJar, kRuntimeJarName);
 }
 
 // Every key of the table in table order (messages apart); returns the main class's node, if any.
@@ -147,25 +147,28 @@ void encodeMessageTable(Encoder& enc, const toml::table& table, const std::strin
         }
         for (const auto& key : keys())
             if (key.kind == Kind::Message && key.id == *id && where == "[messages]")
-                enc.error(name.source(), where + ": message " + std::to_string(*id) + " has the name " + key.section +
-                                             "." + key.name);
+                enc.error(name.source(),
+                          where + ": message " + std::to_string(*id) + " has the name " + key.section + "." + key.name);
         numbered.emplace_back(*id, &value);
     }
     for (const auto& key : keys()) {
         if (std::string_view(key.section) != kMessagesSection) continue;
         if (const toml::node* node = table.get(key.name))
-            if (const auto* text = enc.string(*node, where + "." + key.name)) out.push_back({key.id, utf8ToUtf16(text->get())});
+            if (const auto* text = enc.string(*node, where + "." + key.name))
+                out.push_back({key.id, utf8ToUtf16(text->get())});
     }
     std::sort(numbered.begin(), numbered.end(), [](auto& a, auto& b) { return a.first < b.first; });
     for (const auto& [id, node] : numbered)
-        if (const auto* text = enc.string(*node, where + "." + std::to_string(id))) out.push_back({id, utf8ToUtf16(text->get())});
+        if (const auto* text = enc.string(*node, where + "." + std::to_string(id)))
+            out.push_back({id, utf8ToUtf16(text->get())});
 }
 
 void encodeLanguages(Encoder& enc, const toml::table& languages, std::vector<LanguageGroup>& groups) {
     for (const auto& [prefix, node] : languages) {
         const auto* table = node.as_table();
         if (!table) {
-            enc.error(node, "languages." + std::string(prefix.str()) + ": expected a table of messages, found " + typeName(node));
+            enc.error(node, "languages." + std::string(prefix.str()) + ": expected a table of messages, found " +
+                                typeName(node));
             continue;
         }
         LanguageGroup group{std::string(prefix.str()), {}};
@@ -180,16 +183,20 @@ void encodeRaw(Encoder& enc, const toml::table& raw) {
     for (const auto& [name, value] : raw) {
         auto id = parseId(name.str());
         if (!id) {
-            enc.error(name.source(), "[raw]: expected a configuration id as key, found \"" + std::string(name.str()) + "\"");
+            enc.error(name.source(),
+                      "[raw]: expected a configuration id as key, found \"" + std::string(name.str()) + "\"");
             continue;
         }
         if (const auto* text = value.as_string()) entries.emplace_back(*id, text->get());
         else if (const auto* number = value.as_integer()) entries.emplace_back(*id, std::to_string(number->get()));
-        else enc.error(value, "raw." + std::to_string(*id) + ": expected a string or an integer, found " + typeName(value));
+        else
+            enc.error(value,
+                      "raw." + std::to_string(*id) + ": expected a string or an integer, found " + typeName(value));
         for (const auto& [mappedId, mappedValue] : enc.config)
             if (mappedId == *id)
-                enc.error(name.source(), "raw." + std::to_string(*id) + ": id " + std::to_string(*id) +
-                                             " is already written by a named key (set that key instead, or to its empty form)");
+                enc.error(name.source(),
+                          "raw." + std::to_string(*id) + ": id " + std::to_string(*id) +
+                              " is already written by a named key (set that key instead, or to its empty form)");
     }
     std::sort(entries.begin(), entries.end(), [](auto& a, auto& b) { return a.first < b.first; });
     for (auto& entry : entries) enc.config.push_back(std::move(entry));
@@ -198,8 +205,9 @@ void encodeRaw(Encoder& enc, const toml::table& raw) {
 // The errors in file order; the block only when there are none.
 void finish(Encoder& enc, PackResult& result) {
     result.errors = std::move(enc.errors);
-    std::stable_sort(result.errors.begin(), result.errors.end(),
-                     [](const Diagnostic& a, const Diagnostic& b) { return std::tie(a.line, a.column) < std::tie(b.line, b.column); });
+    std::stable_sort(result.errors.begin(), result.errors.end(), [](const Diagnostic& a, const Diagnostic& b) {
+        return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+    });
     if (!result.errors.empty()) return;
     for (const auto& [id, value] : enc.config) {
         result.block.set(id, value);

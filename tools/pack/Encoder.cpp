@@ -20,8 +20,8 @@ std::string typeName(const toml::node& node) {
 }
 
 void Encoder::error(const toml::source_region& at, std::string text) {
-    errors.push_back({options.displayName, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column),
-                      std::move(text)});
+    errors.push_back(
+        {options.displayName, static_cast<int>(at.begin.line), static_cast<int>(at.begin.column), std::move(text)});
 }
 
 void Encoder::errorAtStart(std::string text) { errors.push_back({options.displayName, 1, 1, std::move(text)}); }
@@ -103,8 +103,10 @@ std::optional<long long> Encoder::duration(const toml::node& node, const std::st
     if (!text) return std::nullopt;
     auto milliseconds = parseDuration(text->get());
     if (!milliseconds)
-        error(node, what + ": expected a duration such as \"500ms\", \"10s\", \"5m\", \"1h\" or \"1d\" (at most 24d), "
-                           "found \"" + text->get() + "\"");
+        error(node, what +
+                        ": expected a duration such as \"500ms\", \"10s\", \"5m\", \"1h\" or \"1d\" (at most 24d), "
+                        "found \"" +
+                        text->get() + "\"");
     return milliseconds;
 }
 
@@ -116,7 +118,8 @@ void Encoder::encodeRecovery(const Key& key, const toml::node& node, const std::
     }
     for (const auto& [name, value] : *table)
         if (name.str() != "on_failure" && name.str() != "reset_after")
-            error(name.source(), what + ": unknown key \"" + std::string(name.str()) + "\"; expected on_failure or reset_after");
+            error(name.source(),
+                  what + ": unknown key \"" + std::string(name.str()) + "\"; expected on_failure or reset_after");
     if (const auto* actions = table->get("on_failure")) {
         if (auto list = recoveryActions(*actions, what + ".on_failure")) put(key.id, *list);
     }
@@ -148,7 +151,8 @@ std::optional<std::string> Encoder::recoveryActions(const toml::node& node, cons
             if (auto milliseconds = parseDuration(text->get().substr(8)))
                 entry = "restart:" + std::to_string(*milliseconds);
             else
-                error(item, what + ": expected a duration after \"restart \" such as \"10s\", found \"" + text->get() + "\"");
+                error(item,
+                      what + ": expected a duration after \"restart \" such as \"10s\", found \"" + text->get() + "\"");
         } else {
             error(item, what + ": expected \"restart DURATION\" or \"none\", found \"" + text->get() + "\"");
         }
@@ -189,8 +193,7 @@ void Encoder::encodeVersion(const Key& key, const toml::node& node, const std::s
     if (!isJavaVersion(version->get()))
         error(node, what + ": expected a Java version such as \"11\", \"1.8.0_202\" or \"17.0.2+8\", found \"" +
                         version->get() + "\"");
-    else
-        put(key.id, version->get());
+    else put(key.id, version->get());
 }
 
 void Encoder::encodeFlag(const Key& key, const toml::node& node, const std::string& what) {
@@ -204,8 +207,7 @@ void Encoder::encodeFlag(const Key& key, const toml::node& node, const std::stri
 void Encoder::encodeSize(const Key& key, const toml::node& node, const std::string& what) {
     const auto* size = string(node, what);
     if (!size) return;
-    if (std::optional<long long> bytes = parseSize(size->get()))
-        put(key.id, std::to_string(*bytes));
+    if (std::optional<long long> bytes = parseSize(size->get())) put(key.id, std::to_string(*bytes));
     else
         error(node, what + ": expected a size such as \"10MB\", \"512KB\" or \"1GB\" (1 byte to 1024GB), found \"" +
                         size->get() + "\"");
@@ -216,8 +218,7 @@ void Encoder::encodeCount(const Key& key, const toml::node& node, const std::str
     if (!count || count->get() < 0 || count->get() > 100000)
         error(node, what + ": expected a whole number from 0 to 100000, found " +
                         (count ? std::to_string(count->get()) : typeName(node)));
-    else
-        put(key.id, std::to_string(count->get()));
+    else put(key.id, std::to_string(count->get()));
 }
 
 void Encoder::encodeChoice(const Key& key, const toml::node& node, const std::string& what) {
@@ -346,11 +347,13 @@ void Encoder::encodeVersionRules(const Key& key, const toml::node& node, const s
 }
 
 // { versions = "11-17", options = [...] } as the launcher's key ("11-17", or "*" and a pattern) and options.
-std::optional<std::pair<std::string, std::string>> Encoder::versionRule(const toml::node& item, const std::string& what) {
+std::optional<std::pair<std::string, std::string>> Encoder::versionRule(const toml::node& item,
+                                                                        const std::string& what) {
     static const std::regex range("[0-9]*-[0-9]*");
     const auto* table = item.as_table();
     if (!table) {
-        error(item, what + ": expected a rule such as { versions = \"11-17\", options = [...] }, found " + typeName(item));
+        error(item,
+              what + ": expected a rule such as { versions = \"11-17\", options = [...] }, found " + typeName(item));
         return std::nullopt;
     }
     std::optional<std::string> ruleKey;
@@ -364,8 +367,9 @@ std::optional<std::pair<std::string, std::string>> Encoder::versionRule(const to
                 if (text) error(name.source(), what + ": a rule has either versions or pattern");
                 ok = false;
             } else if (name.str() == "versions" && !std::regex_match(text->get(), range)) {
-                error(value, where + ": expected a range of feature versions such as \"11-17\", \"-8\" or \"21-\", found \"" +
-                                 text->get() + "\"");
+                error(value,
+                      where + ": expected a range of feature versions such as \"11-17\", \"-8\" or \"21-\", found \"" +
+                          text->get() + "\"");
                 ok = false;
             } else {
                 ruleKey = (name.str() == "pattern" ? "*" : "") + text->get();
@@ -374,7 +378,8 @@ std::optional<std::pair<std::string, std::string>> Encoder::versionRule(const to
             ruleOptions = strings(value, where, nullptr);
             if (!ruleOptions) ok = false;
         } else {
-            error(name.source(), what + ": unknown key \"" + std::string(name.str()) + "\"; expected versions, pattern or options");
+            error(name.source(),
+                  what + ": unknown key \"" + std::string(name.str()) + "\"; expected versions, pattern or options");
             ok = false;
         }
     }
@@ -393,7 +398,8 @@ void Encoder::include(const toml::node* at, const std::filesystem::path& source,
     std::string data;
     if (!options.load(path, &data)) {
         std::u8string shown = path.u8string();
-        std::string text = "included file \"" + std::string(shown.begin(), shown.end()) + "\" does not exist or cannot be read";
+        std::string text = "included file \"" + std::string(shown.begin(), shown.end()) +
+                           "\" does not exist or cannot be read";
         if (at) error(*at, text);
         else errorAtStart(text + " (the runtime jar; give --runtime-jar or set application.runtime_jar)");
         return;

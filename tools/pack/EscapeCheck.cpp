@@ -18,12 +18,12 @@ std::string asTyped(const std::string& value) {
     std::string out;
     for (char c : value) {
         switch (c) {
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
+            case '\t': out += "\\t"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\r': out += "\\r"; break;
+            case '\n': out += "\\n"; break;
+            default: out += c;
         }
     }
     return out;
@@ -42,7 +42,8 @@ const char* controlName(const std::string& value) {
 
 void walk(const toml::node& node, const std::string& path, const std::string& file, std::vector<std::string>* out) {
     if (const auto* t = node.as_table()) {
-        for (const auto& [k, v] : *t) walk(v, path.empty() ? std::string(k.str()) : path + "." + std::string(k.str()), file, out);
+        for (const auto& [k, v] : *t)
+            walk(v, path.empty() ? std::string(k.str()) : path + "." + std::string(k.str()), file, out);
     } else if (const auto* a = node.as_array()) {
         for (size_t i = 0; i < a->size(); ++i) walk(*a->get(i), path + "[" + std::to_string(i) + "]", file, out);
     } else if (const auto* s = node.as_string()) {
@@ -51,8 +52,10 @@ void walk(const toml::node& node, const std::string& path, const std::string& fi
         if (!what || isMessageText(path)) return;
         const auto& at = node.source().begin;
         out->push_back(file + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": warning: " + path +
-                       ": holds " + what + ", which only an escape in a double-quoted string writes; did you mean a "
-                       "single-quoted string '" + asTyped(value) + "'?");
+                       ": holds " + what +
+                       ", which only an escape in a double-quoted string writes; did you mean a "
+                       "single-quoted string '" +
+                       asTyped(value) + "'?");
     }
 }
 
@@ -88,7 +91,8 @@ std::string escapeHint(std::string_view tomlText, const Diagnostic& error) {
         while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? size_t{2} : size_t{1};
         if (close <= line.size()) typed = std::string(line.substr(open + 1, close - open - 1));
     }
-    return "; a backslash in a double-quoted string starts an escape: did you mean a single-quoted string '" + typed + "'?";
+    return "; a backslash in a double-quoted string starts an escape: did you mean a single-quoted string '" + typed +
+           "'?";
 }
 
 }  // namespace vexlo::pack

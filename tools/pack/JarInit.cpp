@@ -73,18 +73,32 @@ std::string moduleNameOf(const std::string& cls) {
     std::vector<uint32_t> moduleName(count, 0);
     for (uint32_t i = 1; i < count && r.ok; ++i) {
         switch (r.u(1)) {
-        case 1: {
-            uint32_t n = r.u(2);
-            if (r.ok && cls.size() - r.at >= n) utf8[i] = cls.substr(r.at, n);
-            r.skip(n);
-            break;
-        }
-        case 7: case 8: case 16: case 20: r.skip(2); break;
-        case 19: moduleName[i] = r.u(2); break;
-        case 15: r.skip(3); break;
-        case 3: case 4: case 9: case 10: case 11: case 12: case 17: case 18: r.skip(4); break;
-        case 5: case 6: r.skip(8); ++i; break;
-        default: return {};
+            case 1: {
+                uint32_t n = r.u(2);
+                if (r.ok && cls.size() - r.at >= n) utf8[i] = cls.substr(r.at, n);
+                r.skip(n);
+                break;
+            }
+            case 7:
+            case 8:
+            case 16:
+            case 20: r.skip(2); break;
+            case 19: moduleName[i] = r.u(2); break;
+            case 15: r.skip(3); break;
+            case 3:
+            case 4:
+            case 9:
+            case 10:
+            case 11:
+            case 12:
+            case 17:
+            case 18: r.skip(4); break;
+            case 5:
+            case 6:
+                r.skip(8);
+                ++i;
+                break;
+            default: return {};
         }
     }
     r.skip(6);
@@ -214,7 +228,8 @@ std::string initToml(const std::string& jarFileName, const JarFacts& facts, std:
     t += "name = " + quoted(name) + "\n\n";
     t += "[application]\n";
     if (facts.mainClass.empty()) {
-        t += "# FILL IN: the jar's manifest names no Main-Class; give the class whose main method starts the application.\n";
+        t +=
+            "# FILL IN: the jar's manifest names no Main-Class; give the class whose main method starts the application.\n";
         t += "main_class = \"\"\n";
         notes->push_back(jarFileName + " names no Main-Class in its manifest: fill in main_class");
     } else {
@@ -240,7 +255,8 @@ std::string initToml(const std::string& jarFileName, const JarFacts& facts, std:
              (facts.explicitModule ? ", by its module-info.class" : ", by its Automatic-Module-Name") + "):\n";
         t += "# replace main_class and class_path with\n";
         t += "# module_mode = true\n";
-        t += "# main_class = " + quoted(facts.moduleName + "/" + (facts.mainClass.empty() ? "MainClass" : facts.mainClass)) + "\n";
+        t += "# main_class = " +
+             quoted(facts.moduleName + "/" + (facts.mainClass.empty() ? "MainClass" : facts.mainClass)) + "\n";
         t += "# module_path = [" + jar + "]\n";
     }
     t += "\n[runtime]\n";

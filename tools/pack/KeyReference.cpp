@@ -53,9 +53,11 @@ std::string keyReference() {
         if (key.defaultToml) out += ". Default: `" + std::string(key.defaultToml) + "`";
         out += "\n";
     }
-    out += "\n`[languages.PREFIX]`\n\n- message names of `[messages]`, or message ids: texts for locales that begin with "
-           "PREFIX (such as \"de\" or \"de_DE\"); later prefixes in name order win\n";
-    out += "\n`[raw]`\n\n- `ID = \"value\"`: any configuration id by number; `[messages]` also takes message ids by number\n";
+    out +=
+        "\n`[languages.PREFIX]`\n\n- message names of `[messages]`, or message ids: texts for locales that begin with "
+        "PREFIX (such as \"de\" or \"de_DE\"); later prefixes in name order win\n";
+    out +=
+        "\n`[raw]`\n\n- `ID = \"value\"`: any configuration id by number; `[messages]` also takes message ids by number\n";
     return out;
 }
 

@@ -20,10 +20,17 @@ using namespace ids;
 const std::vector<Key> kKeyTable = {
     {"service", "name", Kind::Text, kServiceName, 0, nullptr,
      "service name for /install, /start, /stop, /status, /uninstall and the service dispatcher"},
-    {"service", "description", Kind::Message, kServiceDescription, 0, nullptr, "description shown by the service manager"},
-    {"service", "start", Kind::Choice, kExecutableType, kServiceDelayedStart, nullptr,
+    {"service", "description", Kind::Message, kServiceDescription, 0, nullptr,
+     "description shown by the service manager"},
+    {"service",
+     "start",
+     Kind::Choice,
+     kExecutableType,
+     kServiceDelayedStart,
+     nullptr,
      "how /install registers the service: \"demand\" (started by /start), \"auto\" (at boot) or \"delayed\" "
-     "(at boot, after the automatic ones)", nullptr,
+     "(at boot, after the automatic ones)",
+     nullptr,
      {{"demand", nullptr}, {"auto", "4"}, {"delayed", "4", "1"}}},
     {"service", "dependencies", Kind::Joined, kServiceDependencies, 0, nullptr, "names of services that must run first",
      ","},
@@ -97,10 +104,16 @@ const std::vector<Key> kKeyTable = {
     {"output", "stderr", Kind::Redirect, kUseRuntimeArgument3, kRuntimeArgument3Path, R"('logs\stderr.log')",
      "file for standard error; the same path as stdout shares one file"},
     {"output", "append", Kind::Flag, kRuntimeArgument4, 0, "true", "append to the files instead of replacing them"},
-    {"output", "rotate", Kind::Choice, kOutputRotate, 0, nullptr,
+    {"output",
+     "rotate",
+     Kind::Choice,
+     kOutputRotate,
+     0,
+     nullptr,
      "when the files move aside: \"size\" (at max_size, to stdout.1.log and up), \"daily\" (at the first line after "
      "midnight, to stdout.YYYY-MM-DD.log) or \"none\". Default: \"size\" when appending, \"none\" otherwise",
-     nullptr, {{"size", "size"}, {"daily", "daily"}, {"none", "none"}}},
+     nullptr,
+     {{"size", "size"}, {"daily", "daily"}, {"none", "none"}}},
     {"output", "max_size", Kind::Size, kOutputMaxSize, 0, nullptr,
      "size at which a file rotates, such as \"10MB\" (KB, MB, GB; no unit: bytes). Default: \"10MB\""},
     {"output", "keep", Kind::Count, kOutputKeep, 0, nullptr,
@@ -143,9 +156,9 @@ const std::vector<Key> kKeyTable = {
 
 const std::vector<Key>& keys() { return kKeyTable; }
 
-const std::vector<SearchKind> kSearchKinds = {{"dir", 'A', true},       {"dir-fallback", 'B', true},
-                                              {"env", 'E', true},       {"registry", 'Y', false},
-                                              {"installations", 'I', false}, {"path", 'S', false}};
+const std::vector<SearchKind> kSearchKinds = {
+    {"dir", 'A', true},       {"dir-fallback", 'B', true},   {"env", 'E', true},
+    {"registry", 'Y', false}, {"installations", 'I', false}, {"path", 'S', false}};
 
 const std::vector<EntryKind> kEntryKinds = {{"jar", 'A'}, {"dir", 'D'}, {"env", 'E'}, {"scan", 'S'}};
 

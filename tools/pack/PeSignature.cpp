@@ -7,7 +7,8 @@ namespace {
 
 uint64_t le(const std::vector<uint8_t>& b, uint64_t at, int width) {
     uint64_t v = 0;
-    for (int i = 0; i < width; ++i) v |= static_cast<uint64_t>(b[static_cast<size_t>(at) + static_cast<size_t>(i)]) << (8 * i);
+    for (int i = 0; i < width; ++i)
+        v |= static_cast<uint64_t>(b[static_cast<size_t>(at) + static_cast<size_t>(i)]) << (8 * i);
     return v;
 }
 

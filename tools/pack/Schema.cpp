@@ -51,12 +51,14 @@ std::string keySchema(const Key& k) {
             body += "]";
             break;
         }
-        case Kind::Joined: case Kind::Args: body = R"("type": "array", "items": { "type": "string" })"; break;
+        case Kind::Joined:
+        case Kind::Args: body = R"("type": "array", "items": { "type": "string" })"; break;
         case Kind::Search: {
             std::string alternatives;
             for (const auto& sk : kSearchKinds)
                 alternatives += std::string(alternatives.empty() ? "" : "|") + sk.word + (sk.takesText ? ":[^;]+" : "");
-            body = R"("type": "array", "items": { "type": "string", "pattern": )" + jsonString("^(" + alternatives + ")$") + " }";
+            body = R"("type": "array", "items": { "type": "string", "pattern": )" +
+                   jsonString("^(" + alternatives + ")$") + " }";
             break;
         }
         case Kind::PathEntries: {
@@ -65,23 +67,30 @@ std::string keySchema(const Key& k) {
                 props += jsonString(ek.word) + R"(: { "type": "string" }, )";
                 oneOf += std::string(oneOf.empty() ? "" : ", ") + R"({ "required": [)" + jsonString(ek.word) + "] }";
             }
-            body = R"("type": "array", "items": { "type": "object", "properties": { )" + props +
-                   R"("mandatory": { "type": "boolean" } }, "additionalProperties": false, "maxProperties": 2, "oneOf": [)" +
-                   oneOf + "] }";
+            body =
+                R"("type": "array", "items": { "type": "object", "properties": { )" + props +
+                R"("mandatory": { "type": "boolean" } }, "additionalProperties": false, "maxProperties": 2, "oneOf": [)" +
+                oneOf + "] }";
             break;
         }
         case Kind::VersionRules:
-            body = R"("type": "array", "items": { "type": "object", "properties": { "versions": { "type": "string" }, )"
-                   R"("pattern": { "type": "string" }, "options": )" + std::string(kStringArray) +
-                   R"( }, "required": ["options"], "additionalProperties": false, "oneOf": [{ "required": ["versions"] }, )"
-                   R"({ "required": ["pattern"] }] })";
+            body =
+                R"("type": "array", "items": { "type": "object", "properties": { "versions": { "type": "string" }, )"
+                R"("pattern": { "type": "string" }, "options": )" +
+                std::string(kStringArray) +
+                R"( }, "required": ["options"], "additionalProperties": false, "oneOf": [{ "required": ["versions"] }, )"
+                R"({ "required": ["pattern"] }] })";
             break;
-        case Kind::Duration: body = std::string(R"("type": "string", "pattern": )") + jsonString(kDurationPattern); break;
+        case Kind::Duration:
+            body = std::string(R"("type": "string", "pattern": )") + jsonString(kDurationPattern);
+            break;
         case Kind::Size: body = R"("type": "string", "pattern": "^[0-9]{1,13}([KkMmGg][Bb])?$")"; break;
         case Kind::Count: body = R"("type": "integer", "minimum": 0)"; break;
         case Kind::Recovery:
-            body = std::string(R"("type": "object", "properties": { "on_failure": { "type": "array", "maxItems": 3, )") +
-                   R"("items": { "type": "string", "pattern": )" + jsonString("^(none|restart [0-9]{1,10}(ms|s|m|h|d))$") +
+            body = std::string(
+                       R"("type": "object", "properties": { "on_failure": { "type": "array", "maxItems": 3, )") +
+                   R"("items": { "type": "string", "pattern": )" +
+                   jsonString("^(none|restart [0-9]{1,10}(ms|s|m|h|d))$") +
                    R"( } }, "reset_after": { "type": "string", "pattern": )" + jsonString(kDurationPattern) +
                    R"( } }, "additionalProperties": false)";
             break;
@@ -107,16 +116,24 @@ std::string configSchema() {
         sections[k.section].push_back(&k);
     }
     std::string messageNames;
-    for (const Key* k : sections[kMessagesSection]) messageNames += "        " + jsonString(k->name) + R"(: { "type": "string" },)" "\n";
+    for (const Key* k : sections[kMessagesSection])
+        messageNames += "        " + jsonString(k->name) +
+                        R"(: { "type": "string" },)"
+                        "\n";
     const std::string messageTable = "{\n      \"type\": \"object\",\n      \"properties\": {\n" +
                                      messageNames.substr(0, messageNames.size() - 2) + "\n      },\n" +
-                                     R"(      "patternProperties": { "^[0-9]+$": { "type": "string" } },)" "\n" +
+                                     R"(      "patternProperties": { "^[0-9]+$": { "type": "string" } },)"
+                                     "\n" +
                                      "      \"additionalProperties\": false\n    }";
     std::string out = "{\n";
-    out += R"(  "$schema": "http://json-schema.org/draft-07/schema#",)" "\n";
-    out += R"(  "title": "vexlo.toml",)" "\n";
-    out += R"(  "description": "The configuration vexlo-pack turns into a launcher (vexlo-pack schema prints this).",)" "\n";
-    out += R"(  "type": "object",)" "\n";
+    out += R"(  "$schema": "http://json-schema.org/draft-07/schema#",)"
+           "\n";
+    out += R"(  "title": "vexlo.toml",)"
+           "\n";
+    out += R"(  "description": "The configuration vexlo-pack turns into a launcher (vexlo-pack schema prints this).",)"
+           "\n";
+    out += R"(  "type": "object",)"
+           "\n";
     out += "  \"properties\": {\n";
     for (const std::string& section : order) {
         const std::vector<const Key*>& ks = sections[section];
@@ -124,7 +141,8 @@ std::string configSchema() {
         if (section == kFilesSection) {
             out += R"({ "type": "array", "items": { "type": "object", "properties": { "source": { "type": "string" }, )"
                    R"("name": { "type": "string" } }, "required": ["source"], "additionalProperties": false }, )"
-                   R"("description": )" + jsonString(ks.front()->help) + " },\n";
+                   R"("description": )" +
+                   jsonString(ks.front()->help) + " },\n";
             continue;
         }
         if (section == kMessagesSection) {
@@ -136,10 +154,14 @@ std::string configSchema() {
             out += "        " + jsonString(ks[i]->name) + ": " + keySchema(*ks[i]) + (i + 1 < ks.size() ? ",\n" : "\n");
         out += "      },\n      \"additionalProperties\": false\n    },\n";
     }
-    out += "    " + jsonString(kLanguagesSection) + R"(: { "type": "object", "description": "texts for locales that begin with )"
-           R"(the table's name, such as de or de_DE", "additionalProperties": )" + messageTable + " },\n";
-    out += "    " + jsonString(kRawSection) + R"(: { "type": "object", "description": "any configuration id by number", )"
-           R"("patternProperties": { "^-?[0-9]+$": { "type": "string" } }, "additionalProperties": false })" "\n";
+    out += "    " + jsonString(kLanguagesSection) +
+           R"(: { "type": "object", "description": "texts for locales that begin with )"
+           R"(the table's name, such as de or de_DE", "additionalProperties": )" +
+           messageTable + " },\n";
+    out += "    " + jsonString(kRawSection) +
+           R"(: { "type": "object", "description": "any configuration id by number", )"
+           R"("patternProperties": { "^-?[0-9]+$": { "type": "string" } }, "additionalProperties": false })"
+           "\n";
     out += "  },\n  \"additionalProperties\": false\n}\n";
     return out;
 }

@@ -19,8 +19,7 @@ std::string utf16ToUtf8(const std::u16string& text) {
         char32_t c = text[i];
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
             c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
+        else if (c >= 0xD800 && c < 0xE000) c = 0xFFFD;
         if (c < 0x80) {
             out += static_cast<char>(c);
         } else if (c < 0x800) {

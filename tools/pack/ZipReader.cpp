@@ -15,7 +15,8 @@ bool fits(const std::vector<uint8_t>& b, uint64_t at, uint64_t n) { return at <=
 
 uint32_t le(const std::vector<uint8_t>& b, uint64_t at, int width) {
     uint32_t v = 0;
-    for (int i = 0; i < width; ++i) v |= static_cast<uint32_t>(b[static_cast<size_t>(at) + static_cast<size_t>(i)]) << (8 * i);
+    for (int i = 0; i < width; ++i)
+        v |= static_cast<uint32_t>(b[static_cast<size_t>(at) + static_cast<size_t>(i)]) << (8 * i);
     return v;
 }
 
@@ -59,7 +60,8 @@ bool readZipDirectory(const std::vector<uint8_t>& zip, std::vector<ZipEntry>* en
         const uint32_t nameLength = le(zip, at + 28, 2);
         const uint64_t rest = uint64_t{nameLength} + le(zip, at + 30, 2) + le(zip, at + 32, 2);
         e.localHeader = le(zip, at + 42, 4);
-        if (!fits(zip, at + 46, rest)) return fail(error, "central directory entry " + std::to_string(i) + " runs past the archive");
+        if (!fits(zip, at + 46, rest))
+            return fail(error, "central directory entry " + std::to_string(i) + " runs past the archive");
         e.name.assign(zip.begin() + static_cast<std::ptrdiff_t>(at + 46),
                       zip.begin() + static_cast<std::ptrdiff_t>(at + 46 + nameLength));
         entries->push_back(std::move(e));
@@ -75,7 +77,8 @@ bool readZipEntry(const std::vector<uint8_t>& zip, const ZipEntry& entry, uint64
     if (entry.size > maxSize) return fail(error, what + "larger than " + std::to_string(maxSize) + " bytes");
     if (!fits(zip, entry.localHeader, 30) || le(zip, entry.localHeader, 4) != kLocalHeader)
         return fail(error, what + "the local header is damaged");
-    const uint64_t start = entry.localHeader + 30 + le(zip, entry.localHeader + 26, 2) + le(zip, entry.localHeader + 28, 2);
+    const uint64_t start = entry.localHeader + 30 + le(zip, entry.localHeader + 26, 2) +
+                           le(zip, entry.localHeader + 28, 2);
     if (!fits(zip, start, entry.compressedSize)) return fail(error, what + "the data runs past the archive");
     const uint8_t* in = zip.data() + start;
     if (entry.method == 0) {

@@ -164,14 +164,18 @@ int buildOrCheck(const Args& a, const fs::path& tools, bool write) {
         return 0;
     }
     fs::path templ = a.templ.empty() ? tools / "vexlo.exe" : fromUtf8(a.templ);
-    fs::path out = !a.out.empty() ? fromUtf8(a.out)
-                                  : fs::path(fromUtf8(r.serviceName.empty() ? shown(file.stem()) : r.serviceName)) += ".exe";
+    fs::path out = !a.out.empty()
+                       ? fromUtf8(a.out)
+                       : fs::path(fromUtf8(r.serviceName.empty() ? shown(file.stem()) : r.serviceName)) += ".exe";
     std::string error;
-    if (!replaceWithLauncher(out, {file, templ}, [&](const fs::path& temporary) {
-            if (writeLauncher(templ, temporary, r.block, &error)) return true;
-            error += " (template " + shown(templ) + ")";
-            return false;
-        }, &error)) {
+    if (!replaceWithLauncher(
+            out, {file, templ},
+            [&](const fs::path& temporary) {
+                if (writeLauncher(templ, temporary, r.block, &error)) return true;
+                error += " (template " + shown(templ) + ")";
+                return false;
+            },
+            &error)) {
         std::cerr << "vexlo-pack: error: " << error << "\n";
         return 1;
     }
@@ -199,8 +203,9 @@ std::string utf8(const std::u16string& s) {
     for (char16_t c : s) {
         if (c < 0x80) out += static_cast<char>(c);
         else if (c < 0x800) out += static_cast<char>(0xC0 | (c >> 6)), out += static_cast<char>(0x80 | (c & 0x3F));
-        else out += static_cast<char>(0xE0 | (c >> 12)), out += static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        else
+            out += static_cast<char>(0xE0 | (c >> 12)), out += static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                out += static_cast<char>(0x80 | (c & 0x3F));
     }
     return out;
 }
@@ -246,7 +251,8 @@ int inspect(const Args& a) {
         for (const auto& m : b.messages) std::cout << "message " << m.id << " = " << printable(utf8(m.text)) << "\n";
         for (const auto& g : b.groups)
             for (const auto& m : g.messages)
-                std::cout << "language " << printable(g.prefix) << " message " << m.id << " = " << printable(utf8(m.text)) << "\n";
+                std::cout << "language " << printable(g.prefix) << " message " << m.id << " = "
+                          << printable(utf8(m.text)) << "\n";
         for (size_t i = 0; i < b.includedFiles.size(); ++i)
             std::cout << "included file " << i << ": " << b.includedFiles[i].size() << " bytes\n";
         return 0;
@@ -254,7 +260,8 @@ int inspect(const Args& a) {
     fs::path filesDir = a.filesDir.empty() ? fs::path() : fromUtf8(a.filesDir);
     if (!a.filesDir.empty() && !namesAccepted(b, exe)) return 1;
     Inspection in = blockToConfig(b, filesDir);
-    if (rb.trailingBytes) in.notes.push_back(std::to_string(rb.trailingBytes) + " bytes after the last included file are not shown");
+    if (rb.trailingBytes)
+        in.notes.push_back(std::to_string(rb.trailingBytes) + " bytes after the last included file are not shown");
     if (a.filesDir.empty() && !in.files.empty()) {
         in.notes.push_back("included files are named, not written; give --files DIR to write them");
     } else {

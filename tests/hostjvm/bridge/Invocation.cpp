@@ -86,7 +86,9 @@ std::string ansiToUtf8(const char* text) {
     return toUtf8(wide);
 }
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 const char* const kKeepWindowsPaths = "-Dhostjvm.keepWindowsPaths=true";
 
@@ -110,8 +112,7 @@ struct HostOptions {
 
 void translateOptions(const JavaVMInitArgs& in, HostOptions& out) {
     bool keep = false;
-    for (jint i = 0; i < in.nOptions; ++i)
-        keep = keep || std::string(in.options[i].optionString) == kKeepWindowsPaths;
+    for (jint i = 0; i < in.nOptions; ++i) keep = keep || std::string(in.options[i].optionString) == kKeepWindowsPaths;
     setTranslateStrings(!keep);
     out.texts.reserve(static_cast<size_t>(in.nOptions));
     for (jint i = 0; i < in.nOptions; ++i) {

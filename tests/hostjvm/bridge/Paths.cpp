@@ -47,7 +47,8 @@ std::string wineUnixName(const std::u16string& windowsPath) {
 std::u16string toUtf16(const std::string& utf8) {
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::u16string wide(static_cast<size_t>(n), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), reinterpret_cast<WCHAR*>(wide.data()), n);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), reinterpret_cast<WCHAR*>(wide.data()),
+                        n);
     return wide;
 }
 

@@ -109,8 +109,7 @@ JavaVM* wrapVm(JavaVM* real) {
 }
 
 void setJvmti(JavaVM* real) {
-    if (real->functions->GetEnv(real, reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_0) != JNI_OK)
-        jvmti = nullptr;
+    if (real->functions->GetEnv(real, reinterpret_cast<void**>(&jvmti), JVMTI_VERSION_1_0) != JNI_OK) jvmti = nullptr;
 }
 
 const jvalue* windowsArguments(JNIEnv*, jmethodID method, const char* slots, jvalue* buffer) {

@@ -61,8 +61,8 @@ bool writeConsole(HANDLE handle, std::string& pending) {
     std::u16string wide = toUtf16(pending.substr(0, whole));
     pending.erase(0, whole);
     DWORD written = 0;
-    return wide.empty() ||
-           WriteConsoleW(handle, reinterpret_cast<const WCHAR*>(wide.data()), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return wide.empty() || WriteConsoleW(handle, reinterpret_cast<const WCHAR*>(wide.data()),
+                                         static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
 DWORD WINAPI relayOutput(void* argument) {

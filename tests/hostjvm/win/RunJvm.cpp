@@ -107,15 +107,18 @@ void runJniChecks(HMODULE dll, const std::wstring& dllPath, JavaVM* vm, JNIEnv* 
     env->ReleaseStringChars(text, chars);
 
     checkedVm = vm;
-    HANDLE thread = CreateThread(nullptr, 256 * 1024, attachedThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    HANDLE thread = CreateThread(nullptr, 256 * 1024, attachedThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                 nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
 }
 
 jobjectArray javaArguments(JNIEnv* env, const std::vector<std::wstring>& arguments) {
-    jobjectArray array = env->NewObjectArray(static_cast<jsize>(arguments.size()), env->FindClass("java/lang/String"), nullptr);
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(arguments.size()), env->FindClass("java/lang/String"),
+                                             nullptr);
     for (size_t i = 0; i < arguments.size(); ++i) {
-        jstring s = env->NewString(reinterpret_cast<const jchar*>(arguments[i].data()), static_cast<jsize>(arguments[i].size()));
+        jstring s = env->NewString(reinterpret_cast<const jchar*>(arguments[i].data()),
+                                   static_cast<jsize>(arguments[i].size()));
         env->SetObjectArrayElement(array, static_cast<jsize>(i), s);
         env->DeleteLocalRef(s);
     }
@@ -131,8 +134,7 @@ DWORD WINAPI launch(void* parameter) {
         return 3;
     }
     std::vector<JavaVMOption> options;
-    for (const auto& option : request.options)
-        options.push_back({const_cast<char*>(option.c_str()), nullptr});
+    for (const auto& option : request.options) options.push_back({const_cast<char*>(option.c_str()), nullptr});
     JavaVMInitArgs args{JNI_VERSION_1_2, static_cast<jint>(options.size()), options.data(), JNI_TRUE};
     JavaVM* vm = nullptr;
     JNIEnv* env = nullptr;
@@ -172,13 +174,12 @@ int wmain(int argc, wchar_t** argv) {
     if (i < argc) request.dll = argv[i++];
     for (; i < argc && argv[i][0] == L'-'; ++i) {
         std::wstring arg = argv[i];
-        if (arg == L"--jni-checks")
-            request.jniChecks = true;
-        else if (arg.rfind(L"-J", 0) == 0)
-            request.options.push_back(toAnsi(arg.substr(2)));
+        if (arg == L"--jni-checks") request.jniChecks = true;
+        else if (arg.rfind(L"-J", 0) == 0) request.options.push_back(toAnsi(arg.substr(2)));
     }
     if (request.dll.empty() || i >= argc) {
-        std::fprintf(stderr, "usage: hostjvm_run.exe <jvm.dll> [-J<option>]... [--jni-checks] <main class> [arguments...]\n");
+        std::fprintf(stderr,
+                     "usage: hostjvm_run.exe <jvm.dll> [-J<option>]... [--jni-checks] <main class> [arguments...]\n");
         return 2;
     }
     request.mainClass = toAnsi(argv[i++]);

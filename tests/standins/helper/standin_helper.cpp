@@ -21,7 +21,9 @@ std::string besideSelf(const char* name) {
     return file.substr(0, file.find_last_of('\\') + 1) + name;
 }
 
-void record(const std::string& line) { standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JVM_RECORD"), line); }
+void record(const std::string& line) {
+    standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JVM_RECORD"), line);
+}
 
 }  // namespace
 

@@ -24,7 +24,9 @@ struct JliList {
 
 namespace {
 
-void record(const std::string& line) { standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JLI_RECORD"), line); }
+void record(const std::string& line) {
+    standin::appendRecordLine(standin::recordPathFrom("VEXLO_STANDIN_JLI_RECORD"), line);
+}
 
 bool readLines(const char* path, std::vector<std::string>& lines) {
     std::FILE* file = std::fopen(path, "rb");

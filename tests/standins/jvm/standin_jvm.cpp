@@ -144,10 +144,10 @@ struct Script {
 
 struct Object {
     enum class Kind { Class, String, Array, Throwable } kind;
-    std::string name;              // class name, or the throwable's class
-    std::u16string text;           // the string, or the throwable's toString
+    std::string name;               // class name, or the throwable's class
+    std::u16string text;            // the string, or the throwable's toString
     std::vector<Object*> elements;  // array
-    std::u16string chars;          // what GetStringChars hands out
+    std::u16string chars;           // what GetStringChars hands out
 };
 
 struct Method {
@@ -218,7 +218,8 @@ DWORD WINAPI nonDaemonBody(LPVOID) {
 
 void runMain(Object* array) {
     for (Object* element : array ? array->elements : std::vector<Object*>{}) record("main-arg|" + describe(element));
-    for (const std::string& name : script.environmentNames) record("env|" + name + "=" + environmentValue(name.c_str()));
+    for (const std::string& name : script.environmentNames)
+        record("env|" + name + "=" + environmentValue(name.c_str()));
     record("main-ready");
     if (script.readStdin) {
         std::string line;
@@ -524,7 +525,9 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** vmOut, void** envOut
     FILETIME entry, created, exited, kernel, user;
     GetSystemTimePreciseAsFileTime(&entry);
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ticks = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     auto* init = static_cast<JavaVMInitArgs*>(args);
     readScript();
     record("entry-time|" + std::to_string(ticks(entry)) + "|created=" + std::to_string(ticks(created)));

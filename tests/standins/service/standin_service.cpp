@@ -49,7 +49,8 @@ void recordArguments(DWORD argc, LPWSTR* argv) {
     if (recordPath.empty()) return;
     std::string text;
     for (DWORD i = 0; i < argc; ++i) text += toUtf8(argv[i]) + "\n";
-    HANDLE file = CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(recordPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

@@ -30,7 +30,8 @@ std::string masked(std::string bytes) {
 
 std::string le64(long long value) {
     std::string bytes;
-    for (int k = 0; k < 8; ++k) bytes.push_back(static_cast<char>((static_cast<unsigned long long>(value) >> (8 * k)) & 0xFF));
+    for (int k = 0; k < 8; ++k)
+        bytes.push_back(static_cast<char>((static_cast<unsigned long long>(value) >> (8 * k)) & 0xFF));
     return bytes;
 }
 
@@ -47,7 +48,8 @@ protected:
     unique_file openSource(const std::string& bytes) {
         std::wstring path = dir.file(L"source" + std::to_wstring(++count));
         EXPECT_TRUE(test::writeFileBytes(path, bytes));
-        return unique_file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        return unique_file(
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     std::string targetPath(const char* name) const { return test::wideToUtf8(dir.file(test::utf8ToWide(name))); }
     static unique_file openTarget(const std::string& path, DWORD access = GENERIC_WRITE) {
@@ -110,10 +112,44 @@ TEST(IncludedFileNames, OnlyNamesThatStayBelowTheDirectoryAreAccepted) {
     for (std::string name : {"a.jar", "lib\\b.dll", "a\\b\\c.txt", "a..b", "..a", "x..", "console.txt", "com10", "lpt",
                              "nul_file.txt", "name with blanks.txt", "\xe4\xf6.bin", longest.c_str()})
         EXPECT_EQ(includedFileNameProblem(name), nullptr) << name;
-    for (std::string name : {"", "\\x", "/x", "\\\\server\\share\\x", "\\\\?\\C:\\x", "C:x", "C:\\x", "c:/x", "..", ".",
-                             ".\\x.txt", "..\\x", "../x", "lib/x", "a\\..\\..\\x", "a\\..", "...", ". .", ".. ",
-                             "a\\...\\b", "a\\", "a\\\\b", "x:stream", "a;b", "a*", "a?", "a|b", "a<b", "a\"b", "NUL",
-                             "con.txt", "lib\\COM1", "Lpt9.log", "aux .x", "CONIN$", "com\xb9", "a\tb", "a\x7f",
+    for (std::string name : {"",
+                             "\\x",
+                             "/x",
+                             "\\\\server\\share\\x",
+                             "\\\\?\\C:\\x",
+                             "C:x",
+                             "C:\\x",
+                             "c:/x",
+                             "..",
+                             ".",
+                             ".\\x.txt",
+                             "..\\x",
+                             "../x",
+                             "lib/x",
+                             "a\\..\\..\\x",
+                             "a\\..",
+                             "...",
+                             ". .",
+                             ".. ",
+                             "a\\...\\b",
+                             "a\\",
+                             "a\\\\b",
+                             "x:stream",
+                             "a;b",
+                             "a*",
+                             "a?",
+                             "a|b",
+                             "a<b",
+                             "a\"b",
+                             "NUL",
+                             "con.txt",
+                             "lib\\COM1",
+                             "Lpt9.log",
+                             "aux .x",
+                             "CONIN$",
+                             "com\xb9",
+                             "a\tb",
+                             "a\x7f",
                              tooLong.c_str()})
         EXPECT_NE(includedFileNameProblem(name), nullptr) << name;
 }

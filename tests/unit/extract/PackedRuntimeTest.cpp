@@ -21,7 +21,6 @@ std::string ansi(const std::wstring& text) {
     return result;
 }
 
-
 // A runtime home with the stand-in unpacking tool in bin; paths are kept ASCII so the 8-bit form is exact.
 class PackedRuntimeTest : public ::testing::Test {
 protected:

@@ -66,8 +66,8 @@ protected:
     }
     void setValue(DWORD type, const void* data, DWORD size) {
         unique_hkey key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kInstancePidsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  key.put(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExA(key.get(), valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);

@@ -21,8 +21,6 @@ using test::splitCrLfLines;
 
 using test::TempDir;
 
-
-
 unsigned long long fileTimeOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     EXPECT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) << path;
@@ -469,8 +467,9 @@ TEST(ReadPeMachine, ReadsTheMachineFieldOfWellFormedHeadersOnly) {
               0u);
     EXPECT_EQ(detail::readPeMachine(write("short.exe", "MZ")), 0u);
     EXPECT_EQ(detail::readPeMachine(write("nooffset.exe", "MZ" + std::string(60, '\0'))), 0u);
-    EXPECT_EQ(
-        detail::readPeMachine(write("far.exe", "MZ" + std::string(58, '\0') + std::string("\xff\xff\x00\x00", 4))), 0u);
+    EXPECT_EQ(detail::readPeMachine(
+                  write("far.exe", "MZ" + std::string(58, '\0') + std::string("\xff\xff\x00\x00", 4))),
+              0u);
     EXPECT_EQ(detail::readPeMachine(write("nosig.exe", header(0x80, std::string("NE\0\0\x64\x86", 6)))), 0u);
     EXPECT_EQ(detail::readPeMachine(write("nomachine.exe", header(0x80, std::string("PE\0\0\x64", 5)))), 0u);
     EXPECT_EQ(detail::readPeMachine(test::wideToUtf8(dir.file(L"absent.exe"))), 0u);

@@ -39,8 +39,7 @@ TEST(ParseVersion, RunsOfSeparatorsGiveNoEmptyPieces) {
 
 TEST(ParseVersion, PiecesReadLikeAtol) {
     EXPECT_EQ(parsed(" 12ab.3x4"), (VersionComponents{12, 3}));
-    EXPECT_EQ(parsed("99999999999.2147483647.2147483648"),
-              (VersionComponents{2147483647, 2147483647, 2147483647}));
+    EXPECT_EQ(parsed("99999999999.2147483647.2147483648"), (VersionComponents{2147483647, 2147483647, 2147483647}));
 }
 
 TEST(ParseVersion, AppendsToWhatIsThere) {

@@ -87,16 +87,19 @@ protected:
 TEST_F(MainArgumentsTest, RuntimeArgumentsThenProgramPathConfiguredAndRemainingArguments) {
     setConfigValueForTests(ids::kApplicationArguments, "x \"y z\" %VEXLO_EXEDIR%cfg");
     setConfigValueForTests(ids::kJOptionsAreVmOptions, "1");
-    const std::vector<std::wstring> arguments = {L"C:\\app\\app.exe", L"-J-Xmx1g", L"a",
-                                                 L"-Dsun.locale.formatasdefault=true", L"b", L"Grüße", L"日本"};
-    const std::vector<std::wstring> expected = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe", L"x",
-                                                L"y z", exeDirLong() + L"cfg", L"a", L"b", L"Grüße", L"日本"};
+    const std::vector<std::wstring> arguments = {
+        L"C:\\app\\app.exe", L"-J-Xmx1g", L"a", L"-Dsun.locale.formatasdefault=true", L"b", L"Grüße", L"日本"};
+    const std::vector<std::wstring> expected = {L"false", L"",      L"",
+                                                L"",      L"false", L"C:\\app\\app.exe",
+                                                L"x",     L"y z",   exeDirLong() + L"cfg",
+                                                L"a",     L"b",     L"Grüße",
+                                                L"日本"};
     EXPECT_EQ(detail::mainArguments(arguments), expected);
 
     // Without id 125 the -J options belong to the program; the locale option never does.
     setConfigValueForTests(ids::kJOptionsAreVmOptions, "0");
     setConfigValueForTests(ids::kApplicationArguments, "");
-    const std::vector<std::wstring> kept = {L"false", L"", L"", L"", L"false", L"C:\\app\\app.exe",
+    const std::vector<std::wstring> kept = {L"false",    L"",  L"",  L"",      L"false", L"C:\\app\\app.exe",
                                             L"-J-Xmx1g", L"a", L"b", L"Grüße", L"日本"};
     EXPECT_EQ(detail::mainArguments(arguments), kept);
 }
@@ -129,8 +132,8 @@ TEST_F(MainArgumentsTest, RuntimeArgumentsFromTheConfiguration) {
     setConfigValueForTests(ids::kUseRuntimeArgument3, "0");
     setConfigValueForTests(ids::kRuntimeArgument4, "0");
     strings = detail::mainArguments({L"prog"});
-    EXPECT_EQ(strings, (std::vector<std::wstring>{L"false", L"app.module/com.example.Main", L"", L"", L"false",
-                                                  L"prog"}));
+    EXPECT_EQ(strings,
+              (std::vector<std::wstring>{L"false", L"app.module/com.example.Main", L"", L"", L"false", L"prog"}));
 }
 
 TEST_F(MainArgumentsTest, RuntimeLauncherClassFollowsTheLauncherKind) {

@@ -98,7 +98,7 @@ TEST_F(JvmArgumentsTest, SystemPropertiesThenClassPathThenModeOptions) {
     const std::string cp = "-Dvexlo.consoleCodepage=cp" + std::to_string(GetConsoleOutputCP());
     const std::map<int, std::string> twoArchives{{ids::kClassPath, "A1<D>\\a.jar;A0<D>\\b.jar"}};
     const std::map<std::string, std::optional<std::string>> env{{"PATH", "C:\\windows"}, {"MANPATH", std::nullopt}};
-    const Strings common{"-Dvexlo.moduleName=" + exe, "-Dsun.java.command=" + exe, "-Dvexlo.tempDir=",
+    const Strings common{"-Dvexlo.moduleName=" + exe,     "-Dsun.java.command=" + exe,       "-Dvexlo.tempDir=",
                          "-Dvexlo.unextractedPosition=0", "-Djava.library.path=C:\\windows", cp};
     const std::string classPath = "-Djava.class.path=<D>\\a.jar;<D>\\b.jar";
 
@@ -148,7 +148,8 @@ TEST_F(JvmArgumentsTest, ClassPathEntriesOverridesAndArchives) {
         {"S: jars then zips",
          {.config = {{ids::kClassPath, "S1<D>\\lib;S0<D>\\absent"}}},
          {"-Djava.class.path=<D>\\lib\\z.jar;<D>\\lib\\a.zip"}},
-        {"E: quotes dropped, no second ;", {.config = {{ids::kClassPath, "E1VX_QUOTED;E0VX_TRAILING;E0VX_UNSET_NAME"}}, .env = env},
+        {"E: quotes dropped, no second ;",
+         {.config = {{ids::kClassPath, "E1VX_QUOTED;E0VX_TRAILING;E0VX_UNSET_NAME"}}, .env = env},
          {"-Djava.class.path=<D>\\q.jar;<D>\\t.jar"}},
         {"prefix, suffix around entries",
          {.config = {{ids::kClassPath, "A0<D>\\a.jar"}, {123, "\"-classpath/p P.jar\" \"-classpath/a S.jar\""}}},
@@ -183,19 +184,22 @@ TEST_F(JvmArgumentsTest, ModulePathModuleOptionsAndCleanUp) {
         {"module mode without archives has no module options",
          {.config = {{ids::kModuleMode, "1"}, {122, "m/p.Main"}}},
          {"-Djava.class.path="}},
-        {"module options joined", {.config = {{ids::kVmOptions, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
+        {"module options joined",
+         {.config = {{ids::kVmOptions, "--add-modules java.sql --add-opens a/b=c -Xmx1g"}}},
          {"--add-modules=java.sql", "--add-opens=a/b=c", "-Xmx1g", "-Djava.class.path="}},
-        {"a trailing module option does not swallow the class path", {.config = {{ids::kVmOptions, "-Xmx1g --add-modules"}}},
+        {"a trailing module option does not swallow the class path",
+         {.config = {{ids::kVmOptions, "-Xmx1g --add-modules"}}},
          {"-Xmx1g", "--add-modules", "-Djava.class.path="}},
         {"a configured -Xrs is not doubled",
          {.config = {{ids::kVmOptions, "-Xrs"}}, .service = true},
          {"-Xrs", "-Djava.class.path="}},
-        {"an option expanded to nothing is dropped", {.config = {{ids::kVmOptions, "${launcher:sys.jvmHome} -Dkept"}}},
+        {"an option expanded to nothing is dropped",
+         {.config = {{ids::kVmOptions, "${launcher:sys.jvmHome} -Dkept"}}},
          {"-Dkept", "-Djava.class.path="}},
-        {"-J arguments only with id 125", {.config = {{ids::kJOptionsAreVmOptions, "1"}}, .arguments = {L"prog", L"-J-Xmx1g", L"arg"}},
+        {"-J arguments only with id 125",
+         {.config = {{ids::kJOptionsAreVmOptions, "1"}}, .arguments = {L"prog", L"-J-Xmx1g", L"arg"}},
          {"-Xmx1g", "-Djava.class.path="}},
-        {"-J arguments are program arguments without id 125", {.arguments = {L"-J-Xmx1g"}},
-         {"-Djava.class.path="}},
+        {"-J arguments are program arguments without id 125", {.arguments = {L"-J-Xmx1g"}}, {"-Djava.class.path="}},
     };
     for (const Case& c : cases) check(c.name, c.launch, c.expected);
     Strings trailing{"--add-modules", "--add-exports", "x=y", "--add-modules"};

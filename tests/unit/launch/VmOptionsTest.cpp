@@ -48,10 +48,16 @@ TEST(VmOptionsFile, LinesBecomeOptionsOrClassPathOverrides) {
         {"CR LF, no final line feed", "-Da=1\r\n-Db=2", {"-Da=1", "-Db=2"}, nullptr, nullptr},
         {"CR alone ends no line", "-Da=1\r-Db=2\r", {"-Da=1\r-Db=2"}, nullptr, nullptr},
         {"NUL cuts its line", std::string("-Da=1\0junk\n-Db=2\n", 17), {"-Da=1", "-Db=2"}, nullptr, nullptr},
-        {"long line kept whole", "-Dlong=" + longValue + "\n-Dnext", {"-Dlong=" + longValue, "-Dnext"}, nullptr,
+        {"long line kept whole",
+         "-Dlong=" + longValue + "\n-Dnext",
+         {"-Dlong=" + longValue, "-Dnext"},
+         nullptr,
          nullptr},
-        {"class path lines", "-classpath\n-classpath x.jar\n-classpath/a a.jar\n-classpath/a b.jar\n",
-         {"-classpath"}, "x.jar", "b.jar"},
+        {"class path lines",
+         "-classpath\n-classpath x.jar\n-classpath/a a.jar\n-classpath/a b.jar\n",
+         {"-classpath"},
+         "x.jar",
+         "b.jar"},
     };
     test::TempDir dir(L"vmopts");
     for (const Case& c : cases) {
@@ -80,12 +86,14 @@ TEST(VmOptionsFile, IncludesResolveAgainstTheIncludingFileAndEnd) {
 
     // A file already being read is not read again, however many lines name it.
     ASSERT_TRUE(test::writeFileBytes(dir.file(L"self.vmoptions"), "-Dself\n-include-options self.vmoptions\n"
-                                                                   "-include-options .\\SELF.vmoptions\n"
-                                                                   "-include-options self.vmoptions\n"));
+                                                                  "-include-options .\\SELF.vmoptions\n"
+                                                                  "-include-options self.vmoptions\n"));
     EXPECT_EQ(readOptionsFile(dir.file(L"self.vmoptions")).options, Strings{"-Dself"});
     EXPECT_TRUE(logHas(L"ERROR: vmoptions file <" + dir.file(L".\\SELF.vmoptions") + L"> is already being read"));
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"a.vmoptions"), "-Da\n-include-options b.vmoptions\n-include-options b.vmoptions\n"));
-    ASSERT_TRUE(test::writeFileBytes(dir.file(L"b.vmoptions"), "-Db\n-include-options a.vmoptions\n-include-options a.vmoptions\n"));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"a.vmoptions"),
+                                     "-Da\n-include-options b.vmoptions\n-include-options b.vmoptions\n"));
+    ASSERT_TRUE(test::writeFileBytes(dir.file(L"b.vmoptions"),
+                                     "-Db\n-include-options a.vmoptions\n-include-options a.vmoptions\n"));
     EXPECT_EQ(readOptionsFile(dir.file(L"a.vmoptions")).options, (Strings{"-Da", "-Db", "-Db"}));
 
     // A chain of distinct files ends at the depth limit.
@@ -101,16 +109,16 @@ TEST(VmOptionsFile, IncludesResolveAgainstTheIncludingFileAndEnd) {
     for (int i = 0; i < 2000; ++i) big += "-Dbig\n";
     ASSERT_TRUE(test::writeFileBytes(dir.file(L"big.vmoptions"), big));
     ASSERT_TRUE(test::writeFileBytes(dir.file(L"thrice.vmoptions"), "-include-options big.vmoptions\n"
-                                                                     "-include-options big.vmoptions\n"
-                                                                     "-include-options big.vmoptions\n-Dlast\n"));
+                                                                    "-include-options big.vmoptions\n"
+                                                                    "-include-options big.vmoptions\n-Dlast\n"));
     EXPECT_EQ(readOptionsFile(dir.file(L"thrice.vmoptions")).options.size(), static_cast<size_t>(kMaxOptionLines - 3));
     EXPECT_TRUE(logHas(L"ERROR: vmoptions: more than " + std::to_wstring(kMaxOptionLines) + L" lines"));
 
     // Token pairing: "-include-options" takes the next token as its path, unless it is the last token.
     Collected tokens;
-    detail::addVmOptionTokens(
-        {L"-Dfirst", L"-include-options", dir.file(L"sub\\deeper.vmoptions"), L"-include-options"}, tokens.options,
-        tokens.overrides);
+    detail::addVmOptionTokens({L"-Dfirst", L"-include-options", dir.file(L"sub\\deeper.vmoptions"),
+                               L"-include-options"},
+                              tokens.options, tokens.overrides);
     EXPECT_EQ(tokens.options, (Strings{"-Dfirst", "-Ddeeper=1", "-include-options"}));
 }
 
@@ -213,12 +221,28 @@ TEST(Wildcard, MatchesWholeTextWithQuestionMarksAndStars) {
         const char* text;
         bool matches;
     } cases[] = {
-        {"", "", true},         {"", "a", false},        {"?", "a", true},          {"?", "", false},
-        {"a?c", "abc", true},   {"a?c", "abbc", false},  {"*", "", true},           {"*", "anything", true},
-        {"1.8*", "1.8", true},  {"1.8*", "1.80_2", true}, {"1.8*", "11.8", false},  {"*-ea", "21-ea", true},
-        {"*-ea", "21-ea1", false}, {"a***b", "ab", true}, {"a***b", "axyb", true},  {"*a*b*", "xxaxxbxx", true},
-        {"*a*b", "ba", false},  {"*ab", "aab", true},    {"A*", "a", false},        {"a*?", "a", false},
-        {"17.0.?", "17.0.2", true}, {"17.0.?", "17.0.10", false},
+        {"", "", true},
+        {"", "a", false},
+        {"?", "a", true},
+        {"?", "", false},
+        {"a?c", "abc", true},
+        {"a?c", "abbc", false},
+        {"*", "", true},
+        {"*", "anything", true},
+        {"1.8*", "1.8", true},
+        {"1.8*", "1.80_2", true},
+        {"1.8*", "11.8", false},
+        {"*-ea", "21-ea", true},
+        {"*-ea", "21-ea1", false},
+        {"a***b", "ab", true},
+        {"a***b", "axyb", true},
+        {"*a*b*", "xxaxxbxx", true},
+        {"*a*b", "ba", false},
+        {"*ab", "aab", true},
+        {"A*", "a", false},
+        {"a*?", "a", false},
+        {"17.0.?", "17.0.2", true},
+        {"17.0.?", "17.0.10", false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(detail::matchesWildcard(c.pattern, c.text), c.matches) << c.pattern << " / " << c.text;

@@ -17,7 +17,9 @@ std::vector<uint8_t> bytes(std::initializer_list<int> values) {
     return out;
 }
 
-void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& more) { to.insert(to.end(), more.begin(), more.end()); }
+void append(std::vector<uint8_t>& to, const std::vector<uint8_t>& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 }  // namespace
 
@@ -26,8 +28,8 @@ TEST(BlockWriter, EmptyBlockIsMagicHeaderAndThreeZeroCounts) {
     block.header1 = 0x01020304;
     block.header2 = 0xA0B0C0D0;
     block.header3 = 0x1122334455667788ull;
-    std::vector<uint8_t> expected = bytes({0xD5, 0x13, 0xE4, 0xE8, 0x04, 0x03, 0x02, 0x01, 0xD0, 0xC0, 0xB0, 0xA0,
-                                           0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11});
+    std::vector<uint8_t> expected = bytes({0xD5, 0x13, 0xE4, 0xE8, 0x04, 0x03, 0x02, 0x01, 0xD0, 0xC0,
+                                           0xB0, 0xA0, 0x88, 0x77, 0x66, 0x55, 0x44, 0x33, 0x22, 0x11});
     append(expected, bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(pack::serializeBlock(block), expected);
 }
@@ -40,15 +42,15 @@ TEST(BlockWriter, EntriesInOrderWithLittleEndianFields) {
     std::vector<uint8_t> expected(20, 0);
     std::vector<uint8_t> head = pack::serializeBlock(Block());
     std::copy(head.begin(), head.begin() + 20, expected.begin());
-    append(expected, bytes({2, 0, 0, 0}));                                    // N1
-    append(expected, bytes({101, 0, 0, 0, 3, 0, 0, 0, 's', 'v', 'c'}));       // id, length, bytes
-    append(expected, bytes({0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));            // negative id, empty value
-    append(expected, bytes({1, 0, 0, 0}));                                    // N2
-    append(expected, bytes({0xE8, 0x03, 0, 0, 4, 0, 0, 0, 'T', 0, 0xE9, 0})); // byte length, UTF-16LE
-    append(expected, bytes({2, 0, 0, 0}));                                    // N3
+    append(expected, bytes({2, 0, 0, 0}));                                     // N1
+    append(expected, bytes({101, 0, 0, 0, 3, 0, 0, 0, 's', 'v', 'c'}));        // id, length, bytes
+    append(expected, bytes({0xFE, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));             // negative id, empty value
+    append(expected, bytes({1, 0, 0, 0}));                                     // N2
+    append(expected, bytes({0xE8, 0x03, 0, 0, 4, 0, 0, 0, 'T', 0, 0xE9, 0}));  // byte length, UTF-16LE
+    append(expected, bytes({2, 0, 0, 0}));                                     // N3
     append(expected, bytes({2, 0, 0, 0, 'd', 'e', 1, 0, 0, 0, 7, 0, 0, 0, 2, 0, 0, 0, 'x', 0}));
-    append(expected, bytes({0, 0, 0, 0, 0, 0, 0, 0}));                        // empty prefix, no messages
-    append(expected, bytes({3, 0, 0, 0, 0, 0, 0, 0, 0x5A, 0x00, 0xA5}));      // 64-bit length, bytes ^ 0x5A
+    append(expected, bytes({0, 0, 0, 0, 0, 0, 0, 0}));                    // empty prefix, no messages
+    append(expected, bytes({3, 0, 0, 0, 0, 0, 0, 0, 0x5A, 0x00, 0xA5}));  // 64-bit length, bytes ^ 0x5A
     EXPECT_EQ(pack::serializeBlock(block), expected);
 }
 

@@ -46,28 +46,30 @@ TEST(JarReading, DamagedCopiesFailWithAReasonOrReadConsistently) {
         auto at = [&](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
         bool mustFail = false;  // damage that is always noticed
         switch (seed % 4) {
-        case 0:  // cut short
-            copy.resize(at(copy.size()));
-            mustFail = true;
-            break;
-        case 1:  // a few bytes anywhere
-            for (int i = 0; i < 1 + static_cast<int>(seed % 8); ++i) copy[at(copy.size())] ^= static_cast<uint8_t>(1 + rng() % 255);
-            break;
-        case 2: {  // four bytes of the central directory (at the tail) made huge or arbitrary
-            size_t pos = copy.size() - 22 - at(std::min<size_t>(copy.size() - 22, 4096));
-            uint32_t v = seed % 3 == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
-            for (size_t k = 0; k < 4; ++k) copy[pos + k] = static_cast<uint8_t>(v >> (8 * k));
-            break;
-        }
-        default:  // the compressed data of the manifest or the module descriptor
-            for (const auto& e : entries) {
-                if (e.name != "META-INF/MANIFEST.MF") continue;
-                const auto lh = static_cast<size_t>(e.localHeader);
-                const size_t data = lh + 30 + (copy[lh + 26] | copy[lh + 27] << 8) + (copy[lh + 28] | copy[lh + 29] << 8);
-                copy[data + at(static_cast<size_t>(e.compressedSize))] ^= 0x5A;
-                mustFail = true;  // a checksum guards it
+            case 0:  // cut short
+                copy.resize(at(copy.size()));
+                mustFail = true;
+                break;
+            case 1:  // a few bytes anywhere
+                for (int i = 0; i < 1 + static_cast<int>(seed % 8); ++i)
+                    copy[at(copy.size())] ^= static_cast<uint8_t>(1 + rng() % 255);
+                break;
+            case 2: {  // four bytes of the central directory (at the tail) made huge or arbitrary
+                size_t pos = copy.size() - 22 - at(std::min<size_t>(copy.size() - 22, 4096));
+                uint32_t v = seed % 3 == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
+                for (size_t k = 0; k < 4; ++k) copy[pos + k] = static_cast<uint8_t>(v >> (8 * k));
+                break;
             }
-            break;
+            default:  // the compressed data of the manifest or the module descriptor
+                for (const auto& e : entries) {
+                    if (e.name != "META-INF/MANIFEST.MF") continue;
+                    const auto lh = static_cast<size_t>(e.localHeader);
+                    const size_t data = lh + 30 + (copy[lh + 26] | copy[lh + 27] << 8) +
+                                        (copy[lh + 28] | copy[lh + 29] << 8);
+                    copy[data + at(static_cast<size_t>(e.compressedSize))] ^= 0x5A;
+                    mustFail = true;  // a checksum guards it
+                }
+                break;
         }
         pack::JarFacts facts;
         error.clear();

@@ -77,9 +77,14 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
         {"[service]\nstart = 'delayed'\ndisplay_name = 'D'\naccount = 'virtual'\npassword_env = 'PW'\nstop_timeout = '500ms'\n"
          "[service.recovery]\non_failure = ['restart 10s', 'restart 90s', 'none']\nreset_after = '1d'\n"
          "[service.environment]\nAPP_HOME = '${VEXLO_EXEDIR}'\n'ProgramFiles(x86)' = ''",
-         {{kExecutableType, "4"}, {kServiceDelayedStart, "1"}, {kServiceDisplayName, "D"}, {kServiceAccount, "virtual"},
-          {kServicePasswordEnv, "PW"}, {kServiceStopTimeout, "500"},
-          {kServiceRecoveryActions, "restart:10000,restart:90000,none"}, {kServiceRecoveryReset, "86400000"},
+         {{kExecutableType, "4"},
+          {kServiceDelayedStart, "1"},
+          {kServiceDisplayName, "D"},
+          {kServiceAccount, "virtual"},
+          {kServicePasswordEnv, "PW"},
+          {kServiceStopTimeout, "500"},
+          {kServiceRecoveryActions, "restart:10000,restart:90000,none"},
+          {kServiceRecoveryReset, "86400000"},
           {kServiceEnvironment, "APP_HOME=${VEXLO_EXEDIR}\nProgramFiles(x86)="}},
          {}},
         {"[service.recovery]\non_failure = []", {{kServiceRecoveryActions, "off"}}, {}},
@@ -87,32 +92,57 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
          "{ scan = 'lib' }, { env = 'CP' }]\nmodule_path = [{ dir = 'mods' }]\narguments = ['a b', 'x\"y', '']\n"
          "vm_options = ['-Xmx1g']\nvm_options_file = true\nj_options = true\nworking_directory = 'w'\ndirectory = 'app'\n"
          "version_options = [{ versions = '11-17', options = ['-Da=1'] }, { pattern = '1.8*', options = ['-Db'] }]",
-         {{kModuleMode, "1"}, {kClassPath, "A1lib\\a.jar;D0c;S0lib;E0CP"}, {kModulePath, "D0mods"},
-          {kApplicationArguments, "\"a b\" \"x\"\"y\" \"\""}, {kVmOptions, "-Xmx1g"}, {kReadDefaultVmOptionsFile, "1"},
-          {kJOptionsAreVmOptions, "1"}, {kVersionRuleCount, "2"}, {kVersionRuleKeyBase, "11-17"},
-          {kVersionRuleOptionsBase, "-Da=1"}, {kVersionRuleKeyBase + 2, "*1.8*"}, {kVersionRuleOptionsBase + 2, "-Db"},
-          {kWorkingDirectory, "w"}, {kApplicationDirectory, "app"}},
+         {{kModuleMode, "1"},
+          {kClassPath, "A1lib\\a.jar;D0c;S0lib;E0CP"},
+          {kModulePath, "D0mods"},
+          {kApplicationArguments, "\"a b\" \"x\"\"y\" \"\""},
+          {kVmOptions, "-Xmx1g"},
+          {kReadDefaultVmOptionsFile, "1"},
+          {kJOptionsAreVmOptions, "1"},
+          {kVersionRuleCount, "2"},
+          {kVersionRuleKeyBase, "11-17"},
+          {kVersionRuleOptionsBase, "-Da=1"},
+          {kVersionRuleKeyBase + 2, "*1.8*"},
+          {kVersionRuleOptionsBase + 2, "-Db"},
+          {kWorkingDirectory, "w"},
+          {kApplicationDirectory, "app"}},
          {}},
         {"[runtime]\nmin_version = '1.8.0_202'\nmax_version = '17'\nallow_prerelease = true\njdk_required = true\n"
          "search = ['dir:jre', 'dir-fallback:C:\\j', 'env:JAVA_HOME', 'registry', 'installations', 'path']\n"
          "accept_failing_directories = true\nskip_registry = true\njvm_subdirectory = 'server'\napplication_id = 'id'\n"
          "ignore_java_options_env = true",
-         {{kMinJavaVersion, "1.8.0_202"}, {kMaxJavaVersion, "17"}, {kAllowBetaJava, "1"}, {kRequireJdk, "1"},
-          {kSearchSequence, "Ajre;BC:\\j;EJAVA_HOME;Y;I;S"}, {kAcceptFailedDirectoryEntry, "1"}, {kSkipRegistrySearch, "1"},
-          {kJvmSubdirectory, "server"}, {kApplicationId, "id"}, {kIgnoreJavaOptionsEnv, "1"}},
+         {{kMinJavaVersion, "1.8.0_202"},
+          {kMaxJavaVersion, "17"},
+          {kAllowBetaJava, "1"},
+          {kRequireJdk, "1"},
+          {kSearchSequence, "Ajre;BC:\\j;EJAVA_HOME;Y;I;S"},
+          {kAcceptFailedDirectoryEntry, "1"},
+          {kSkipRegistrySearch, "1"},
+          {kJvmSubdirectory, "server"},
+          {kApplicationId, "id"},
+          {kIgnoreJavaOptionsEnv, "1"}},
          {}},
         {"[output]\nstdout = 'o.log'\nstderr = 'e.log'\nappend = true",
-         {{kUseRuntimeArgument2, "1"}, {kRuntimeArgument2Path, "o.log"}, {kUseRuntimeArgument3, "1"},
-          {kRuntimeArgument3Path, "e.log"}, {kRuntimeArgument4, "1"}},
+         {{kUseRuntimeArgument2, "1"},
+          {kRuntimeArgument2Path, "o.log"},
+          {kUseRuntimeArgument3, "1"},
+          {kRuntimeArgument3Path, "e.log"},
+          {kRuntimeArgument4, "1"}},
          {}},
         {"[output]\nrotate = 'daily'\nmax_size = '512kb'\nkeep = 0",
-         {{kOutputRotate, "daily"}, {kOutputMaxSize, "524288"}, {kOutputKeep, "0"}}, {}},
+         {{kOutputRotate, "daily"}, {kOutputMaxSize, "524288"}, {kOutputKeep, "0"}},
+         {}},
         {"[output]\nrotate = 'none'\nmax_size = '1000'\nkeep = 12",
-         {{kOutputRotate, "none"}, {kOutputMaxSize, "1000"}, {kOutputKeep, "12"}}, {}},
+         {{kOutputRotate, "none"}, {kOutputMaxSize, "1000"}, {kOutputKeep, "12"}},
+         {}},
         {"[native]\nlibrary_directories = ['lib', 'bin']\nadd_dll_directories = true\nreduce_path = true",
-         {{kNativeLibraryDirectories, "lib;bin"}, {kAddDllDirectories, "1"}, {kReducePath, "1"}}, {}},
+         {{kNativeLibraryDirectories, "lib;bin"}, {kAddDllDirectories, "1"}, {kReducePath, "1"}},
+         {}},
         {"[instance]\nsingle = true\nbring_to_front = true\nmachine_wide = true\nsession_wide = true",
-         {{kSingleInstance, "1"}, {kBringInstanceToFront, "1"}, {kInstanceGlobalPrefix, "1"}, {kInstanceSessionPrefix, "1"}},
+         {{kSingleInstance, "1"},
+          {kBringInstanceToFront, "1"},
+          {kInstanceGlobalPrefix, "1"},
+          {kInstanceSessionPrefix, "1"}},
          {}},
         {"[messages]\nno_jvm_found = 'no Java'\nerror_title = 'T'\n4242 = 'n'",
          {},
@@ -120,7 +150,9 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
         {"[[files]]\nsource = 'conf/a.properties'\nname = 'conf\\a.properties'",
          {{kIncludedFileCount, "2"}, {kIncludedFilePaths, "vexlo-runtime.jar;conf\\a.properties"}},
          {}},
-        {"[raw]\n10009 = '1'\n2001 = 'e'\n108 = 1", {{kSplashConfig, "1"}, {kLauncherKind, "e"}, {kPreferLongTempPath, "1"}}, {}},
+        {"[raw]\n10009 = '1'\n2001 = 'e'\n108 = 1",
+         {{kSplashConfig, "1"}, {kLauncherKind, "e"}, {kPreferLongTempPath, "1"}},
+         {}},
     };
     gFiles["tools/vexlo-runtime.jar"] = "JAR";
     std::map<int32_t, std::string> baseline;
@@ -131,7 +163,8 @@ TEST(PackConfig, EverySectionMapsToItsIdsAndBack) {
         ASSERT_TRUE(r.errors.empty()) << row.toml << "\n" << errorsOf(r);
         std::map<int32_t, std::string> expected = baseline, got;
         for (const auto& [id, value] : row.entries) expected[id] = value;
-        for (const auto& [id, value] : r.block.config) EXPECT_TRUE(got.emplace(id, value).second) << "id " << id << " twice";
+        for (const auto& [id, value] : r.block.config)
+            EXPECT_TRUE(got.emplace(id, value).second) << "id " << id << " twice";
         EXPECT_EQ(got, expected) << row.toml;
         std::vector<std::pair<int32_t, std::u16string>> messages;
         for (const auto& m : r.block.messages) messages.emplace_back(m.id, m.text);
@@ -171,19 +204,23 @@ TEST(PackConfig, ErrorsNameTheLineAndColumnAndWhatWasExpected) {
         {"[application]\nmain_class = 'M'\n[output]\nappend = 'yes'\n", 4, 10, "expected true or false"},
         {"[application]\nmain_class = 'M'\n[[files]]\nsource = 'nothere.txt'\n", 4, 10, "does not exist"},
         {"[application]\nmain_class = 'M'\n[runtime]\nmin_version = 'eleven'\n", 4, 15, "expected a Java version"},
-        {"[application]\nmain_class = 'M'\n[runtime]\nsearch = ['dir:jre', 'cloud:x']\n", 4, 22, "unknown kind \"cloud\""},
+        {"[application]\nmain_class = 'M'\n[runtime]\nsearch = ['dir:jre', 'cloud:x']\n", 4, 22,
+         "unknown kind \"cloud\""},
         {"[application]\nmain_class = 'M'\nclass_path = [{ zip = 'a' }]\n", 3, 17, "unknown kind \"zip\""},
         {"[application]\nmain_class = 'M'\n[servise]\n", 3, 2, "unknown section \"servise\""},
         {"[application]\nmain_class = 'M'\n[service]\nstart = 'boot'\n", 4, 9, "expected \"demand\" or \"auto\""},
         {"[application]\nmain_class = 'M'\n[raw]\nabc = '1'\n", 4, 1, "expected a configuration id"},
-        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['none', 'reboot 1m']\n", 4, 23, "reboot is not"},
-        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['restart soon']\n", 4, 15, "expected a duration"},
+        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['none', 'reboot 1m']\n", 4, 23,
+         "reboot is not"},
+        {"[application]\nmain_class = 'M'\n[service.recovery]\non_failure = ['restart soon']\n", 4, 15,
+         "expected a duration"},
         {"[application]\nmain_class = 'M'\n[service]\nstop_timeout = '10 s'\n", 4, 16, "expected a duration"},
         {"[application]\nmain_class = 'M'\n[service.recovery]\nreset_after = '30d'\n", 4, 15, "at most 24d"},
         {"[application]\nmain_class = 'M'\n[output]\nmax_size = '10 MB'\n", 4, 12, "expected a size such as"},
         {"[application]\nmain_class = 'M'\n[output]\nmax_size = '2048GB'\n", 4, 12, "(1 byte to 1024GB)"},
         {"[application]\nmain_class = 'M'\n[output]\nkeep = -1\n", 4, 8, "from 0 to 100000, found -1"},
-        {"[application]\nmain_class = 'M'\n[output]\nrotate = 'hourly'\n", 4, 10, "expected \"size\" or \"daily\" or \"none\""},
+        {"[application]\nmain_class = 'M'\n[output]\nrotate = 'hourly'\n", 4, 10,
+         "expected \"size\" or \"daily\" or \"none\""},
         {"[application]\nmain_class = 'M'\n[raw]\n122 = 'N'\n", 4, 1, "already written by a named key"},
         {"[application]\nmain_class = 'M\n", 2, 16, ""},  // the TOML library's own message
     };
@@ -228,7 +265,8 @@ TEST(PackConfig, KeysOfTooManyPartsAreRefusedBeforeParsingAndOtherDotsAreNot) {
         const bool limited = !r.errors.empty() && r.errors.front().message.find("parts") != std::string::npos;
         EXPECT_EQ(limited, row.line != 0) << row.toml;
         if (limited) {
-            EXPECT_EQ(std::make_pair(r.errors.front().line, r.errors.front().column), std::make_pair(row.line, row.column));
+            EXPECT_EQ(std::make_pair(r.errors.front().line, r.errors.front().column),
+                      std::make_pair(row.line, row.column));
         }
     }
     pack::PackResult big = build(app + std::string(1024 * 1024, '#'));
@@ -240,7 +278,8 @@ TEST(PackConfig, TheExampleAndAFileWithEverySectionSurviveBuildInspectBuild) {
     gFiles["tools/vexlo-runtime.jar"] = "JAR";
     gFiles["base/vexlo-runtime.jar"] = std::string("PK\x03\x04\x00\xFF", 6);
     gFiles["base/data/x.bin"] = "xyz";
-    std::optional<std::string> example = test::readFileBytes(test::utf8ToWide(std::string("Z:") + VEXLO_SOURCE_DIR "/examples/hello-service/vexlo.toml"));
+    std::optional<std::string> example = test::readFileBytes(
+        test::utf8ToWide(std::string("Z:") + VEXLO_SOURCE_DIR "/examples/hello-service/vexlo.toml"));
     ASSERT_TRUE(example.has_value());
     expectRoundTrip("\n" + *example + "\n");  // the example leaves runtime_jar out ...
     expectRoundTrip(R"(
@@ -308,7 +347,8 @@ TEST(PackConfig, InexpressibleValuesComeBackThroughRaw) {
     b.set(kExecutableType, "1").set(kSearchSequence, "Rjre;Ax").set(kRuntimeArgument4, "0").set(kClassPath, "X1a");
     b.set(kApplicationArguments, "a  b").set(kMainClass, "M");
     pack::Inspection shown = pack::blockToConfig(b, "out");
-    EXPECT_NE(shown.toml.find("[raw]\n106 = \"0\"\n107 = \"1\"\n121 = \"X1a\"\n124 = \"a  b\"\n128 = \"Rjre;Ax\"\n"), std::string::npos)
+    EXPECT_NE(shown.toml.find("[raw]\n106 = \"0\"\n107 = \"1\"\n121 = \"X1a\"\n124 = \"a  b\"\n128 = \"Rjre;Ax\"\n"),
+              std::string::npos)
         << shown.toml;
     pack::PackResult again = build(shown.toml);
     ASSERT_TRUE(again.errors.empty()) << errorsOf(again) << shown.toml;
@@ -320,8 +360,14 @@ TEST(PackConfig, InexpressibleValuesComeBackThroughRaw) {
 
 TEST(PackConfig, JoinedArgumentsSplitBackUnderTheLaunchersRule) {
     std::vector<std::vector<std::string>> lists = {
-        {"-Xmx1g", "-Dx=1"}, {"a b", "\tc"}, {""}, {"", ""}, {"\""}, {"x\"y", "\"\"", "\"start"},
-        {"C:\\Program Files\\x\\", "\\\\server\\share"}, {"%VEXLO_EXEDIR%\\lib", "${launcher:sys.tempDir}"},
+        {"-Xmx1g", "-Dx=1"},
+        {"a b", "\tc"},
+        {""},
+        {"", ""},
+        {"\""},
+        {"x\"y", "\"\"", "\"start"},
+        {"C:\\Program Files\\x\\", "\\\\server\\share"},
+        {"%VEXLO_EXEDIR%\\lib", "${launcher:sys.tempDir}"},
     };
     for (const auto& list : lists) {
         std::string joined = pack::joinArguments(list);

@@ -188,9 +188,16 @@ TEST_F(LauncherVariablesTest, ValuesAreReadAtEachExpansion) {
 
 TEST_F(LauncherVariablesTest, PlaceholdersAreCaseSensitive) {
     const std::vector<std::string> unchanged = {
-        "${launcher:sys.tempdir}",  "${LAUNCHER:SYS.TEMPDIR}", "%vexlo_exedir%", "%Vexlo_ExeDir%",
-        "${vexlo_exedir}",          "${launcher:sys.jvmhome}", "${Launcher:sys.launcherDirectory}",
-        "%VEXLO_EXEDIR",            "{VEXLO_EXEDIR}",          "$VEXLO_EXEDIR",
+        "${launcher:sys.tempdir}",
+        "${LAUNCHER:SYS.TEMPDIR}",
+        "%vexlo_exedir%",
+        "%Vexlo_ExeDir%",
+        "${vexlo_exedir}",
+        "${launcher:sys.jvmhome}",
+        "${Launcher:sys.launcherDirectory}",
+        "%VEXLO_EXEDIR",
+        "{VEXLO_EXEDIR}",
+        "$VEXLO_EXEDIR",
     };
     for (const std::string& text : unchanged) {
         EXPECT_EQ(expanded(text), text);

@@ -21,11 +21,11 @@ TEST(IsRelativePath, AbsoluteAndRelativeForms) {
         bool relative;
     };
     const Case cases[] = {
-        {"C:\\x", false},     {"c:\\", false},      {"x:\\", false},      {"\\\\srv\\share", false},
-        {"\\\\x", false},    {"\"C:\\x\"", false}, {"\"C:\\", false},    {"\"\\\\srv\"", false},
-        {"C:/x", true},      {"\\x\\y", true},     {"/x/y", true},      {"lib\\a.jar", true},
-        {"C:", true},        {"\\\\", true},       {"", true},          {"\"C:", true},
-        {"\"C:/x\"", true},  {"..\\x", true},      {"C:x\\y", true},
+        {"C:\\x", false},   {"c:\\", false},      {"x:\\", false},   {"\\\\srv\\share", false},
+        {"\\\\x", false},   {"\"C:\\x\"", false}, {"\"C:\\", false}, {"\"\\\\srv\"", false},
+        {"C:/x", true},     {"\\x\\y", true},     {"/x/y", true},    {"lib\\a.jar", true},
+        {"C:", true},       {"\\\\", true},       {"", true},        {"\"C:", true},
+        {"\"C:/x\"", true}, {"..\\x", true},      {"C:x\\y", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(detail::isRelativePath(std::string_view(c.path)), c.relative) << c.path;
@@ -44,9 +44,9 @@ TEST(CollapseBackslashes, RunsBecomeOneLeadingPairSurvives) {
         {L"\\\\\\a\\\\b", 0, L"\\\\a\\b"},
         {L"C:\\\\\\dir\\\\\\\\x", 0, L"C:\\dir\\x"},
         {L"\\\\srv\\share", 0, L"\\\\srv\\share"},
-        {L"a\\\\b", 5, L"a\\\\b"},                       // start beyond the end
-        {L"keep\\\\C:\\\\x", 6, L"keep\\\\C:\\x"},       // the part before start is untouched
-        {L"x;\\\\\\\\srv\\\\y", 2, L"x;\\\\srv\\y"},     // a network prefix at the start position survives
+        {L"a\\\\b", 5, L"a\\\\b"},                    // start beyond the end
+        {L"keep\\\\C:\\\\x", 6, L"keep\\\\C:\\x"},    // the part before start is untouched
+        {L"x;\\\\\\\\srv\\\\y", 2, L"x;\\\\srv\\y"},  // a network prefix at the start position survives
         {L"\\", 0, L"\\"},
         {L"", 0, L""},
     };
@@ -276,7 +276,8 @@ TEST(FindFile, ReportsTheLastWriteTime) {
     ASSERT_TRUE(test::writeFileBytes(file, "MZ"));
     const unsigned long long stamp = 0x01D9'1234'5678'9A00ull;
     {
-        HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                               nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         FILETIME ft{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
         EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));

@@ -279,8 +279,7 @@ TEST(LauncherTempDirectory, DescriptorIsProtectedAndGrantsOnlyThreeTrustees) {
     ASSERT_TRUE(present);
     ASSERT_NE(acl, nullptr);
     ASSERT_EQ(acl->AceCount, 3);
-    const WELL_KNOWN_SID_TYPE expected[] = {WinBuiltinAdministratorsSid, WinCreatorOwnerRightsSid,
-                                            WinLocalSystemSid};
+    const WELL_KNOWN_SID_TYPE expected[] = {WinBuiltinAdministratorsSid, WinCreatorOwnerRightsSid, WinLocalSystemSid};
     for (DWORD i = 0; i < 3; ++i) {
         void* raw = nullptr;
         ASSERT_TRUE(GetAce(acl, i, &raw));
@@ -304,8 +303,8 @@ TEST(LauncherTempDirectory, StoredAccessListGrantsNobodyElse) {
 
     PACL acl = nullptr;
     local_ptr<void> descriptor;
-    ASSERT_EQ(GetNamedSecurityInfoA(created.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    &acl, nullptr, descriptor.put()),
+    ASSERT_EQ(GetNamedSecurityInfoA(created.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                    nullptr, descriptor.put()),
               static_cast<DWORD>(ERROR_SUCCESS));
     local_ptr<char> sddl;
     ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor.get(), SDDL_REVISION_1,
@@ -341,8 +340,8 @@ TEST(RemoveDirectoryContents, StopsTwoLevelsDown) {
     root.subdir(L"launcher\\A\\B");
     root.subdir(L"launcher\\C");
     root.subdir(L"launcher\\D\\E");
-    for (const wchar_t* file : {L"launcher\\f0.txt", L"launcher\\A\\f1.txt", L"launcher\\A\\B\\f2.txt",
-                                L"launcher\\D\\f3.dll"}) {
+    for (const wchar_t* file :
+         {L"launcher\\f0.txt", L"launcher\\A\\f1.txt", L"launcher\\A\\B\\f2.txt", L"launcher\\D\\f3.dll"}) {
         ASSERT_TRUE(test::writeFileBytes(root.file(file), "x"));
     }
     std::vector<std::string> filesLeft, dirsLeft;

@@ -47,8 +47,8 @@ TEST(AbandonedLauncherTempDirectories, OnlyEndedRunsOfThisExecutableGoAndHeldFil
     const std::string unmarked = leftByRun(temp, "vxl3.tmp_dir100", L"");
     const std::string notOurName = leftByRun(temp, "abc.tmp_dir100", self);
     const std::string busy = leftByRun(temp, "vxl5.tmp_dir100", self);
-    unique_file held(CreateFileA((busy + "\\lib\\b.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
+    unique_file held(CreateFileA((busy + "\\lib\\b.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 0, nullptr));
     ASSERT_TRUE(held);
     // A running owner holds its marker; this process stands in for it.
     const std::string running = leftByRun(temp, "vxl4.tmp_dir100", L"");

@@ -75,7 +75,8 @@ TEST_F(ServiceLogTest, SizeRotationKeepsTheConfiguredOldFilesAndLosesNoLineBetwe
         closeServiceLog();
 
         std::vector<std::wstring> files;
-        for (unsigned n = c.oldFiles; n >= 1; --n) files.push_back(each.file(L"svc.service." + std::to_wstring(n) + L".log"));
+        for (unsigned n = c.oldFiles; n >= 1; --n)
+            files.push_back(each.file(L"svc.service." + std::to_wstring(n) + L".log"));
         files.push_back(path);
         EXPECT_FALSE(test::readFileBytes(each.file(L"svc.service." + std::to_wstring(c.oldFiles + 1) + L".log")));
         EXPECT_FALSE(test::readFileBytes(each.file(L"svc.service.7.log")));
@@ -173,7 +174,8 @@ TEST_F(ServiceLogTest, NoneNeverRotatesAndAHeldFileIsCopiedInstead) {
     for (int i = 0; i < 3; ++i) writeChildOutput("a line of some length " + std::to_string(i) + "\n");
     closeServiceLog();
     reader.reset();
-    std::string all = test::readFileBytes(dir.file(L"held.1.log")).value_or("") + test::readFileBytes(held).value_or("");
+    std::string all = test::readFileBytes(dir.file(L"held.1.log")).value_or("") +
+                      test::readFileBytes(held).value_or("");
     EXPECT_TRUE(test::readFileBytes(dir.file(L"held.1.log")));
     for (const char* line : {"first", "length 0", "length 1", "length 2"}) {
         size_t at = all.find(line);

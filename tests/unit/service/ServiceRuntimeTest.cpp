@@ -23,11 +23,15 @@ TEST(ServiceRuntimeTest, ChildCommandLineQuotesWhatSplittingWouldChangeAndEndsWi
         std::wstring expected;
     };
     const Case cases[] = {
-        {L"\"C:\\Program Files\\App\\app.exe\"", L"My Service", {},
+        {L"\"C:\\Program Files\\App\\app.exe\"",
+         L"My Service",
+         {},
          L"\"C:\\Program Files\\App\\app.exe\" \"My Service\" __qdr_restart"},
         {L"C:\\app.exe -x  y", L"svc", {L"a", L"b c"}, L"C:\\app.exe svc -x y a \"b c\" __qdr_restart"},
         // An empty piece keeps its place, a tab and a quote survive the child's splitting.
-        {L"C:\\app.exe", L"svc", {L"", L"t\tx", L"say \"hi\"", L"q\"q"},
+        {L"C:\\app.exe",
+         L"svc",
+         {L"", L"t\tx", L"say \"hi\"", L"q\"q"},
          L"C:\\app.exe svc \"\" \"t\tx\" \"say \"\"hi\"\"\" \"q\"\"q\" __qdr_restart"},
     };
     for (const Case& c : cases) {
@@ -70,7 +74,8 @@ TEST(ServiceRuntimeTest, PriorityIsAFourBytePriorityClassUnderTheServiceName) {
     for (const Case& c : cases) {
         RegDeleteValueW(key.get(), name.c_str());
         if (!c.bytes.empty()) {
-            ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
+            ASSERT_EQ(RegSetValueExW(key.get(), name.c_str(), 0, c.type, c.bytes.data(),
+                                     static_cast<DWORD>(c.bytes.size())),
                       ERROR_SUCCESS);
         }
         EXPECT_EQ(readServicePriority(), c.expected) << c.what;
@@ -85,8 +90,8 @@ TEST(ServiceRuntimeTest, ControlRequestsSetTheRecordAndAStopBeforeTheChildStarts
     SERVICE_STATUS s = currentServiceStatus();
     EXPECT_EQ(s.dwServiceType, 0x30u);
     EXPECT_EQ(s.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
-    EXPECT_EQ(s.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN |
-                                                   SERVICE_ACCEPT_PRESHUTDOWN));
+    EXPECT_EQ(s.dwControlsAccepted,
+              static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PRESHUTDOWN));
     EXPECT_EQ(s.dwWaitHint, 50000u);
     EXPECT_EQ(s.dwCheckPoint, 0u);
 

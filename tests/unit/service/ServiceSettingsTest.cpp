@@ -28,7 +28,9 @@ TEST(ServiceSettingsTest, RecoveryTextGivesUpToThreeActions) {
         std::vector<std::pair<SC_ACTION_TYPE, DWORD>> actions;
     };
     const Case cases[] = {
-        {"restart:10000,restart:60000,none", true, {{SC_ACTION_RESTART, 10000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}},
+        {"restart:10000,restart:60000,none",
+         true,
+         {{SC_ACTION_RESTART, 10000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}}},
         {"off", true, {}},
         {"restart:500", true, {{SC_ACTION_RESTART, 500}}},
         {"none,none,none,none", false, {}},
@@ -79,24 +81,27 @@ TEST(ServiceSettingsTest, ExtendedSettingsCarryDelayRecoveryFlagSidTypeAndPreShu
             return [this](DWORD level, void* info) {
                 std::vector<DWORD>& d = data[level];
                 switch (level) {
-                case SERVICE_CONFIG_DELAYED_AUTO_START_INFO:
-                    d = {static_cast<DWORD>(static_cast<SERVICE_DELAYED_AUTO_START_INFO*>(info)->fDelayedAutostart)};
-                    break;
-                case SERVICE_CONFIG_FAILURE_ACTIONS: {
-                    auto* f = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
-                    d = {f->dwResetPeriod, f->cActions, f->lpsaActions != nullptr};
-                    for (DWORD i = 0; i < f->cActions; ++i) d.insert(d.end(), {static_cast<DWORD>(f->lpsaActions[i].Type), f->lpsaActions[i].Delay});
-                    break;
-                }
-                case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
-                    d = {static_cast<DWORD>(static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures)};
-                    break;
-                case SERVICE_CONFIG_SERVICE_SID_INFO:
-                    d = {static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType};
-                    break;
-                case SERVICE_CONFIG_PRESHUTDOWN_INFO:
-                    d = {static_cast<SERVICE_PRESHUTDOWN_INFO*>(info)->dwPreshutdownTimeout};
-                    break;
+                    case SERVICE_CONFIG_DELAYED_AUTO_START_INFO:
+                        d = {
+                            static_cast<DWORD>(static_cast<SERVICE_DELAYED_AUTO_START_INFO*>(info)->fDelayedAutostart)};
+                        break;
+                    case SERVICE_CONFIG_FAILURE_ACTIONS: {
+                        auto* f = static_cast<SERVICE_FAILURE_ACTIONSW*>(info);
+                        d = {f->dwResetPeriod, f->cActions, f->lpsaActions != nullptr};
+                        for (DWORD i = 0; i < f->cActions; ++i)
+                            d.insert(d.end(), {static_cast<DWORD>(f->lpsaActions[i].Type), f->lpsaActions[i].Delay});
+                        break;
+                    }
+                    case SERVICE_CONFIG_FAILURE_ACTIONS_FLAG:
+                        d = {static_cast<DWORD>(
+                            static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures)};
+                        break;
+                    case SERVICE_CONFIG_SERVICE_SID_INFO:
+                        d = {static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType};
+                        break;
+                    case SERVICE_CONFIG_PRESHUTDOWN_INFO:
+                        d = {static_cast<SERVICE_PRESHUTDOWN_INFO*>(info)->dwPreshutdownTimeout};
+                        break;
                 }
                 SetLastError(ERROR_INVALID_LEVEL);
                 return level == SERVICE_CONFIG_FAILURE_ACTIONS;  // refusals must not stop the others
@@ -114,7 +119,8 @@ TEST(ServiceSettingsTest, ExtendedSettingsCarryDelayRecoveryFlagSidTypeAndPreShu
     applyExtendedSettings(settings, defaults.seam());
     EXPECT_EQ(defaults.data, (std::map<DWORD, std::vector<DWORD>>{
                                  {SERVICE_CONFIG_DELAYED_AUTO_START_INFO, {1}},
-                                 {SERVICE_CONFIG_FAILURE_ACTIONS, {86400, 3, 1, SC_ACTION_RESTART, 10000, SC_ACTION_RESTART, 60000, SC_ACTION_NONE, 0}},
+                                 {SERVICE_CONFIG_FAILURE_ACTIONS,
+                                  {86400, 3, 1, SC_ACTION_RESTART, 10000, SC_ACTION_RESTART, 60000, SC_ACTION_NONE, 0}},
                                  {SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, {1}},
                                  {SERVICE_CONFIG_SERVICE_SID_INFO, {SERVICE_SID_TYPE_UNRESTRICTED}},
                                  {SERVICE_CONFIG_PRESHUTDOWN_INFO, {8000}},
@@ -153,7 +159,8 @@ TEST(ServiceSettingsTest, AUserAccountTakesItsPasswordFromTheNamedVariable) {
 
 TEST(ServiceSettingsTest, EnvironmentEntriesSetExpandAndRemove) {
     ConfigReset reset;
-    setConfigValueForTests(ids::kServiceEnvironment, "VEXLO_UNIT_A=x=y\nVEXLO_UNIT_B=\nbroken\nVEXLO_UNIT_C=${VEXLO_UNIT_A}!");
+    setConfigValueForTests(ids::kServiceEnvironment,
+                           "VEXLO_UNIT_A=x=y\nVEXLO_UNIT_B=\nbroken\nVEXLO_UNIT_C=${VEXLO_UNIT_A}!");
     SetEnvironmentVariableW(L"VEXLO_UNIT_B", L"present");
     applyServiceEnvironment();
     auto value = [](const wchar_t* name) {

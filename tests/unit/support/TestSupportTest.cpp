@@ -29,8 +29,17 @@ std::string trimmed(std::string s) {
 }  // namespace
 
 TEST(QuoteArgument, LauncherSplittingGivesTheArgumentsBack) {
-    std::vector<std::wstring> args = {L"plain", L"", L"two words", L"tab\there", L"\"", L"a\"b", L"\"\"",
-                                      L"end\\", L"C:\\Program Files\\x\\", L"\u65e5\u672c \u8a9e", L"x\"\"\"y z"};
+    std::vector<std::wstring> args = {L"plain",
+                                      L"",
+                                      L"two words",
+                                      L"tab\there",
+                                      L"\"",
+                                      L"a\"b",
+                                      L"\"\"",
+                                      L"end\\",
+                                      L"C:\\Program Files\\x\\",
+                                      L"\u65e5\u672c \u8a9e",
+                                      L"x\"\"\"y z"};
     std::wstring line = L"prog.exe";
     for (const auto& a : args) line += L" " + test::quoteArgument(a);
     std::vector<std::wstring> split;
