@@ -106,6 +106,13 @@ void fail(const wchar_t* what, DWORD error) {
                                     static_cast<int>(error));
 }
 
+// Digits only, checked by the caller; the C library's conversions would bring a second printf and strtoull.
+unsigned long long decimalValue(const std::string& digits) {
+    unsigned long long value = 0;
+    for (char c : digits) value = value * 10 + static_cast<unsigned long long>(c - '0');
+    return value;
+}
+
 // The same settings as the application's output files; a value the packer would have refused keeps the default.
 void readRotationSettings() {
     std::string mode = copyConfigString(ids::kOutputRotate);
@@ -114,12 +121,12 @@ void readRotationSettings() {
     unsigned long long bytes = size.empty() || size.size() > 18 ||
                                        size.find_first_not_of("0123456789") != std::string::npos
                                    ? 0
-                                   : std::stoull(size);
+                                   : decimalValue(size);
     maxSize = bytes > 0 ? bytes : kDefaultLogMaxSize;
     std::string count = copyConfigString(ids::kOutputKeep);
     keep = count.empty() || count.size() > 6 || count.find_first_not_of("0123456789") != std::string::npos
                ? kDefaultLogKeep
-               : static_cast<unsigned>(std::stoul(count));
+               : static_cast<unsigned>(decimalValue(count));
     size_t slash = logPath.find_last_of(L"\\/");
     size_t nameStart = slash == std::wstring::npos ? 0 : slash + 1;
     size_t dot = logPath.rfind(L'.');
@@ -230,10 +237,10 @@ void rotateBySizeLocked() {
     if (keep == 0) {
         moved = truncateFile(logPath);
     } else {
-        DeleteFileW(sibling(std::to_wstring(keep)).c_str());
+        DeleteFileW(sibling(formatWide(L"%u", keep)).c_str());
         for (unsigned i = keep - 1; i >= 1; --i) {
-            std::wstring from = sibling(std::to_wstring(i));
-            if (fileExists(from)) moveOrCopy(from, sibling(std::to_wstring(i + 1)), false);
+            std::wstring from = sibling(formatWide(L"%u", static_cast<unsigned>(i)));
+            if (fileExists(from)) moveOrCopy(from, sibling(formatWide(L"%u", static_cast<unsigned>(i + 1))), false);
         }
         // An older file that could not be shifted is never overwritten.
         moved = !fileExists(target) && moveOrCopy(logPath, target, false);
