@@ -5,6 +5,7 @@
 #include "common/Buffers.h"
 #include "common/ConsoleOutput.h"
 #include "common/Format.h"
+#include "common/Utf8.h"
 #include "common/WindowLibrary.h"
 #include "log/Log.h"
 #include "process/LauncherState.h"
@@ -30,13 +31,7 @@ std::wstring withLogPath(const std::wstring& text) {
 // A service's child has no desktop: a message box would wait where nobody sees it. Its standard error is
 // drained into the service log, which keeps the whole text as UTF-8.
 void writeErrorUtf8(const std::wstring& text) {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                            nullptr);
-    bytes += '\n';
+    std::string bytes = toUtf8(text) + '\n';
     HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (writeBytes(err, bytes)) FlushFileBuffers(err);
 }

@@ -1,6 +1,7 @@
 #include "service/EventLog.h"
 
 #include "common/Handles.h"
+#include "common/Utf8.h"
 #include "service/ServiceLog.h"
 
 namespace vexlo {
@@ -45,10 +46,7 @@ void appendEventCopy(const std::wstring& serviceName, EventKind kind, const std:
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     std::wstring line = std::wstring(kindName(kind)) + L"|" + oneLine(text) + L"\n";
-    int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), bytes.data(), n, nullptr, nullptr);
+    std::string bytes = toUtf8(line);
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

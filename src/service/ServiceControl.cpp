@@ -12,6 +12,7 @@
 #include "common/Handles.h"
 #include "common/ModuleFileName.h"
 #include "common/ProcAddress.h"
+#include "common/Utf8.h"
 #include "config/ConfigTables.h"
 #include "config/ConfigIds.h"
 #include "log/Log.h"
@@ -183,10 +184,7 @@ std::wstring lastChildLineInLog(const std::wstring& logPath) {
     if (at == std::string::npos) return {};
     at += sizeof kChildLinePrefix - 1;
     std::string line = tail.substr(at, tail.find_first_of("\r\n", at) - at);
-    int n = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
-    std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), n);
-    return wide;
+    return fromUtf8(line);
 }
 
 // What /status adds after its fixed first lines, each line only when known.

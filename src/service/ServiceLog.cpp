@@ -6,6 +6,7 @@
 
 #include "common/Handles.h"
 #include "common/SlimLock.h"
+#include "common/Utf8.h"
 #include "config/ConfigIds.h"
 #include "config/ConfigTables.h"
 #include "paths/ExecutablePath.h"
@@ -78,17 +79,6 @@ long long parseDay(const std::wstring& text) {
     date.wDay = static_cast<WORD>(std::wcstoul(text.substr(8, 2).c_str(), nullptr, 10));
     FILETIME check{};
     return SystemTimeToFileTime(&date, &check) ? dayNumber(date) : -1;
-}
-
-std::string toUtf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                            nullptr);
-    return bytes;
 }
 
 std::string timestamp() {

@@ -8,6 +8,7 @@
 #include "common/Format.h"
 #include "common/Handles.h"
 #include "common/SlimLock.h"
+#include "common/Utf8.h"
 #include "common/CommandLine.h"
 #include "common/Version.h"
 #include "paths/ExecutablePath.h"
@@ -185,10 +186,7 @@ std::wstring lastChildText() {
     std::wstring text;
     for (const std::string& line : lastChildLines()) {
         if (!text.empty()) text += L"\n";
-        int size = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
-        std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
-        if (size > 0) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide.data(), size);
-        text += wide;
+        text += fromUtf8(line);
     }
     return text;
 }
