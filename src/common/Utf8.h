@@ -11,7 +11,8 @@ namespace vexlo {
 
 inline std::string toUtf8(std::wstring_view text) {
     const int length = static_cast<int>(text.size());
-    const int size = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr) : 0;
+    const int size = length > 0 ? WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr)
+                                : 0;
     std::string bytes(size > 0 ? static_cast<size_t>(size) : 0, '\0');
     if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), length, bytes.data(), size, nullptr, nullptr);
     return bytes;
