@@ -283,6 +283,52 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv) {
     std::exit(0);
 }
 
+namespace {
+
+bool createSuspendedChild(const std::wstring& commandLine, HANDLE input, HANDLE output, DWORD priority,
+                          PROCESS_INFORMATION& created) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
+    commandBuffer.push_back(L'\0');
+    // Some systems cut a longer command line instead of refusing it; the child would then lose its marker.
+    if (commandLine.size() > kCommandLineLimit) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    return CreateProcessW(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE,
+                          priority | DETACHED_PROCESS | CREATE_SUSPENDED, nullptr, nullptr, &startup, &created);
+}
+
+void reportChildNotStarted(const std::wstring& commandLine, DWORD error) {
+    logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
+    serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d", commandLine.c_str(),
+               static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
+    reportServiceEvent(serviceName, EventKind::error,
+                       formatWide(L"The service '%s' could not start its process %s (error %d).", serviceName.c_str(),
+                                  commandLine.c_str(), static_cast<int>(error)));
+    reportStatus(StatusChange::stopped, kChildNotStartedCode);
+}
+
+// The consumer owns the read end once it runs. Without a reader the child would block on a full pipe; closed,
+// its writes fail instead.
+unique_handle startOutputConsumer(unique_handle& outputRead) {
+    unique_handle consumer(CreateThread(nullptr, 0, consumeChildOutput, outputRead.get(), 0, nullptr));
+    if (consumer) {
+        outputRead.release();
+    } else {
+        logError(L"could not start the output consumer (%d)", static_cast<int>(GetLastError()));
+        outputRead.reset();
+    }
+    return consumer;
+}
+
+}  // namespace
+
 ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     reportStatus(StatusChange::running);
     if (stopRequested()) {
@@ -306,31 +352,11 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     }
 
     unique_handle job = createChildJob();
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inputRead.get();
-    startup.hStdOutput = outputWrite.get();
-    startup.hStdError = outputWrite.get();
-    PROCESS_INFORMATION created{};
-    std::vector<wchar_t> commandBuffer(commandLine.begin(), commandLine.end());
-    commandBuffer.push_back(L'\0');
     // Suspended until it is in the job, so nothing it starts can escape the job.
     DWORD priority = readServicePriority();
-    DWORD flags = priority | DETACHED_PROCESS | CREATE_SUSPENDED;
-    // Some systems cut a longer command line instead of refusing it; the child would then lose its marker.
-    bool tooLong = commandLine.size() > kCommandLineLimit;
-    if (tooLong) SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    if (tooLong || !CreateProcessW(nullptr, commandBuffer.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                   &startup, &created)) {
-        DWORD error = GetLastError();
-        logMessage(L"could not start process %s (%d)", commandLine.c_str(), static_cast<int>(error));
-        serviceLog(L"could not start the child %s (error %d); reporting state STOPPED with code %d",
-                   commandLine.c_str(), static_cast<int>(error), static_cast<int>(kChildNotStartedCode));
-        reportServiceEvent(serviceName, EventKind::error,
-                           formatWide(L"The service '%s' could not start its process %s (error %d).",
-                                      serviceName.c_str(), commandLine.c_str(), static_cast<int>(error)));
-        reportStatus(StatusChange::stopped, kChildNotStartedCode);
+    PROCESS_INFORMATION created{};
+    if (!createSuspendedChild(commandLine, inputRead.get(), outputWrite.get(), priority, created)) {
+        reportChildNotStarted(commandLine, GetLastError());
         return ChildRun::notStarted;
     }
     unique_handle process(created.hProcess);
@@ -356,14 +382,7 @@ ChildRun runServiceChild(const std::vector<std::wstring>& serviceArguments) {
     serviceLog(L"child started: process id %d, command line %s", static_cast<int>(created.dwProcessId),
                commandLine.c_str());
 
-    unique_handle consumer(CreateThread(nullptr, 0, consumeChildOutput, outputRead.get(), 0, nullptr));
-    if (consumer) {
-        outputRead.release();  // the consumer owns the read end from here on
-    } else {
-        // Without a reader the child would block on a full pipe; closed, its writes fail instead.
-        logError(L"could not start the output consumer (%d)", static_cast<int>(GetLastError()));
-        outputRead.reset();
-    }
+    unique_handle consumer = startOutputConsumer(outputRead);
     reportStatus(StatusChange::running);
     reportServiceEvent(serviceName, EventKind::information,
                        formatWide(L"The service '%s' started (process id %d).", serviceName.c_str(),
