@@ -9,7 +9,7 @@
 #include "common/Utf8.h"
 #include "config/ConfigIds.h"
 #include "config/ConfigTables.h"
-#include "paths/ExecutablePath.h"
+#include "paths/PathForms.h"
 
 namespace vexlo {
 
@@ -310,10 +310,6 @@ void createFolders(const std::wstring& path) {
     CreateDirectoryW(parent.c_str(), nullptr);
 }
 
-bool isAbsolute(const std::wstring& path) {
-    return (path.size() >= 2 && path[1] == L':') || (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
-}
-
 void keepChildLine(std::string line) {
     childLines.push_back(std::move(line));
     if (childLines.size() > kKeptChildLines) childLines.pop_front();
@@ -334,7 +330,7 @@ std::wstring serviceLogPath(const std::wstring& serviceName) {
     std::wstring configured = hasConfigValue(ids::kServiceLogPath) ? getConfigWide(ids::kServiceLogPath)
                                                                    : L"logs\\" + serviceName + L".service.log";
     if (configured.empty()) return {};
-    return isAbsolute(configured) ? configured : exeDirLong() + configured;
+    return resolvePathWide(configured, false);
 }
 
 bool openServiceLog(const std::wstring& path) {
